@@ -1,0 +1,91 @@
+/*
+ * merror.h - error codes of the register, ICMD, tools command-interface and
+ * MAD paths of the device access core, and their texts.
+ *
+ * Ranges: general codes below 0x100, register access from 0x100, ICMD from
+ * 0x200, tools command interface (HCR) from 0x300, MAD status from 0x400.
+ */
+#ifndef VEXIL_MERROR_H
+#define VEXIL_MERROR_H
+
+#include <stdint.h>
+
+enum merror_code {
+    ME_OK = 0,
+    ME_ERROR = 1,
+    ME_BAD_PARAMS = 2,
+    ME_CR_ERROR = 3,
+    ME_NOT_IMPLEMENTED = 4,
+    ME_SEM_LOCKED = 5,
+    ME_MEM_ERROR = 6,
+    ME_MAD_SEND_FAILED = 9,
+    ME_UNKOWN_ACCESS_TYPE = 10,
+    ME_UNSUPPORTED_DEVICE = 11,
+    ME_UNSUPPORTED_OPERATION = 17,
+    ME_UNSUPPORTED_ACCESS_TYPE = 18,
+    ME_GMP_MAD_UNSUPPORTED_OPERATION = 19,
+
+    /* register access */
+    ME_REG_ACCESS_OK = 0,
+    ME_REG_ACCESS_BAD_STATUS_ERR = 0x100,
+    ME_REG_ACCESS_BAD_METHOD = 0x101,
+    ME_REG_ACCESS_NOT_SUPPORTED = 0x102,
+    ME_REG_ACCESS_DEV_BUSY = 0x103,
+    ME_REG_ACCESS_VER_NOT_SUPP = 0x104,
+    ME_REG_ACCESS_UNKNOWN_TLV = 0x105,
+    ME_REG_ACCESS_REG_NOT_SUPP = 0x106,
+    ME_REG_ACCESS_CLASS_NOT_SUPP = 0x107,
+    ME_REG_ACCESS_METHOD_NOT_SUPP = 0x108,
+    ME_REG_ACCESS_BAD_PARAM = 0x109,
+    ME_REG_ACCESS_RES_NOT_AVLBL = 0x10a,
+    ME_REG_ACCESS_MSG_RECPT_ACK = 0x10b,
+    ME_REG_ACCESS_UNKNOWN_ERR = 0x10c,
+    ME_REG_ACCESS_SIZE_EXCCEEDS_LIMIT = 0x10d,
+    ME_REG_ACCESS_CONF_CORRUPT = 0x10e,
+    ME_REG_ACCESS_LEN_TOO_SMALL = 0x10f,
+    ME_REG_ACCESS_BAD_CONFIG = 0x110,
+    ME_REG_ACCESS_ERASE_EXCEEDED = 0x111,
+    ME_REG_ACCESS_INTERNAL_ERROR = 0x112,
+
+    /* ICMD mailbox */
+    ME_ICMD_STATUS_CR_FAIL = 0x200,
+    ME_ICMD_INVALID_OPCODE = 0x201,
+    ME_ICMD_INVALID_CMD = 0x202,
+    ME_ICMD_OPERATIONAL_ERROR = 0x203,
+    ME_ICMD_BAD_PARAM = 0x204,
+    ME_ICMD_BUSY = 0x205,
+    ME_REG_ACCESS_ICMD_NOT_SUPPORTED = 0x207,
+    ME_ICMD_STATUS_SEMAPHORE_TO = 0x208,
+    ME_ICMD_STATUS_EXECUTE_TO = 0x209,
+    ME_ICMD_STATUS_IFC_BUSY = 0x20a,
+    ME_ICMD_STATUS_ICMD_NOT_READY = 0x20b,
+    ME_ICMD_UNSUPPORTED_ICMD_VERSION = 0x20c,
+    ME_ICMD_UNKNOWN_STATUS = 0x20d,
+    ME_ICMD_ICM_NOT_AVAIL = 0x20e,
+    ME_ICMD_WRITE_PROTECT = 0x20f,
+    ME_ICMD_SIZE_EXCEEDS_LIMIT = 0x210,
+
+    /* tools command interface (HCR) */
+    ME_CMDIF_BUSY = 0x300,
+    ME_CMDIF_TOUT = 0x301,
+    ME_CMDIF_BAD_OP = 0x303,
+    ME_CMDIF_NOT_SUPP = 0x304,
+    ME_CMDIF_BAD_SYS = 0x305,
+    ME_CMDIF_UNKN_TLV = 0x306,
+    ME_CMDIF_RES_STATE = 0x307,
+    ME_CMDIF_UNKN_STATUS = 0x308,
+
+    /* MAD status */
+    ME_MAD_BUSY = 0x400,
+    ME_MAD_REDIRECT = 0x401,
+    ME_MAD_BAD_VER = 0x402,
+    ME_MAD_METHOD_NOT_SUPP = 0x403,
+    ME_MAD_METHOD_ATTR_COMB_NOT_SUPP = 0x404,
+    ME_MAD_BAD_DATA = 0x405,
+    ME_MAD_GENERAL_ERR = 0x406,
+};
+
+/* Fixed English text of a code; "Unknown error code" for any code not in the table. Never null. */
+const char* m_err2str(uint32_t code);
+
+#endif /* VEXIL_MERROR_H */
