@@ -1,0 +1,111 @@
+// A fake machine for tests: a forked child in a private mount namespace whose /sys/bus/pci/devices,
+// /sys/class, /dev, /etc and /tmp are empty tmpfs mounts that a scenario fills with fake PCI
+// functions, driver nodes and configuration files. Nothing a scenario creates is visible outside
+// the child, and every child starts with fresh process-wide state.
+//
+// Typical use:
+//
+//   TEST(Discovery, ListsOneFunction) {
+//     auto result = vexil_test::run_in_private_namespace([] {
+//       vexil_test::FakePciFunction fn;
+//       fn.address = "0000:03:00.0";
+//       vexil_test::add_pci_function(fn);
+//       EXPECT_EQ(...);               // gtest assertions inside the child are sent to the parent
+//     });
+//     VEXIL_EXPECT_SCENARIO(result);  // skips where namespaces are unusable, else asserts
+//   }
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace vexil_test {
+
+// Whether private mount namespaces with tmpfs mounts can be made here. Probed once per process in
+// a throw-away child; `reason` says why not, for GTEST_SKIP.
+struct NamespaceSupport {
+  bool usable = false;
+  std::string reason;
+};
+const NamespaceSupport& private_namespace_support();
+
+// Outcome of one scenario run in a child.
+struct ScenarioResult {
+  bool skipped = false;       // namespaces unusable here; `messages` holds the reason
+  bool passed = false;        // the scenario ran to its end without a failure
+  std::string messages;       // failure texts reported by the child, one per line
+  int exit_status = -1;       // the child's wait status, for diagnostics
+};
+
+struct ScenarioOptions {
+  int timeout_seconds = 60;   // the child (and its process group) is killed after this
+};
+
+// Forks a child that unshares its mount namespace, makes / private recursively, mounts the fresh
+// tmpfs trees (keeping /dev/null, /dev/zero, /dev/full, /dev/random, /dev/urandom, /dev/fuse,
+// /dev/ptmx and /dev/pts usable inside), runs `scenario` and reports back through a pipe.
+// gtest failures inside the scenario (EXPECT_*/ASSERT_*/ADD_FAILURE), uncaught exceptions and
+// crashes all count as failures. The child never returns into the test runner: it always _exits.
+ScenarioResult run_in_private_namespace(const std::function<void()>& scenario,
+                                        const ScenarioOptions& options = {});
+
+// Skips the current test when the scenario was skipped, else fails it with the child's messages.
+#define VEXIL_EXPECT_SCENARIO(result)                                        \
+  do {                                                                       \
+    const ::vexil_test::ScenarioResult& vexil_scenario_result_ = (result);   \
+    if (vexil_scenario_result_.skipped) GTEST_SKIP() << vexil_scenario_result_.messages; \
+    EXPECT_TRUE(vexil_scenario_result_.passed) << vexil_scenario_result_.messages;       \
+  } while (0)
+
+// ---- Builders: call these inside a scenario. Each throws std::runtime_error on failure. ----
+
+// One PCI function under /sys/bus/pci/devices/<address>.
+struct FakePciFunction {
+  std::string address = "0000:03:00.0";  // domain:bus:dev.fn, lower-case hex as sysfs writes it
+  uint16_t vendor = 0x15b3;
+  uint16_t device = 0x1021;
+  uint32_t class_code = 0x020000;        // 24-bit class code as in the "class" file
+  uint16_t subsystem_vendor = 0x15b3;
+  uint16_t subsystem_device = 0x0001;
+  std::optional<std::string> numa_node = std::string("0");  // nullopt: no numa_node file
+  // Bytes of the "config" file; empty means a 256-byte header built from the ids above.
+  std::vector<uint8_t> config;
+  uint64_t resource0_size = 0;           // 0: no resource0 file; otherwise a sparse file this big
+  std::optional<std::string> physfn;     // address of the physical function (makes this a VF)
+  std::vector<std::string> virtfns;      // addresses of the VFs, as links virtfn0, virtfn1, ...
+  std::vector<std::string> net;          // network interface names under net/
+  std::vector<std::string> infiniband;   // RDMA device names under infiniband/
+};
+
+// A 256-byte type-0 configuration header with the given ids (class code in bytes 9-11,
+// subsystem ids at 0x2C). Used as the default "config" contents.
+std::vector<uint8_t> make_config_header(const FakePciFunction& fn);
+
+// Creates the function's directory and files; returns the directory path.
+std::string add_pci_function(const FakePciFunction& fn);
+
+// Makes /sys/class/infiniband/<name>/device a link to the function's directory, as the kernel
+// does for an RDMA device.
+void add_rdma_class_device(const std::string& name, const std::string& address);
+
+// A plain file /dev/qdx/<name> with the given text (the driver's nodes carry their address text).
+std::string add_qdx_node(const std::string& name, const std::string& contents = "");
+
+// Writes /etc/zrv/zrv.conf.
+void write_zrv_conf(const std::string& contents);
+
+// Writes any file, creating missing parent directories.
+void add_file(const std::string& path, const std::string& contents, unsigned mode = 0644);
+
+// Creates a directory and its missing parents.
+void make_dirs(const std::string& path, unsigned mode = 0755);
+
+// Reads a whole file; throws when it cannot be read.
+std::string read_file(const std::string& path);
+
+}  // namespace vexil_test
