@@ -1,0 +1,155 @@
+/*
+ * test_process.cpp - child process runner for tests.
+ */
+#include "test_process.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+namespace test_process {
+
+namespace {
+
+/* In the child after fork: only async-signal-safe calls, then exec or _exit. */
+[[noreturn]] void start_child(const std::string& program, char* const* argv,
+                              const options& how, int out_fd, int err_fd)
+{
+    if (dup2(out_fd, STDOUT_FILENO) < 0 || dup2(err_fd, STDERR_FILENO) < 0)
+        _exit(126);
+    int null_fd = open("/dev/null", O_RDONLY);
+    if (null_fd < 0 || dup2(null_fd, STDIN_FILENO) < 0)
+        _exit(126);
+    if (!how.cwd.empty() && chdir(how.cwd.c_str()) != 0)
+        _exit(126);
+    if (how.drop_privileges) {
+        if (setgroups(0, NULL) != 0 || setresgid(how.gid, how.gid, how.gid) != 0 ||
+            setresuid(how.uid, how.uid, how.uid) != 0)
+            _exit(126);
+    }
+    execv(program.c_str(), argv);
+    _exit(127);
+}
+
+double now_seconds()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+/* Reads both pipes until both are closed or the deadline passes. */
+bool drain(int out_fd, int err_fd, result& res, double deadline)
+{
+    struct pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+    std::string* sinks[2] = {&res.out, &res.err};
+    int open_count = 2;
+    while (open_count > 0) {
+        int wait_ms = static_cast<int>((deadline - now_seconds()) * 1000);
+        if (wait_ms <= 0)
+            return false;
+        int ready = poll(fds, 2, wait_ms);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0)
+            throw std::runtime_error(std::string("poll: ") + strerror(errno));
+        for (int i = 0; i < 2; i++) {
+            if (fds[i].fd < 0 || fds[i].revents == 0)
+                continue;
+            char buf[4096];
+            ssize_t n = read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                sinks[i]->append(buf, static_cast<size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                fds[i].fd = -1;
+                open_count--;
+            }
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+result run(const std::string& program, const std::vector<std::string>& args, const options& how)
+{
+    std::vector<std::string> strings;
+    strings.push_back(how.argv0.empty() ? program : how.argv0);
+    strings.insert(strings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& s : strings)
+        argv.push_back(&s[0]);
+    argv.push_back(NULL);
+
+    int out_pipe[2], err_pipe[2];
+    if (pipe2(out_pipe, O_CLOEXEC) != 0)
+        throw std::runtime_error(std::string("pipe: ") + strerror(errno));
+    if (pipe2(err_pipe, O_CLOEXEC) != 0) {
+        close(out_pipe[0]);
+        close(out_pipe[1]);
+        throw std::runtime_error(std::string("pipe: ") + strerror(errno));
+    }
+
+    /* The environment is changed in the parent around fork, so that the
+     * child needs no allocation. */
+    std::vector<std::pair<std::string, std::string>> saved;
+    auto remember = [&saved](const std::string& name) {
+        const char* old = getenv(name.c_str());
+        saved.emplace_back(name, old ? std::string(1, '=') + old : std::string());
+    };
+    for (const auto& kv : how.env) {
+        remember(kv.first);
+        setenv(kv.first.c_str(), kv.second.c_str(), 1);
+    }
+    for (const std::string& name : how.unset_env) {
+        remember(name);
+        unsetenv(name.c_str());
+    }
+
+    pid_t pid = fork();
+    if (pid == 0)
+        start_child(program, argv.data(), how, out_pipe[1], err_pipe[1]);
+    int fork_errno = errno;
+
+    for (auto it = saved.rbegin(); it != saved.rend(); ++it) {
+        if (it->second.empty())
+            unsetenv(it->first.c_str());
+        else
+            setenv(it->first.c_str(), it->second.c_str() + 1, 1);
+    }
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    if (pid < 0) {
+        close(out_pipe[0]);
+        close(err_pipe[0]);
+        throw std::runtime_error(std::string("fork: ") + strerror(fork_errno));
+    }
+
+    result res;
+    bool finished = drain(out_pipe[0], err_pipe[0], res, now_seconds() + how.timeout_seconds);
+    close(out_pipe[0]);
+    close(err_pipe[0]);
+    if (!finished) {
+        kill(pid, SIGKILL);
+        res.timed_out = true;
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status))
+        res.exit_status = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        res.signal = WTERMSIG(status);
+    return res;
+}
+
+} // namespace test_process
