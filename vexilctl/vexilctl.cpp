@@ -265,9 +265,9 @@ int run_partition_help(const invocation& call)
     return 0;
 }
 
-const uint32_t D = OPT_HXU_DEVICE, R = OPT_RANGE_EUS, G = OPT_ID_GROUP, N = OPT_NAME_GROUP,
-               F = OPT_FILE_GROUPS, P = OPT_ID_PARTITION, V = OPT_VHCA_LIST,
-               M = OPT_MAX_NUM_EU_GROUP;
+constexpr uint32_t D = OPT_HXU_DEVICE, R = OPT_RANGE_EUS, G = OPT_ID_GROUP, N = OPT_NAME_GROUP,
+                   F = OPT_FILE_GROUPS, P = OPT_ID_PARTITION, V = OPT_VHCA_LIST,
+                   M = OPT_MAX_NUM_EU_GROUP;
 
 struct subcommand {
     const char* group;
@@ -281,20 +281,58 @@ struct subcommand {
 };
 
 /* Looked up by exact name, in this order, within the command's group. */
-const subcommand subcommands[] = {
-    /* group       name       mask        options     min max  check -d  run */
-    {"eu_group",  "create",  D | R | N,   "d:n:r:",   3,  3,  false, run_eu_group_create},
-    {"eu_group",  "destroy", D | G | N,   "d:n:g:",   2,  2,  true,  run_eu_group_destroy},
-    {"eu_group",  "query",   D | G | N,   "d:n:g:",   1,  2,  true,  run_eu_group_query},
-    {"eu_group",  "apply",   D | F,       "d:f:",     2,  2,  false, run_eu_group_apply},
-    {"eu_group",  "info",    D,           "d:",       1,  1,  false, run_eu_group_info},
-    {"eu_group",  "help",    0,           NULL,       0,  0,  false, run_eu_group_help},
-    {"partition", "create",  D | R | V | M, "d:v:r:m:", 4, 4, false, run_partition_create},
-    {"partition", "destroy", D | P,       "d:p:",     2,  2,  false, run_partition_destroy},
-    {"partition", "query",   D | P,       "d:p:",     1,  2,  true,  run_partition_query},
-    {"partition", "info",    D,           "d:",       1,  1,  false, run_partition_info},
-    {"partition", "help",    0,           NULL,       0,  0,  false, run_partition_help},
+constexpr subcommand subcommands[] = {
+    /* group       name       mask           options      min max  check -d  run */
+    {"eu_group",  "create",  D | R | N,     "d:n:r:",    3,  3,  false, run_eu_group_create},
+    {"eu_group",  "destroy", D | G | N,     "d:n:g:",    2,  2,  true,  run_eu_group_destroy},
+    {"eu_group",  "query",   D | G | N,     "d:n:g:",    1,  2,  true,  run_eu_group_query},
+    {"eu_group",  "apply",   D | F,         "d:f:",      2,  2,  false, run_eu_group_apply},
+    {"eu_group",  "info",    D,             "d:",        1,  1,  false, run_eu_group_info},
+    {"eu_group",  "help",    0,             NULL,        0,  0,  false, run_eu_group_help},
+    {"partition", "create",  D | R | V | M, "d:v:r:m:",  4,  4,  false, run_partition_create},
+    {"partition", "destroy", D | P,         "d:p:",      2,  2,  false, run_partition_destroy},
+    {"partition", "query",   D | P,         "d:p:",      1,  2,  true,  run_partition_query},
+    {"partition", "info",    D,             "d:",        1,  1,  false, run_partition_info},
+    {"partition", "help",    0,             NULL,        0,  0,  false, run_partition_help},
 };
+
+constexpr uint32_t option_bit(char letter)
+{
+    switch (letter) {
+    case 'd': return D;
+    case 'r': return R;
+    case 'g': return G;
+    case 'n': return N;
+    case 'f': return F;
+    case 'p': return P;
+    case 'v': return V;
+    case 'm': return M;
+    default: return 0x80000000u; /* matches no mask */
+    }
+}
+
+/* Every row's option string names exactly the options of its mask, and the
+ * counts fit the number of options. */
+constexpr bool rows_are_consistent()
+{
+    for (const subcommand& row : subcommands) {
+        if (row.option_string == NULL)
+            continue;
+        uint32_t letters = 0;
+        int options = 0;
+        for (const char* c = row.option_string; *c != '\0'; c++) {
+            if (*c != ':') {
+                letters |= option_bit(*c);
+                options++;
+            }
+        }
+        if (letters != row.mask || row.min_flags < 1 || row.min_flags > row.max_flags ||
+            row.max_flags > options)
+            return false;
+    }
+    return true;
+}
+static_assert(rows_are_consistent(), "a sub-command's option string and mask disagree");
 
 struct command_group {
     const char* name;
