@@ -1,0 +1,56 @@
+#include "address_space.h"
+
+namespace vexil_sim {
+
+bool MemorySpace::read(uint32_t address, uint32_t& value) {
+  if (!valid(address)) return false;
+  auto it = dwords_.find(address);
+  value = it == dwords_.end() ? 0 : it->second;
+  return true;
+}
+
+bool MemorySpace::write(uint32_t address, uint32_t value) {
+  if (!valid(address)) return false;
+  dwords_[address] = value;
+  return true;
+}
+
+bool CrSpace::read(uint32_t address, uint32_t& value) {
+  if (address == kHwIdAddress) {
+    value = hw_id_dword_;
+    return true;
+  }
+  if (!MemorySpace::read(address, value)) return false;
+  if (address == not_ready_address_) {
+    const uint32_t bit = 1u << not_ready_bit_;
+    value = knobs_.not_ready ? (value | bit) : (value & ~bit);
+  }
+  return true;
+}
+
+bool CrSpace::write(uint32_t address, uint32_t value) {
+  if (address == kHwIdAddress) return valid(address);  // read-only: the write is dropped
+  return MemorySpace::write(address, value);
+}
+
+void HardwareSemaphore::write(uint32_t ticket) {
+  if (held_by_foreigner()) return;
+  if (ticket == 0)
+    owner_ = 0;
+  else if (owner_ == 0)
+    owner_ = ticket;
+}
+
+bool SemaphoreSpace::read(uint32_t address, uint32_t& value) {
+  if (address != 0) return false;
+  value = semaphore_.read();
+  return true;
+}
+
+bool SemaphoreSpace::write(uint32_t address, uint32_t value) {
+  if (address != 0) return false;
+  semaphore_.write(value);
+  return true;
+}
+
+}  // namespace vexil_sim

@@ -1,0 +1,83 @@
+// The adapter's address spaces as the vendor-specific window reaches them: dword reads and writes
+// at byte addresses. A read or write that the space does not answer returns false; the window
+// turns that into its error syndrome.
+#pragma once
+
+#include <cstdint>
+#include <unordered_map>
+
+#include "fault_knobs.h"
+
+namespace vexil_sim {
+
+class AddressSpace {
+ public:
+  virtual ~AddressSpace() = default;
+  virtual bool read(uint32_t address, uint32_t& value) = 0;
+  virtual bool write(uint32_t address, uint32_t value) = 0;
+};
+
+// Plain memory: aligned dwords below `limit`, zero until written.
+class MemorySpace : public AddressSpace {
+ public:
+  explicit MemorySpace(uint32_t limit) : limit_(limit) {}
+  bool read(uint32_t address, uint32_t& value) override;
+  bool write(uint32_t address, uint32_t value) override;
+
+ protected:
+  bool valid(uint32_t address) const { return address % 4 == 0 && address < limit_; }
+
+ private:
+  uint32_t limit_;
+  std::unordered_map<uint32_t, uint32_t> dwords_;
+};
+
+// CR space: memory with the read-only hardware id dword and the firmware's readiness bit.
+class CrSpace : public MemorySpace {
+ public:
+  static constexpr uint32_t kHwIdAddress = 0xF0014;
+  static constexpr uint32_t kSize = 0x1000000;
+
+  CrSpace(const FaultKnobs& knobs, uint32_t hw_id_dword, uint32_t not_ready_address,
+          unsigned not_ready_bit)
+      : MemorySpace(kSize), knobs_(knobs), hw_id_dword_(hw_id_dword),
+        not_ready_address_(not_ready_address), not_ready_bit_(not_ready_bit) {}
+  bool read(uint32_t address, uint32_t& value) override;
+  bool write(uint32_t address, uint32_t value) override;
+
+ private:
+  const FaultKnobs& knobs_;
+  uint32_t hw_id_dword_;
+  uint32_t not_ready_address_;
+  unsigned not_ready_bit_;
+};
+
+// A hardware semaphore dword: writing a non-zero ticket while it is free takes it (the owner reads
+// its own ticket back), any other ticket is ignored while it is held, and 0 frees it. `foreign`
+// points at the knob that makes another owner hold it for good.
+class HardwareSemaphore {
+ public:
+  explicit HardwareSemaphore(const bool* foreign = nullptr) : foreign_(foreign) {}
+  uint32_t read() const { return held_by_foreigner() ? kForeignOwner : owner_; }
+  void write(uint32_t ticket);
+  bool held() const { return read() != 0; }
+
+ private:
+  bool held_by_foreigner() const { return foreign_ && *foreign_; }
+  const bool* foreign_;
+  uint32_t owner_ = 0;
+};
+
+// The semaphore space: the ICMD semaphore at address 0, nothing else.
+class SemaphoreSpace : public AddressSpace {
+ public:
+  explicit SemaphoreSpace(const FaultKnobs& knobs) : semaphore_(&knobs.icmd_semaphore_foreign) {}
+  bool read(uint32_t address, uint32_t& value) override;
+  bool write(uint32_t address, uint32_t value) override;
+  const HardwareSemaphore& icmd_semaphore() const { return semaphore_; }
+
+ private:
+  HardwareSemaphore semaphore_;
+};
+
+}  // namespace vexil_sim

@@ -1,0 +1,66 @@
+// What a test can change on a running simulated adapter, what it can read back, and the one
+// interface through which it does so, whether the adapter runs in the test process or behind a
+// FUSE file in a server process.
+#pragma once
+
+#include <cstdint>
+#include <type_traits>
+#include <vector>
+
+#include "register_store.h"
+
+namespace vexil_sim {
+
+// Address spaces of the vendor-specific capability's window.
+constexpr uint16_t kSpaceIcmdExt = 1;
+constexpr uint16_t kSpaceCr = 2;
+constexpr uint16_t kSpaceIcmd = 3;
+constexpr uint16_t kSpaceSemaphore = 10;
+constexpr uint16_t kSpaceRecovery = 12;
+
+// The ticket another tool holds a semaphore with while a "held by another owner" knob is on.
+constexpr uint32_t kForeignOwner = 0x0BAD0001;
+
+// Fault knobs: plain data, copied whole between processes. All off by default.
+struct FaultKnobs {
+  int32_t register_status = -1;        // >= 0: every register answers this status, unexecuted
+  uint8_t icmd_status = 0;             // non-zero: every command completes with this ICMD status
+  uint32_t icmd_syndrome = 0;          // syndrome word that a failed command leaves
+  bool busy_stuck = false;             // the busy bit never clears; commands do not run
+  uint32_t busy_polls = 0;             // control-word reads that still show busy after each go
+  bool icmd_semaphore_foreign = false; // the ICMD semaphore is held by another owner
+  bool vsec_semaphore_foreign = false; // the VSEC window semaphore is held by another owner
+  bool not_ready = false;              // the firmware's static_cfg_not_done bit is set
+  uint32_t max_cmd_size = 0x340;       // what the mailbox reports as its largest command
+  bool flag_stuck = false;             // the window's address flag never changes on its own
+  bool vsec_syndrome = false;          // every window access reports syndrome 3
+  uint16_t missing_spaces[8] = {};     // spaces that do not answer (0 = unused slot)
+};
+static_assert(std::is_trivially_copyable<FaultKnobs>::value, "knobs travel as bytes");
+
+// What the adapter saw; lets tests check that a client held the semaphores it should.
+struct AdapterStats {
+  uint64_t window_accesses = 0;           // dword accesses through the window's address register
+  uint64_t unlocked_window_accesses = 0;  // ... of them while the window semaphore was free
+  uint64_t icmd_commands = 0;             // busy-bit raises that started a command
+  uint64_t unlocked_icmd_commands = 0;    // ... of them while the ICMD semaphore was free
+  uint32_t last_opcode = 0;               // opcode of the last command started
+};
+static_assert(std::is_trivially_copyable<AdapterStats>::value, "stats travel as bytes");
+
+class AdapterControl {
+ public:
+  virtual ~AdapterControl() = default;
+  virtual FaultKnobs knobs() = 0;
+  virtual void set_knobs(const FaultKnobs& knobs) = 0;
+  virtual AdapterStats stats() = 0;
+  virtual RegisterCounts register_counts(uint16_t register_id) = 0;
+  virtual std::vector<uint8_t> register_image(uint16_t register_id) = 0;
+  virtual void set_register_image(uint16_t register_id, const std::vector<uint8_t>& image) = 0;
+  // One dword of an address space as the window would reach it (reads may have the device's
+  // side effects, e.g. counting down busy polls). False when the space or address does not answer.
+  virtual bool read_space(uint16_t space, uint32_t address, uint32_t& value) = 0;
+  virtual bool write_space(uint16_t space, uint32_t address, uint32_t value) = 0;
+};
+
+}  // namespace vexil_sim

@@ -1,0 +1,60 @@
+// The ICMD address space and the firmware behind it: the control word (opcode in bits 16-31,
+// status in bits 8-15, DMA bit 1, busy bit 0), the largest command size, the syndrome word and the
+// command buffer. Raising the busy bit runs the command in the buffer; access-register commands
+// decode the operation, string and register TLVs and answer from the register store.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "address_space.h"
+#include "fault_knobs.h"
+#include "register_store.h"
+
+namespace vexil_sim {
+
+constexpr uint16_t kOpcodeAccessRegister = 0x9001;
+constexpr uint16_t kOpcodeAccessRegisterWithString = 0x9003;
+
+// ICMD statuses (bits 8-15 of the control word).
+constexpr uint8_t kIcmdOk = 0;
+constexpr uint8_t kIcmdInvalidOpcode = 1;
+constexpr uint8_t kIcmdInvalidCmd = 2;
+constexpr uint8_t kIcmdBadParam = 4;
+
+class IcmdMailbox : public AddressSpace {
+ public:
+  static constexpr uint32_t kCtrlAddress = 0;
+  static constexpr uint32_t kMaxSizeAddress = 0x1000;
+  static constexpr uint32_t kSyndromeAddress = 0x1008;
+  static constexpr uint32_t kBufferAddress = 0x100000;
+  static constexpr uint32_t kBufferCapacity = 0x1000;
+
+  IcmdMailbox(const FaultKnobs& knobs, RegisterStore& registers, const HardwareSemaphore& semaphore,
+              AdapterStats& stats)
+      : knobs_(knobs), registers_(registers), semaphore_(semaphore), stats_(stats),
+        buffer_(kBufferCapacity, 0) {}
+
+  bool read(uint32_t address, uint32_t& value) override;
+  bool write(uint32_t address, uint32_t value) override;
+
+ private:
+  uint32_t buffer_limit() const;
+  bool busy() const { return stuck_ || busy_reads_left_ > 0; }
+  void start(uint32_t ctrl);
+  void complete();
+  uint8_t execute(uint16_t opcode, bool dma);
+  uint8_t access_register(bool with_string);
+
+  const FaultKnobs& knobs_;
+  RegisterStore& registers_;
+  const HardwareSemaphore& semaphore_;
+  AdapterStats& stats_;
+  std::vector<uint8_t> buffer_;
+  uint32_t ctrl_ = 0;
+  uint32_t syndrome_ = 0;
+  uint32_t busy_reads_left_ = 0;
+  bool stuck_ = false;  // started while the busy-stuck knob was on; runs once it is turned off
+};
+
+}  // namespace vexil_sim

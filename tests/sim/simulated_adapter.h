@@ -1,0 +1,95 @@
+// A simulated adapter as one PCI function sees it: a configuration space with a capability list
+// ending in the vendor-specific capability, the register window behind it, CR, ICMD, semaphore and
+// plain address spaces, the ICMD firmware and the register store. Independent of any transport:
+// tests use it in-process, a FUSE server serves its configuration space as a file.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "address_space.h"
+#include "fault_knobs.h"
+#include "icmd_mailbox.h"
+#include "register_store.h"
+#include "vsec_window.h"
+
+namespace vexil_sim {
+
+// What the function is; fixed once the adapter is built.
+struct FunctionConfig {
+  uint16_t vendor = 0x15b3;
+  uint16_t device = 0x101d;
+  uint32_t class_code = 0x020000;
+  uint8_t revision = 0;
+  uint16_t subsystem_vendor = 0x15b3;
+  uint16_t subsystem_device = 0x0016;
+  uint16_t hw_id = 0x212;  // low 16 bits of the CR dword at 0xF0014
+  uint8_t hw_rev = 0;      // bits 16-19 of that dword
+  // Where the firmware's "static configuration not done" bit lives in CR space.
+  uint32_t not_ready_address = 0xB5E04;
+  unsigned not_ready_bit = 31;
+  bool vsec_present = true;
+  uint8_t vsec_type = 0;          // 0: functional window
+  bool capability_loop = false;   // the list loops back on itself (and has no VSEC)
+  uint32_t config_size = 4096;
+};
+
+class SimulatedAdapter : public AdapterControl {
+ public:
+  // Capability list: power management, PCI Express, then the vendor-specific capability.
+  static constexpr uint32_t kPmCapability = 0x60;
+  static constexpr uint32_t kExpressCapability = 0x70;
+  static constexpr uint32_t kVsecCapability = 0xC0;
+  // The legacy address/data pair into CR space.
+  static constexpr uint32_t kLegacyAddress = 0x58;
+  static constexpr uint32_t kLegacyData = 0x5C;
+
+  explicit SimulatedAdapter(const FunctionConfig& config = {});
+  SimulatedAdapter(const SimulatedAdapter&) = delete;
+  SimulatedAdapter& operator=(const SimulatedAdapter&) = delete;
+
+  // Configuration space, as pread/pwrite of the function's config file reach it. Reads and writes
+  // may be of any length; bytes beyond the configuration space are not there (short result).
+  std::vector<uint8_t> config_read(uint32_t offset, uint32_t length);
+  // Returns the number of bytes taken (0 past the end).
+  uint32_t config_write(uint32_t offset, const uint8_t* bytes, uint32_t length);
+
+  const FunctionConfig& config() const { return config_; }
+  RegisterStore& registers() { return registers_; }
+  VsecWindow& window() { return window_; }
+  // Adds a plain-memory space (e.g. a space a later device needs).
+  void add_plain_space(uint16_t id, uint32_t limit = 0x40000000u);
+
+  // AdapterControl
+  FaultKnobs knobs() override { return knobs_; }
+  void set_knobs(const FaultKnobs& knobs) override { knobs_ = knobs; }
+  AdapterStats stats() override { return stats_; }
+  RegisterCounts register_counts(uint16_t id) override { return registers_.counts(id); }
+  std::vector<uint8_t> register_image(uint16_t id) override { return registers_.stored(id); }
+  void set_register_image(uint16_t id, const std::vector<uint8_t>& image) override {
+    registers_.store(id, image);
+  }
+  bool read_space(uint16_t space, uint32_t address, uint32_t& value) override;
+  bool write_space(uint16_t space, uint32_t address, uint32_t value) override;
+
+ private:
+  uint32_t read_dword(uint32_t offset);
+  uint32_t peek_dword(uint32_t offset) const;
+  void write_dword(uint32_t offset, uint32_t value);
+  bool in_window(uint32_t offset) const;
+
+  FunctionConfig config_;
+  FaultKnobs knobs_;
+  AdapterStats stats_;
+  RegisterStore registers_;
+  std::vector<uint8_t> header_;  // fixed bytes of configuration space
+  VsecWindow window_;
+  CrSpace cr_;
+  SemaphoreSpace semaphore_space_;
+  IcmdMailbox icmd_;
+  std::vector<std::unique_ptr<MemorySpace>> plain_spaces_;
+  uint32_t legacy_address_ = 0;
+};
+
+}  // namespace vexil_sim
