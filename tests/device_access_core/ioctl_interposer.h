@@ -1,0 +1,30 @@
+// An ioctl interposer for tests: the test binary defines ioctl itself, so production code keeps
+// calling plain ioctl while a test answers the driver's requests. A handler is registered for one
+// descriptor or for every descriptor opened on a path (matched through /proc/self/fd at call
+// time); every other call goes on to the real ioctl found with dlsym(RTLD_NEXT, "ioctl").
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace vexil_test {
+
+// Answers one request: the value ioctl returns (set errno yourself for -1).
+using IoctlHandler = std::function<int(int fd, unsigned long request, void* arg)>;
+
+void set_ioctl_handler_for_fd(int fd, IoctlHandler handler);
+void set_ioctl_handler_for_path(const std::string& path, IoctlHandler handler);
+void clear_ioctl_handlers();
+
+// Calls answered by a handler since the last clear_ioctl_handlers().
+int handled_ioctl_calls();
+
+// Clears the handlers when it goes out of scope.
+struct IoctlHandlerScope {
+  IoctlHandlerScope() = default;
+  IoctlHandlerScope(const IoctlHandlerScope&) = delete;
+  IoctlHandlerScope& operator=(const IoctlHandlerScope&) = delete;
+  ~IoctlHandlerScope() { clear_ioctl_handlers(); }
+};
+
+}  // namespace vexil_test
