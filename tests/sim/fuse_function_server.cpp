@@ -382,4 +382,17 @@ bool FuseFunctionServer::write_space(uint16_t space, uint32_t address, uint32_t 
   return !reply.empty() && reply[0] == 1;
 }
 
+std::unique_ptr<FuseFunctionServer> serve_fake_function(SimulatedAdapter& adapter,
+                                                        vexil_test::FakePciFunction function) {
+  const FunctionConfig& cfg = adapter.config();
+  function.vendor = cfg.vendor;
+  function.device = cfg.device;
+  function.class_code = cfg.class_code;
+  function.subsystem_vendor = cfg.subsystem_vendor;
+  function.subsystem_device = cfg.subsystem_device;
+  function.config.clear();
+  const std::string dir = vexil_test::add_pci_function(function);
+  return std::make_unique<FuseFunctionServer>(adapter, dir + "/config");
+}
+
 }  // namespace vexil_sim

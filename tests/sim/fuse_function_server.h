@@ -7,9 +7,11 @@
 
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "fake_system.h"
 #include "fault_knobs.h"
 #include "simulated_adapter.h"
 
@@ -55,5 +57,12 @@ class FuseFunctionServer : public AdapterControl {
   std::string mount_file_;
   bool bound_ = false;
 };
+
+// Inside a private-namespace scenario: creates the fake function's sysfs directory (add_pci_function)
+// with the ids, class and subsystem ids of `adapter`, so that sysfs and configuration space agree,
+// and serves the adapter as its "config" file. The other fields of `function` (address, NUMA node,
+// resource0, links, interface names) are used as given.
+std::unique_ptr<FuseFunctionServer> serve_fake_function(SimulatedAdapter& adapter,
+                                                        vexil_test::FakePciFunction function);
 
 }  // namespace vexil_sim

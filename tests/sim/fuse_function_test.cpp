@@ -140,15 +140,22 @@ TEST(FuseFunction, ClientReadsHardwareIdAndRunsIcmdByHand) {
 TEST(FuseFunction, TwoFunctionsServedAtOnce) {
   SKIP_WITHOUT_FUSE();
   auto result = vexil_test::run_in_private_namespace([] {
-    add_function("0000:05:00.0", 0x101d);
-    add_function("0000:06:00.0", 0x1021);
     FunctionConfig a_cfg, b_cfg;
     a_cfg.hw_id = 0x212;
     b_cfg.hw_id = 0x218;
     b_cfg.device = 0x1021;
+    b_cfg.class_code = 0x020700;
     SimulatedAdapter a(a_cfg), b(b_cfg);
-    FuseFunctionServer sa(a, "/sys/bus/pci/devices/0000:05:00.0/config");
-    FuseFunctionServer sb(b, "/sys/bus/pci/devices/0000:06:00.0/config");
+    FakePciFunction fa_dir, fb_dir;
+    fa_dir.address = "0000:05:00.0";
+    fb_dir.address = "0000:06:00.0";
+    fb_dir.device = 0xdead;  // replaced by the adapter's own id
+    fb_dir.numa_node = "1";
+    auto sa = serve_fake_function(a, fa_dir);
+    auto sb = serve_fake_function(b, fb_dir);
+    EXPECT_EQ(vexil_test::read_file("/sys/bus/pci/devices/0000:06:00.0/device"), "0x1021\n");
+    EXPECT_EQ(vexil_test::read_file("/sys/bus/pci/devices/0000:06:00.0/class"), "0x020700\n");
+    EXPECT_EQ(vexil_test::read_file("/sys/bus/pci/devices/0000:06:00.0/numa_node"), "1\n");
     int fa = open("/sys/bus/pci/devices/0000:05:00.0/config", O_RDWR);
     int fb = open("/sys/bus/pci/devices/0000:06:00.0/config", O_RDWR);
     ASSERT_GE(fa, 0);
