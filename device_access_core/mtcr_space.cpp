@@ -1,0 +1,74 @@
+/*
+ * mtcr_space.cpp - byte-stream views of block access (the device's
+ * big-endian byte order) and the address space of later accesses.
+ */
+#include <endian.h>
+#include <errno.h>
+#include <stdio.h>
+
+#include "mtcr_int.h"
+#include "remote.h"
+#include "vsec.h"
+
+static int fail(int err)
+{
+    errno = err;
+    return -1;
+}
+
+/* ---- byte streams ---- */
+
+int mread_buffer(mfile* mf, unsigned int offset, uint8_t* data, int byte_len)
+{
+    if (!data) return fail(EINVAL);
+    uint32_t* dwords = (uint32_t*)(void*)data;
+    int rc = mread4_block(mf, offset, dwords, byte_len);
+    for (int i = 0; i < rc / 4; ++i) dwords[i] = htobe32(dwords[i]);
+    return rc;
+}
+
+int mwrite_buffer(mfile* mf, unsigned int offset, uint8_t* data, int byte_len)
+{
+    if (!data || byte_len < 0) return fail(EINVAL);
+    uint32_t* dwords = (uint32_t*)(void*)data;
+    for (int i = 0; i < byte_len / 4; ++i) dwords[i] = be32toh(dwords[i]);
+    return mwrite4_block(mf, offset, dwords, byte_len);
+}
+
+/* ---- address space ---- */
+
+int mget_addr_space(mfile* mf) { return mf ? mf->address_space : -1; }
+
+static int local_space_allowed(mfile* mf, int space)
+{
+    if (!mf->vsec_supported) return 0;
+    const uint32_t mask = mf->vsec_cap_mask;
+    int capable = mf->hw_dev_id == 542 ||
+                  ((mask & 0xD) == 0xD && (is_pxuc_pciconf(mf) || (mask & (1u << 8))));
+    if (!capable) return 0;
+    return (mask >> space_to_cap_offset(space)) & 1;
+}
+
+int mset_addr_space(mfile* mf, int space)
+{
+    if (!mf) return fail(EINVAL);
+    /* A negative space would pass the upper bound alone. */
+    if (space < 0 || space > AS_MAX) return -1;
+    if (mf->access_type == ACCESS_REMOTE) {
+        if (remote_mset_addr_space(mf, space)) return -1;
+    } else if (!local_space_allowed(mf, space)) {
+        DBG_PRINTF("failed to set VSC address space to: %d. mf->address_space = %d\n", space,
+                   mf->address_space);
+        return -1;
+    }
+    mf->address_space = space;
+    DBG_PRINTF("VSC address space was set successfully to: %d\n", space);
+    return 0;
+}
+
+int write_to_pxuc_gw(mfile* mf, unsigned int address, uint32_t value)
+{
+    int rc = mwrite4(mf, address, value);
+    if (rc != 4) DBG_PRINTF("failed to write to PXUC GW in address: 0x%8x\n", address);
+    return rc;
+}
