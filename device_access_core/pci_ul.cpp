@@ -1,58 +1,354 @@
 /*
- * pci_ul.cpp - the user-level PCI path.
- * Placeholder until the user-level PCI transport lands: opens fail with
- * ENOTSUP and nothing is ever opened here.
+ * pci_ul.cpp - the user-level PCI path: the open that picks a transport for
+ * a parsed name, the entry points that call the handle's slots, the swap of
+ * primary and secondary transport, the close, and the lock files that
+ * serialise processes sharing a function.
  */
 #include "pci_ul.h"
 
+#include <endian.h>
 #include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include "device_bridge.h"
+#include "icmd.h"
 #include "mtcr_int.h"
+#include "pci_ul_int.h"
 
-static int not_supported()
+#define LOCK_DIR "/tmp/brasquet_lockfiles"
+
+enum { FLOCK_ATTEMPTS = 4096 };
+
+static int fail(int err)
 {
-    errno = ENOTSUP;
+    errno = err;
     return -1;
 }
 
-mfile* mopen_ul(const char* name) { return mopen_ul_int(name, 0); }
-mfile* mopen_ul_int(const char*, int)
+/* ---- lock files ---- */
+
+int flock_int(int fd, int operation)
 {
-    errno = ENOTSUP;
-    return nullptr;
+    if (fd < 0) return 0;
+    for (int attempt = 1;; ++attempt) {
+        if (flock(fd, operation | LOCK_NB) == 0) return 0;
+        if (errno != EWOULDBLOCK || attempt == FLOCK_ATTEMPTS) break;
+        usleep(1);
+    }
+    printf("failed to perform lock operation. errno %d\n", errno);
+    return -1;
 }
-int mclose_ul(mfile* mf)
+
+/* A directory that is missing is made; one that is there must be a real
+ * directory, not a link planted in the world-writable /tmp. */
+static int lock_dir_ready(const char* dir)
 {
-    free(mf);
-    return 0;
+    struct stat st;
+    if (lstat(dir, &st) == 0) return S_ISDIR(st.st_mode) ? 0 : fail(ENOTDIR);
+    if (errno != ENOENT) return -1;
+    if (mkdir(dir, 0777) == 0 || errno == EEXIST) return lstat(dir, &st) || !S_ISDIR(st.st_mode) ? -1 : 0;
+    return -1;
 }
-int mread4_ul(mfile*, unsigned int, uint32_t*) { return not_supported(); }
-int mwrite4_ul(mfile*, unsigned int, uint32_t) { return not_supported(); }
-int mread4_block_ul(mfile*, unsigned int, uint32_t*, int) { return not_supported(); }
-int mwrite4_block_ul(mfile*, unsigned int, uint32_t*, int) { return not_supported(); }
-int mread_buffer_ul(mfile*, unsigned int, uint8_t*, int) { return not_supported(); }
-int mwrite_buffer_ul(mfile*, unsigned int, uint8_t*, int) { return not_supported(); }
+
+int create_lock_file(const char* dev_text, int is_config, int* fd_out)
+{
+    char path[DEV_NAME_SZ + 64];
+    snprintf(path, sizeof(path), LOCK_DIR "/%s_%s", dev_text ? dev_text : "",
+             is_config ? "config" : "mem");
+    int fd = -1;
+    /* The lock file is opened as root in a world-writable tree: a link in
+     * its place must not be followed. */
+    if (dev_text && !strchr(dev_text, '/') && lock_dir_ready("/tmp") == 0 &&
+        lock_dir_ready(LOCK_DIR) == 0)
+        fd = open(path, O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0777);
+    if (fd_out) *fd_out = fd;
+    if (fd >= 0) return 0;
+    fprintf(stderr, "Warrning: Failed to create lockfile: %s (parallel access not supported)\n",
+            path);
+    return -1;
+}
+
+/* ---- entry points: the primary slots ---- */
+
+static struct ul_ctx* ctx_of(mfile* mf)
+{
+    if (!mf || !mf->ul_ctx) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    return mf->ul_ctx;
+}
+
+/* A handle whose transport was dropped has no slots left. */
+static int no_transport(void) { return fail(ENODEV); }
+
+int mread4_ul(mfile* mf, unsigned int offset, uint32_t* value)
+{
+    struct ul_ctx* ctx = ctx_of(mf);
+    if (!ctx || !value) return fail(EINVAL);
+    return ctx->read4 ? ctx->read4(mf, offset, value) : no_transport();
+}
+
+int mwrite4_ul(mfile* mf, unsigned int offset, uint32_t value)
+{
+    struct ul_ctx* ctx = ctx_of(mf);
+    if (!ctx) return -1;
+    return ctx->write4 ? ctx->write4(mf, offset, value) : no_transport();
+}
+
+int mread4_block_ul(mfile* mf, unsigned int offset, uint32_t* data, int byte_len)
+{
+    struct ul_ctx* ctx = ctx_of(mf);
+    if (!ctx || !data) return fail(EINVAL);
+    return ctx->read4_block ? ctx->read4_block(mf, offset, data, byte_len) : no_transport();
+}
+
+int mwrite4_block_ul(mfile* mf, unsigned int offset, uint32_t* data, int byte_len)
+{
+    struct ul_ctx* ctx = ctx_of(mf);
+    if (!ctx || !data) return fail(EINVAL);
+    return ctx->write4_block ? ctx->write4_block(mf, offset, data, byte_len) : no_transport();
+}
+
+/* Byte streams: the device's big-endian bytes in the caller's buffer. */
+int mread_buffer_ul(mfile* mf, unsigned int offset, uint8_t* data, int byte_len)
+{
+    if (!data) return fail(EINVAL);
+    uint32_t* dwords = (uint32_t*)(void*)data;
+    int rc = mread4_block_ul(mf, offset, dwords, byte_len);
+    for (int i = 0; i < rc / 4; ++i) dwords[i] = htobe32(dwords[i]);
+    return rc;
+}
+
+int mwrite_buffer_ul(mfile* mf, unsigned int offset, uint8_t* data, int byte_len)
+{
+    if (!data || byte_len < 0) return fail(EINVAL);
+    uint32_t* dwords = (uint32_t*)(void*)data;
+    for (int i = 0; i < byte_len / 4; ++i) dwords[i] = be32toh(dwords[i]);
+    return mwrite4_block_ul(mf, offset, dwords, byte_len);
+}
+
+/* ---- primary and secondary transport ---- */
+
 int mpci_change(mfile* mf)
 {
-    if (!mf || !mf->pci_change) return not_supported();
+    if (!mf || !mf->pci_change) return fail(EINVAL);
     return mf->pci_change(mf);
 }
-int mpci_change_ul(mfile*) { return not_supported(); }
-int mclear_pci_semaphore_ul(const char*) { return 1; }
-int maccess_reg_mad_ul(mfile*, uint8_t*)
+
+template <typename T>
+static void swap_values(T& a, T& b)
 {
-    errno = ENODEV;
-    return 268;
+    T t = a;
+    a = b;
+    b = t;
 }
-int flock_int(int fd, int)
+
+int mpci_change_ul(mfile* mf)
 {
-    if (fd == 0) return 0;
-    return not_supported();
+    struct ul_ctx* ctx = ctx_of(mf);
+    if (!ctx) return -1;
+    if (mf->secondary_type != ACCESS_PCI_MEMORY && mf->secondary_type != ACCESS_PCICONF) return 0;
+    swap_values(mf->access_type, mf->secondary_type);
+    swap_values(ctx->read4, ctx->sec_read4);
+    swap_values(ctx->write4, ctx->sec_write4);
+    swap_values(ctx->read4_block, ctx->sec_read4_block);
+    swap_values(ctx->write4_block, ctx->sec_write4_block);
+    swap_values(ctx->lock_fd, ctx->secondary_lock_fd);
+    swap_values(mf->fd, mf->secondary_fd);
+    return 0;
 }
-int create_lock_file(const char*, int, int* fd_out)
+
+/* ---- close ---- */
+
+void ul_drop_transport(mfile* mf)
 {
-    if (fd_out) *fd_out = 0;
-    return not_supported();
+    struct ul_ctx* ctx = mf->ul_ctx;
+    if (ctx->close)
+        ctx->close(mf);
+    else if (mf->fd >= 0)
+        close(mf->fd);
+    if (mf->secondary_fd >= 0 && mf->secondary_fd != mf->fd) close(mf->secondary_fd);
+    mf->fd = -1;
+    mf->secondary_fd = -1;
+    mf->secondary_type = 0;
+    mf->map = nullptr;
+    mf->map_len = 0;
+    ctx->map_size = 0;
+    ctx->read4 = ctx->sec_read4 = nullptr;
+    ctx->write4 = ctx->sec_write4 = nullptr;
+    ctx->read4_block = ctx->sec_read4_block = nullptr;
+    ctx->write4_block = ctx->sec_write4_block = nullptr;
+    ctx->access_reg_mad = nullptr;
+    ctx->close = nullptr;
+    ctx->flush_pending = 0;
 }
-int check_force_config(unsigned, unsigned, unsigned, unsigned) { return 1; }
+
+void ul_free_record(mfile* mf)
+{
+    if (!mf) return;
+    if (mf->device) destroy_device(mf->device);
+    destroy_device_info(&mf->device_info);
+    if (mf->dinfo) {
+        free_name_list(mf->dinfo->net_devs);
+        free_name_list(mf->dinfo->ib_devs);
+        free(mf->dinfo);
+    }
+    free(mf->ul_ctx);
+    free(mf);
+}
+
+int mclose_ul(mfile* mf)
+{
+    if (!mf) return 0;
+    if (mf->icmd.opened) icmd_close(mf);
+    struct ul_ctx* ctx = mf->ul_ctx;
+    if (ctx) {
+        ul_drop_transport(mf);
+        if (ctx->lock_fd >= 0) close(ctx->lock_fd);
+        if (ctx->secondary_lock_fd >= 0) close(ctx->secondary_lock_fd);
+    }
+    ul_free_record(mf);
+    return 0;
+}
+
+/* ---- open ---- */
+
+int ul_build_dev_info(mfile* mf, unsigned domain, unsigned bus, unsigned dev, unsigned func)
+{
+    int rc = init_dev_info_ul(mf, mf->dev_name, domain, bus, dev, func);
+    if (rc == 0) return 0;
+    return fail(rc == 1 ? ENODEV : ENOMEM);
+}
+
+/* The address of a name that names its own file. 0 or -1. */
+static int forced_address(const char* name, unsigned v[4])
+{
+    v[0] = 0;
+    if (sscanf(name, "/sys/bus/pci/devices/%4x:%2x:%2x.%u/resource0", &v[0], &v[1], &v[2], &v[3]) == 4 ||
+        sscanf(name, "/sys/bus/pci/devices/%4x:%2x:%2x.%u/config", &v[0], &v[1], &v[2], &v[3]) == 4 ||
+        sscanf(name, "/proc/bus/pci/%4x:%2x/%2x.%u", &v[0], &v[1], &v[2], &v[3]) == 4)
+        return 0;
+    v[0] = 0;
+    return sscanf(name, "/proc/bus/pci/%2x/%2x.%u", &v[1], &v[2], &v[3]) == 3 ? 0 : -1;
+}
+
+/* Configuration space of an unforced address: the first file that opens. */
+static int open_config_space(mfile* mf, const unsigned v[4], int mode)
+{
+    char paths[3][128];
+    int count = 0;
+    snprintf(paths[count++], sizeof(paths[0]), "/sys/bus/pci/devices/%4.4x:%2.2x:%2.2x.%1.1x/config",
+             v[0], v[1], v[2], v[3]);
+    snprintf(paths[count++], sizeof(paths[0]), "/proc/bus/pci/%4.4x:%2.2x/%2.2x.%1.1x", v[0], v[1],
+             v[2], v[3]);
+    if (v[0] == 0)
+        snprintf(paths[count++], sizeof(paths[0]), "/proc/bus/pci/%2.2x/%2.2x.%1.1x", v[1], v[2],
+                 v[3]);
+    int err = ENOENT;
+    for (int i = 0; i < count; ++i) {
+        errno = 0;
+        if (tqcr_pciconf_open(mf, paths[i], mode) == 0) return 0;
+        err = errno ? errno : EIO;
+        ul_drop_transport(mf);
+    }
+    return fail(err);
+}
+
+/* The function behind a PCI-memory or configuration-space name: its lock
+ * file, whether it is supported, its dev_info, then its transport. */
+static int open_pci_function(mfile* mf, uint32_t type, int force, unsigned v[4], int mode)
+{
+    const char* name = mf->dev_name;
+    if (force && forced_address(name, v)) return fail(EINVAL);
+    char address[32];
+    snprintf(address, sizeof(address), "%04x:%02x:%02x.%x", v[0], v[1], v[2], v[3]);
+    create_lock_file(address, type == ACCESS_PCICONF, &mf->ul_ctx->lock_fd);
+    if (!is_supported_device(address)) return fail(EOPNOTSUPP);
+    if (ul_build_dev_info(mf, v[0], v[1], v[2], v[3])) return -1;
+    if (!force) return open_config_space(mf, v, mode);
+    if (type == ACCESS_PCI_MEMORY) {
+        char config[64];
+        snprintf(config, sizeof(config), "/sys/bus/pci/devices/%s/config", address);
+        int rc = tqcr_pcicr_open(mf, name, config, 0, 0, mode);
+        if (rc > 0 && !errno) errno = EIO;
+        return rc ? -1 : 0;
+    }
+    errno = 0;
+    if (tqcr_pciconf_open(mf, name, mode) == 0) return 0;
+    return fail(errno ? errno : EIO);
+}
+
+mfile* mopen_ul_int(const char* name, int mode)
+{
+    if (!name) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    if (geteuid() != 0) {
+        errno = EACCES;
+        return nullptr;
+    }
+    mfile* mf = (mfile*)calloc(1, sizeof(mfile));
+    struct ul_ctx* ctx = (struct ul_ctx*)calloc(1, sizeof(struct ul_ctx));
+    if (!mf || !ctx) {
+        free(mf);
+        free(ctx);
+        errno = ENOMEM;
+        return nullptr;
+    }
+    mf->ul_ctx = ctx;
+    ctx->lock_fd = -1;
+    ctx->secondary_lock_fd = -1;
+    snprintf(mf->dev_name, sizeof(mf->dev_name), "%s", name);
+    snprintf(mf->orig_dev_name, sizeof(mf->orig_dev_name), "%s", name);
+    mf->sock_fd = -1;
+    mf->fd = -1;
+    mf->secondary_fd = -1;
+    mf->lock_fd = -1;
+    mf->bar_gw_offset = (uint32_t)-1;
+    mf->pci_change = mpci_change_ul;
+
+    int force = 0;
+    unsigned v[4] = {0, 0, 0, 0};
+    errno = 0;
+    uint32_t type = tqcr_parse_name(name, &force, &v[0], &v[1], &v[2], &v[3]);
+    int rc;
+    if (type == 0) {
+        rc = fail(errno ? errno : EINVAL);
+    } else if (type == ACCESS_DRIVER_CR || type == ACCESS_DRIVER_CONF) {
+        mf->flags = DEVFLAG_PCI;
+        rc = ul_open_driver_nodes(mf, type, v[0], v[1], v[2], v[3]);
+    } else {
+        mf->access_type = type;
+        mf->flags = DEVFLAG_PCI;
+        if (type == ACCESS_PCI_MEMORY || type == ACCESS_PCICONF)
+            rc = open_pci_function(mf, type, force, v, mode);
+        else if (type == ACCESS_IB_INBAND)
+            rc = tqcr_inband_open(mf, name);
+        else
+            rc = fail(EINVAL);
+    }
+    if (rc == 0) return mf;
+    int err = errno ? errno : EIO;
+    mclose_ul(mf);
+    errno = err;
+    return nullptr;
+}
+
+mfile* mopen_ul(const char* name) { return mopen_ul_int(name, 0); }
+
+int mclear_pci_semaphore_ul(const char* name)
+{
+    mfile* mf = mopen_ul_int(name, 1);
+    if (!mf) return 1;
+    uint32_t type = mf->access_type;
+    mclose_ul(mf);
+    return type == ACCESS_PCI_MEMORY || type == ACCESS_PCICONF ? 0 : ME_UNSUPPORTED_ACCESS_TYPE;
+}
