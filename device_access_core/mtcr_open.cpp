@@ -262,11 +262,12 @@ static uint32_t local_type(mfile* mf, const char* name)
     return 0;
 }
 
-/* The conf node beside a cr node: "_cr" replaced by "conf", bounded. */
+/* The conf node beside a cr node: "_cr" replaced by "conf". 0, 1 when the
+ * name has no "_cr", -1 when the result would not fit. */
 static int conf_node_name(const char* cr_name, char* out, size_t out_sz)
 {
     const char* cr = strstr(cr_name, "_cr");
-    if (!cr) return -1;
+    if (!cr) return 1;
     size_t head = (size_t)(cr - cr_name), tail = strlen(cr + 3);
     if (head + 4 + tail >= out_sz) return -1;
     memcpy(out, cr_name, head);
@@ -303,8 +304,12 @@ static int open_local_node(mfile* mf, const open_request* rq)
     mf->secondary_fd = -1;
     if (mf->secondary_type == ACCESS_PCICONF) {
         char conf[DEV_NAME_SZ];
-        if (conf_node_name(rq->name, conf, sizeof(conf)) == 0)
-            mf->secondary_fd = open(conf, O_RDWR | O_SYNC);
+        int rc = conf_node_name(rq->name, conf, sizeof(conf));
+        if (rc < 0) {
+            errno = EINVAL;
+            return -1;
+        }
+        if (rc == 0) mf->secondary_fd = open(conf, O_RDWR | O_SYNC);
     }
     switch (mf->access_type) {
     case ACCESS_USB_I2C:
