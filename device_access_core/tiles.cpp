@@ -28,3 +28,10 @@ int is_offset_in_active_tile(mfile* mf, unsigned int offset)
     return 1;
 }
 int mib_semaphore_lock_is_supported(mfile*) { return 0; }
+int mib_semaphore_lock_vs_mad(mfile*, int, uint32_t, uint32_t, uint32_t* key_out, uint8_t*,
+                              uint8_t*, int)
+{
+    if (key_out) *key_out = 0;
+    errno = ENOTSUP;
+    return -1;
+}

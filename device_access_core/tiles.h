@@ -35,6 +35,12 @@ int reg_access_mgir_dl(mfile* mf, void* record);
 /* The active flag of the tile holding the address; 1 outside all tiles. */
 int is_offset_in_active_tile(mfile* mf, unsigned int offset);
 int mib_semaphore_lock_is_supported(mfile* mf);
+/* One semaphore SMP (op 1 lock, 3 release, 0 query) on sem_addr with the
+ * lock key; the key, flag and byte the device returned go to the outputs.
+ * The SMP result (0x400 alone means success). */
+int mib_semaphore_lock_vs_mad(mfile* mf, int op, uint32_t sem_addr, uint32_t lock_key,
+                              uint32_t* key_out, uint8_t* flag_out, uint8_t* byte_out,
+                              int method);
 
 #ifdef __cplusplus
 }

@@ -14,6 +14,11 @@ int tools_cmdif_reg_access(mfile*, void*, int, int)
     errno = ENOTSUP;
     return ME_CMDIF_NOT_SUPP;
 }
+int tools_cmdif_is_supported(mfile*)
+{
+    errno = ENOTSUP;
+    return ME_CMDIF_NOT_SUPP;
+}
 int tools_cmdif_send_mbox_command(mfile*, uint32_t, uint16_t, uint8_t, int, void*, int, int)
 {
     errno = ENOTSUP;

@@ -19,6 +19,9 @@ struct tools_cmdif_state {
 };
 
 int tools_cmdif_reg_access(mfile* mf, void* frame, int write_size, int read_size);
+/* 0 when the interface answers (semaphore, then a mailbox write of 8 zero
+ * bytes at dword 0); an merror_code otherwise. */
+int tools_cmdif_is_supported(mfile* mf);
 int tools_cmdif_send_mbox_command(mfile* mf, uint32_t input_modifier, uint16_t opcode,
                                   uint8_t opcode_modifier, int data_offset, void* data, int size,
                                   int skip_write);

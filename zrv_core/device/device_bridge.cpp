@@ -36,6 +36,7 @@ void i2c_update_secondary_address(uint32_t, void*) {}
 int is_gmp_supported(int, void*) { return 0; }
 int is_class_a_supported(int, void*) { return 0; }
 int get_ib_max_chunk_size(void*) { return 56; }
+int get_register_maximum_size(void*) { return 0; }
 int reset_ib_device(void*) { return -1; }
 void force_use_smp(void*) {}
 int mad_set(void*, uint32_t, uint32_t, void*) { return -1; }

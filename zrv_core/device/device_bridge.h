@@ -28,6 +28,8 @@ void i2c_update_secondary_address(uint32_t address, void* device);
 int is_gmp_supported(int method, void* device);
 int is_class_a_supported(int method, void* device);
 int get_ib_max_chunk_size(void* device);
+/* Largest register image in bytes of a switch-OS device object. */
+int get_register_maximum_size(void* device);
 int reset_ib_device(void* device);
 void force_use_smp(void* device);
 int mad_set(void* data, uint32_t attribute_id, uint32_t attribute_modifier, void* device);

@@ -30,6 +30,7 @@ int is_tn3(device_info_handle) { return 0; }
 int is_tn3pro(device_info_handle) { return 0; }
 int is_brell_gear_box(device_info_handle) { return 0; }
 int is_pelorae_sddv(device_info_handle) { return 0; }
+int is_cable(uint32_t) { return 0; }
 uint32_t get_cmd_ptr_address(device_info_handle) { return 0; }
 uint32_t get_cmd_ptr_bitlen(device_info_handle) { return 24; }
 uint32_t get_semaphore_address(device_info_handle) { return 0; }

@@ -29,6 +29,8 @@ int is_tn3(device_info_handle handle);
 int is_tn3pro(device_info_handle handle);
 int is_brell_gear_box(device_info_handle handle);
 int is_pelorae_sddv(device_info_handle handle);
+/* By device id, without a handle: the device type is a cable. */
+int is_cable(uint32_t id);
 uint32_t get_cmd_ptr_address(device_info_handle handle);
 uint32_t get_cmd_ptr_bitlen(device_info_handle handle);
 uint32_t get_semaphore_address(device_info_handle handle);
