@@ -416,16 +416,3 @@ void print_nic_cap_ext_reg(int report_type)
         break;
     }
 }
-
-/*
- * TEMPORARY: no device access yet. Until the device core and the register
- * functions arrive, every device is treated as one that cannot be opened.
- * The real body opens the device, reads NIC_CAP_EXT into the limits above
- * and prints the report of report_type.
- */
-int extract_nic_cap_ext_reg(const char* device, int report_type)
-{
-    (void)report_type;
-    printf("Inaccessible/no privileges/invalid device: %s\n", device);
-    return -1;
-}

@@ -1,0 +1,101 @@
+/*
+ * eu_records.h - what the group and partition operations share: the open
+ * device of one operation, the walks over every group and partition id, and
+ * the group name and EU list as the registers carry them.
+ *
+ * The adapter keeps no list of its objects: a group or partition exists when
+ * a GET of its id succeeds, and any failed GET counts as a free id.
+ */
+#ifndef VEXILCTL_EU_RECORDS_H
+#define VEXILCTL_EU_RECORDS_H
+
+#include <stdint.h>
+#include <string.h>
+
+#include "reg_access.h"
+#include "utility_functions.h"
+
+typedef struct reg_access_hca_nic_hxu_eug_reg_ext eug_record;
+typedef struct reg_access_hca_nic_hxu_eu_partition_reg_ext partition_record;
+
+/* Register operations of the group and partition registers. */
+enum eu_object_operation : uint8_t {
+    EU_OP_CREATE = 0,
+    EU_OP_MODIFY = 1,
+    EU_OP_DESTROY = 2,
+};
+
+#define EU_GROUP_NAME_BYTES 16
+
+/* The device of one operation: opened by the operation, closed when it ends
+ * (or earlier, by close()). */
+class device_session {
+public:
+    device_session() = default;
+    ~device_session() { close(); }
+    device_session(const device_session&) = delete;
+    device_session& operator=(const device_session&) = delete;
+
+    /* Opens the device; false after printing the inaccessible-device line. */
+    bool open(const char* device);
+    void close();
+    mfile* handle() const { return mf_; }
+
+private:
+    mfile* mf_ = nullptr;
+};
+
+/* Prints the line of a device that cannot be opened. */
+void print_inaccessible(const char* device);
+
+/* The name's bytes, zero-filled to 16, as the register's four name words:
+ * word i holds bytes 4i to 4i+3, byte 4i as its least significant byte. */
+void eug_name_to_words(const char* name, uint32_t words[4]);
+/* The name held by the four words, terminated (at most 16 characters). */
+void eug_words_to_name(const uint32_t words[4], char name[EU_GROUP_NAME_BYTES + 1]);
+/* The group's name compared with `name` over at most 16 bytes. */
+bool eug_name_equals(const eug_record& group, const char* name);
+
+/* Prints the EUs set in words 0 to max_num_hxu_eu / 32 of the mask (at most
+ * all 32), increasing, separated by ',' - no line end. */
+void print_member_eus(const uint32_t* member_mask);
+
+/* GETs every group id 1 to max_num_hxu_eu_group into one record and calls
+ * visit(record) for each group that exists, in id order, until visit returns
+ * false. The record is reused for every id, as read. */
+template <typename Visit>
+void scan_groups(mfile* mf, eug_record& group, Visit visit)
+{
+    for (uint32_t id = 1; id <= max_num_hxu_eu_group; id++) {
+        group.eug_id = static_cast<uint16_t>(id);
+        if (reg_access_nic_hxu_eug(mf, MACCESS_REG_METHOD_GET, &group) == ME_OK && !visit(group))
+            return;
+    }
+}
+
+/* As scan_groups, over partition ids 1 to max_num_hxu_eu_partition. */
+template <typename Visit>
+void scan_partitions(mfile* mf, partition_record& partition, Visit visit)
+{
+    for (uint32_t id = 1; id <= max_num_hxu_eu_partition; id++) {
+        partition.eu_partition_id = static_cast<uint16_t>(id);
+        if (reg_access_nic_hxu_eu_partition(mf, MACCESS_REG_METHOD_GET, &partition) == ME_OK &&
+            !visit(partition))
+            return;
+    }
+}
+
+/* ORs a register's 32-word member mask into global_member_mask. */
+void add_to_global_member_mask(const uint32_t* member_mask);
+
+/* The partitions' share of the EU objects: every existing partition's EUs go
+ * into global_member_mask and it reserves its max_num_eug groups plus itself. */
+uint32_t collect_partition_reservations(mfile* mf);
+
+/* SETs a DESTROY of group `id` from a zeroed record; the register's result. */
+int destroy_group_id(mfile* mf, uint16_t id);
+
+/* The line printed when a CREATE is refused, with the object limit. */
+void print_object_limit_hint(void);
+
+#endif
