@@ -64,8 +64,6 @@ static int inband_close(mfile* mf)
 int tqcr_inband_open(mfile* mf, const char* name)
 {
     struct ul_ctx* ctx = mf->ul_ctx;
-    mf->access_type = ACCESS_IB_INBAND;
-    mf->flags |= DEVFLAG_IB;
     if (!strstr(name, "ibdr-") && !strstr(name, "iblid-") && !strstr(name, "lid-")) {
         errno = EINVAL;
         return -1;
@@ -77,7 +75,11 @@ int tqcr_inband_open(mfile* mf, const char* name)
         if (!errno) errno = ENODEV;
         return -1;
     }
+    /* Only a handle that got its device object becomes in-band: one that
+     * did not keeps its type, and the dispatch finds no slots on it. */
     mf->device = device;
+    mf->access_type = ACCESS_IB_INBAND;
+    mf->flags |= DEVFLAG_IB;
     ctx->read4 = inband_read4;
     ctx->write4 = inband_write4;
     ctx->read4_block = inband_read_block;

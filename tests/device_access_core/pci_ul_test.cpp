@@ -1,0 +1,408 @@
+// The user-level PCI path over fake sysfs functions in a private mount namespace: lock files and
+// their locking, the BAR mapped from a sparse resource0 file (CR window bounds, signature check,
+// the oldest NICs' flush), the GPU BAR, in-band register access and the open's refusals.
+#include <endian.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "fake_system.h"
+#include "mtcr_int.h"
+#include "pci_ul.h"
+#include "simulated_driver.h"
+
+namespace {
+
+using vexil_test::get_be32;
+using vexil_test::put_be32;
+
+constexpr const char* kAddress = "0000:03:00.0";
+const std::string kDir = std::string("/sys/bus/pci/devices/") + kAddress;
+const std::string kResource0 = kDir + "/resource0";
+const std::string kLockDir = "/tmp/brasquet_lockfiles";
+constexpr uint32_t kMiB = 0x100000;
+
+void add_function(uint64_t resource0_size, uint16_t device = 0x101d) {
+  vexil_test::FakePciFunction fn;
+  fn.address = kAddress;
+  fn.device = device;
+  fn.resource0_size = resource0_size;
+  vexil_test::add_pci_function(fn);
+}
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+// A function whose BAR holds `hw_id` at the hardware-id dword, opened by its resource0 file.
+mfile* open_bar(uint32_t hw_id) {
+  put_be32(kResource0, 0xF0014, hw_id);
+  return mopen_ul(kResource0.c_str());
+}
+
+TEST(LockFiles, CreatedInTheirDirectoryAndNeverThroughALink) {
+  auto result = vexil_test::run_in_private_namespace([] {
+    int fd = -5;
+    ASSERT_EQ(create_lock_file(kAddress, 1, &fd), 0);
+    EXPECT_GE(fd, 0);
+    EXPECT_TRUE(exists(kLockDir + "/0000:03:00.0_config"));
+    EXPECT_EQ(fcntl(fd, F_GETFD) & FD_CLOEXEC, FD_CLOEXEC) << "not inherited by programs we run";
+    close(fd);
+    ASSERT_EQ(create_lock_file(kAddress, 0, &fd), 0);
+    EXPECT_TRUE(exists(kLockDir + "/0000:03:00.0_mem"));
+    close(fd);
+
+    // A link planted where the lock file goes is not followed: no lock, a warning, no victim.
+    ASSERT_EQ(symlink("/tmp/victim", (kLockDir + "/0000:05:00.0_mem").c_str()), 0);
+    {
+      vexil_test::CapturedStream err(2);
+      EXPECT_EQ(create_lock_file("0000:05:00.0", 0, &fd), -1);
+      EXPECT_EQ(err.text(),
+                "Warrning: Failed to create lockfile: /tmp/brasquet_lockfiles/0000:05:00.0_mem "
+                "(parallel access not supported)\n");
+    }
+    EXPECT_EQ(fd, -1) << "no lock is -1, never a descriptor number";
+    EXPECT_FALSE(exists("/tmp/victim"));
+
+    // Nor is a link in place of the directory.
+    ASSERT_EQ(rename(kLockDir.c_str(), "/tmp/old_locks"), 0);
+    vexil_test::make_dirs("/tmp/elsewhere");
+    ASSERT_EQ(symlink("/tmp/elsewhere", kLockDir.c_str()), 0);
+    EXPECT_EQ(create_lock_file(kAddress, 1, &fd), -1);
+    EXPECT_EQ(fd, -1);
+    EXPECT_FALSE(exists("/tmp/elsewhere/0000:03:00.0_config"));
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+TEST(LockFiles, FlockRetriesWhileAnotherProcessHoldsTheLock) {
+  auto result = vexil_test::run_in_private_namespace([] {
+    EXPECT_EQ(flock_int(-1, LOCK_EX), 0) << "a handle without a lock file takes no lock";
+    int fd = -1;
+    ASSERT_EQ(create_lock_file(kAddress, 1, &fd), 0);
+
+    int ready[2], release[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(release), 0);
+    pid_t holder = fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+      int own = open((kLockDir + "/0000:03:00.0_config").c_str(), O_RDONLY);
+      char c = flock(own, LOCK_EX) == 0 ? 'y' : 'n';
+      (void)!write(ready[1], &c, 1);
+      (void)!read(release[0], &c, 1);
+      _exit(0);
+    }
+    char c = 0;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    ASSERT_EQ(c, 'y');
+    {
+      vexil_test::CapturedStream out(1);
+      EXPECT_EQ(flock_int(fd, LOCK_EX), -1);
+      EXPECT_EQ(out.text(), "failed to perform lock operation. errno 11\n");
+    }
+    ASSERT_EQ(write(release[1], "x", 1), 1);
+    int status = 0;
+    ASSERT_EQ(waitpid(holder, &status, 0), holder);
+    EXPECT_EQ(flock_int(fd, LOCK_EX), 0);
+    EXPECT_EQ(flock_int(fd, LOCK_UN), 0);
+    close(fd);
+    {
+      vexil_test::CapturedStream out(1);
+      EXPECT_EQ(flock_int(9999, LOCK_EX), -1) << "a descriptor that is not open is not retried";
+      EXPECT_EQ(out.text(), "failed to perform lock operation. errno 9\n");
+    }
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+TEST(BarOpen, SparseResource0IsTheCrWindow) {
+  auto result = vexil_test::run_in_private_namespace([] {
+    add_function(kMiB);
+    mfile* mf = open_bar(0x212);
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    EXPECT_EQ(mf->access_type, (uint32_t)ACCESS_PCI_MEMORY);
+    EXPECT_EQ(mf->flags, (uint32_t)DEVFLAG_PCI);
+    EXPECT_EQ(mf->map_len, kMiB);
+    EXPECT_TRUE(exists(kLockDir + "/0000:03:00.0_mem"));
+    ASSERT_NE(mf->dinfo, nullptr);
+    EXPECT_EQ(mf->dinfo->dev_id, 0x101d);
+
+    uint32_t v = 0;
+    ASSERT_EQ(mread4(mf, 0xF0014, &v), 4);
+    EXPECT_EQ(v, 0x212u);
+    ASSERT_EQ(mwrite4(mf, 0x100, 0x11223344), 4);
+    EXPECT_EQ(get_be32(kResource0, 0x100), 0x11223344u) << "big-endian in the device";
+    put_be32(kResource0, kMiB - 4, 0xA5A5A5A5);
+    ASSERT_EQ(mread4(mf, kMiB - 4, &v), 4);
+    EXPECT_EQ(v, 0xA5A5A5A5u);
+
+    // The last three bytes and everything past the window are refused (result 0, EINVAL).
+    for (uint32_t bad : {kMiB - 3, kMiB - 2, kMiB - 1, kMiB, 0xFFFFFFFCu, 2u}) {
+      v = 0x5A5A5A5A;
+      errno = 0;
+      EXPECT_EQ(mread4(mf, bad, &v), 0) << std::hex << bad;
+      EXPECT_EQ(errno, EINVAL) << std::hex << bad;
+      EXPECT_EQ(v, 0x5A5A5A5Au) << "the output is left as it was";
+      errno = 0;
+      EXPECT_EQ(mwrite4(mf, bad, 1), 0) << std::hex << bad;
+      EXPECT_EQ(errno, EINVAL);
+    }
+
+    uint32_t block[4] = {1, 2, 3, 4}, back[4] = {};
+    ASSERT_EQ(mwrite4_block(mf, 0x200, block, 16), 16);
+    ASSERT_EQ(mread4_block(mf, 0x200, back, 16), 16);
+    EXPECT_EQ(memcmp(block, back, 16), 0);
+    errno = 0;
+    EXPECT_EQ(mread4_block(mf, 0x200, back, 10), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(mread4_block(mf, kMiB - 8, back, 16), -1) << "a block running off the window";
+    uint8_t bytes[8];
+    ASSERT_EQ(mread_buffer(mf, 0x100, bytes, 8), 8);
+    EXPECT_EQ(bytes[0], 0x11);
+    EXPECT_EQ(bytes[3], 0x44);
+    EXPECT_EQ(mclose(mf), 0);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+TEST(BarOpen, SignatureCheckAndTheOldestNicsFlush) {
+  auto result = vexil_test::run_in_private_namespace([] {
+    add_function(kMiB);
+    for (uint32_t unusable : {0xFFFFFFFFu, 0xBADACCE5u}) {
+      errno = 0;
+      EXPECT_EQ(open_bar(unusable), nullptr) << std::hex << unusable;
+      EXPECT_EQ(errno, EIO);
+    }
+
+    put_be32(kResource0, 0xF0380, 5);
+    mfile* mf = open_bar(0xBAD0CAFE);
+    ASSERT_NE(mf, nullptr);
+    EXPECT_EQ(mf->ul_ctx->needs_flush, 0);
+    EXPECT_EQ(get_be32(kResource0, 0xF0380), 5u) << "no flush for a usable, newer device";
+    mclose(mf);
+
+    for (uint32_t oldest : {0x1F5u, 0x301F7u, 0xA00190u}) {
+      put_be32(kResource0, 0xF0380, 7);
+      mf = open_bar(oldest);
+      ASSERT_NE(mf, nullptr) << std::hex << oldest;
+      EXPECT_EQ(mf->ul_ctx->needs_flush, 1);
+      EXPECT_EQ(get_be32(kResource0, 0xF0380), 0u) << "the open flushed once";
+
+      // Reads flush only after a write.
+      put_be32(kResource0, 0xF0380, 9);
+      uint32_t v = 0;
+      ASSERT_EQ(mread4(mf, 0x10, &v), 4);
+      EXPECT_EQ(get_be32(kResource0, 0xF0380), 9u);
+      ASSERT_EQ(mwrite4(mf, 0x10, 3), 4);
+      EXPECT_EQ(mf->ul_ctx->flush_pending, 1);
+      ASSERT_EQ(mread4(mf, 0x10, &v), 4);
+      EXPECT_EQ(v, 3u);
+      EXPECT_EQ(get_be32(kResource0, 0xF0380), 0u) << "the read flushed first";
+      EXPECT_EQ(mf->ul_ctx->flush_pending, 0);
+      mclose(mf);
+    }
+
+    setenv("TARNEL_FLUSH", "0", 1);
+    put_be32(kResource0, 0xF0380, 7);
+    mf = open_bar(0x1F5);
+    ASSERT_NE(mf, nullptr);
+    EXPECT_EQ(mf->ul_ctx->needs_flush, 0);
+    EXPECT_EQ(get_be32(kResource0, 0xF0380), 7u);
+    mclose(mf);
+    unsetenv("TARNEL_FLUSH");
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+TEST(BarOpen, ShortOrMissingResourceAndNoLockDirectory) {
+  auto result = vexil_test::run_in_private_namespace([] {
+    add_function(64 * 1024);
+    errno = 0;
+    EXPECT_EQ(mopen_ul(kResource0.c_str()), nullptr) << "a 1 MiB window over a 64 KiB BAR";
+    EXPECT_EQ(errno, EINVAL);
+    ASSERT_EQ(unlink(kResource0.c_str()), 0);
+    errno = 0;
+    EXPECT_EQ(mopen_ul(kResource0.c_str()), nullptr);
+    EXPECT_EQ(errno, ENOENT);
+
+    // With no usable lock directory the open warns and goes on without a lock.
+    add_function(kMiB);
+    unlink((kLockDir + "/0000:03:00.0_mem").c_str());
+    ASSERT_EQ(rmdir(kLockDir.c_str()), 0);
+    vexil_test::add_file(kLockDir, "not a directory");
+    vexil_test::CapturedStream err(2);
+    mfile* mf = open_bar(0x1F5);
+    EXPECT_NE(err.text().find("Warrning: Failed to create lockfile: "), std::string::npos);
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    EXPECT_EQ(mf->ul_ctx->lock_fd, -1);
+    ASSERT_EQ(mwrite4(mf, 0x20, 1), 4);
+    uint32_t v = 0;
+    EXPECT_EQ(mread4(mf, 0x20, &v), 4) << "the flush runs without a lock";
+    mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+TEST(GpuBar, WholeBarInHostOrderAndItsBounds) {
+  auto result = vexil_test::run_in_private_namespace([] {
+    const uint32_t size = 64 * kMiB;
+    add_function(size, 0x2900);
+    EXPECT_EQ(check_force_config(0, 3, 0, 0), 0) << "a GPU-class function";
+    mfile* mf = mopen_ul(kResource0.c_str());
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    EXPECT_EQ(mf->host_endian, 1u);
+    EXPECT_EQ(mf->map_len, size);
+    EXPECT_EQ(mf->cr_space_offset, 0x3000000u);
+
+    uint32_t id = 0x2900, v = 0;
+    int fd = open(kResource0.c_str(), O_RDWR);
+    ASSERT_EQ(pwrite(fd, &id, 4, 0x30F0014), 4);
+    ASSERT_EQ(mread4(mf, 0x30F0014, &v), 4);
+    EXPECT_EQ(v, 0x2900u) << "host order, unswapped";
+    ASSERT_EQ(mwrite4(mf, size - 4, 0x01020304), 4);
+    ASSERT_EQ(pread(fd, &v, 4, size - 4), 4);
+    EXPECT_EQ(v, 0x01020304u);
+    close(fd);
+    for (uint32_t bad : {size - 2, size, size + 0x1000}) {
+      errno = 0;
+      EXPECT_EQ(mread4(mf, bad, &v), 0) << std::hex << bad;
+      EXPECT_EQ(errno, EINVAL);
+      EXPECT_EQ(mwrite4(mf, bad, 0), 0) << std::hex << bad;
+    }
+    mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+TEST(GpuBar, ConfigurationCheckAndItsResourceFile) {
+  auto result = vexil_test::run_in_private_namespace([] {
+    EXPECT_EQ(check_force_config(0, 3, 0, 0), 0) << "no configuration header";
+    add_function(kMiB);
+    EXPECT_EQ(check_force_config(0, 3, 0, 0), 1) << "not GPU-class";
+
+    add_function(kMiB, 0x2F7F);
+    struct Case {
+      const char* resource;  // null: no resource file
+      const char* message;
+    };
+    const Case cases[] = {
+        {nullptr, "Failed to open resource file for device 0000:03:00.0\n"},
+        {"", "Failed to read from resource file\n"},
+        {"garbage\n", "Failed to parse BAR0 size\n"},
+        {"0x2000 0x1000 0x0\n", "Failed to parse BAR0 size\n"},
+    };
+    for (const Case& c : cases) {
+      unlink((kDir + "/resource").c_str());
+      if (c.resource) vexil_test::add_file(kDir + "/resource", c.resource);
+      vexil_test::CapturedStream err(2);
+      EXPECT_EQ(check_force_config(0, 3, 0, 0), 0);
+      EXPECT_EQ(err.text(), c.message);
+    }
+    // Without a BAR0 size the BAR open maps the 1 MiB CR window, which cannot hold the
+    // GPU-class hardware-id dword (CR offset 0x3000000): the signature read is refused.
+    errno = 0;
+    EXPECT_EQ(mopen_ul(kResource0.c_str()), nullptr);
+    EXPECT_EQ(errno, EINVAL);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+TEST(InbandRegisterAccess, FindsTheRdmaDeviceAndFailsCleanlyAfterwards) {
+  auto result = vexil_test::run_in_private_namespace([] {
+    add_function(kMiB);
+    uint8_t frame[64] = {};
+    EXPECT_EQ(maccess_reg_mad_ul(nullptr, frame), 2);
+    mfile* mf = open_bar(0x212);
+    ASSERT_NE(mf, nullptr);
+    EXPECT_EQ(maccess_reg_mad_ul(mf, nullptr), 2);
+
+    // No RDMA device of this function: the handle keeps its transport.
+    vexil_test::FakePciFunction other;
+    other.address = "0000:05:00.0";
+    vexil_test::add_pci_function(other);
+    vexil_test::add_rdma_class_device("crv5_7", "0000:05:00.0");
+    errno = 0;
+    EXPECT_EQ(maccess_reg_mad_ul(mf, frame), 268);
+    EXPECT_EQ(errno, ENODEV);
+    uint32_t v = 0;
+    ASSERT_EQ(mread4(mf, 0xF0014, &v), 4);
+    EXPECT_EQ(v, 0x212u);
+
+    // Its RDMA device is found; the device layer cannot open it here, and the closed PCI
+    // transport is not used again.
+    vexil_test::add_rdma_class_device("crv5_0", kAddress);
+    errno = 0;
+    EXPECT_EQ(maccess_reg_mad_ul(mf, frame), 268);
+    EXPECT_EQ(errno, ENODEV);
+    EXPECT_STREQ(mf->dev_name, "ibdr-0,crv5_0,1");
+    EXPECT_EQ(mf->map, nullptr);
+    errno = 0;
+    EXPECT_EQ(mread4(mf, 0xF0014, &v), -1);
+    EXPECT_EQ(errno, ENODEV);
+    EXPECT_EQ(mwrite4(mf, 0x10, 1), -1);
+    EXPECT_EQ(mread4_block(mf, 0, &v, 4), -1);
+    EXPECT_EQ(mpci_change(mf), 0);
+    EXPECT_EQ(mread4(mf, 0xF0014, &v), -1) << "no secondary transport to swap in";
+    EXPECT_EQ(mclose(mf), 0);
+
+    errno = 0;
+    EXPECT_EQ(mopen_ul("ibdr-0,crv5_0,1"), nullptr) << "no device object without the MAD library";
+    EXPECT_NE(errno, 0);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+TEST(UserLevelOpen, Refusals) {
+  auto result = vexil_test::run_in_private_namespace([] {
+    add_function(kMiB);
+    put_be32(kResource0, 0xF0014, 0x212);
+    ASSERT_EQ(seteuid(65534), 0);
+    errno = 0;
+    mfile* denied = mopen_ul(kResource0.c_str());
+    int err = errno;
+    ASSERT_EQ(seteuid(0), 0);
+    EXPECT_EQ(denied, nullptr);
+    EXPECT_EQ(err, EACCES);
+
+    {
+      vexil_test::CapturedStream err2(2);
+      errno = 0;
+      EXPECT_EQ(mopen_ul("no-such-device"), nullptr);
+      EXPECT_EQ(errno, EINVAL);
+      EXPECT_EQ(err2.text(), "Unable to parse device name no-such-device\n");
+    }
+    errno = 0;
+    EXPECT_EQ(mopen_ul("/tmp/some/config"), nullptr) << "a forced name names no function";
+    EXPECT_EQ(errno, EINVAL);
+    errno = 0;
+    EXPECT_EQ(mopen_ul(nullptr), nullptr);
+    EXPECT_EQ(errno, EINVAL);
+
+    add_function(kMiB, 0x1234);
+    errno = 0;
+    EXPECT_EQ(mopen_ul(kResource0.c_str()), nullptr);
+    EXPECT_EQ(errno, EOPNOTSUPP);
+
+    EXPECT_EQ(mclear_pci_semaphore_ul("no-such-device"), 1);
+    add_function(kMiB);
+    put_be32(kResource0, 0xF0014, 0x212);
+    EXPECT_EQ(mclear_pci_semaphore_ul(kResource0.c_str()), 0);
+    EXPECT_EQ(mpci_change(nullptr), -1);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+}  // namespace

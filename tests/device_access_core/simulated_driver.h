@@ -1,0 +1,96 @@
+// A simulated kernel driver for tests: through the ioctl interposer it answers the requests of the
+// "/dev/qdx" nodes and of the per-function nodes from a simulated adapter's address spaces, and
+// logs every request it saw. The nodes themselves are plain (sparse) files, so a mapped node is
+// ordinary file memory standing in for the BAR.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "simulated_adapter.h"
+
+namespace vexil_test {
+
+// One request as the driver saw it.
+struct DriverRequest {
+  std::string node;        // the node's path
+  unsigned long request;   // the request number
+  uint32_t space;          // address space of the record, where it has one
+  uint32_t offset;         // offset of the record, where it has one
+  uint32_t size;           // buffer size of the record, where it has one
+};
+
+// What the driver answers; change it between accesses to steer a test.
+struct DriverBehaviour {
+  bool init_fails = false;             // the init request fails with ENOTTY
+  bool init_in_sync = true;            // false: the reply flag stays 0
+  uint32_t init_reply_value = 0x5A5A;  // the reply value of an in-sync init
+  bool vsec_info_fails = false;        // an old driver: the VSEC information fails with ENOTTY
+  uint32_t vsec_supported = 1;
+  uint32_t cap_mask = 0x107;
+  uint64_t bar_size = 0x100000;
+  int bar_errno = 0;                   // non-zero: the BAR request fails with it
+  bool sem_base_fails = false;         // both semaphore-base requests fail with ENOTTY
+  uint32_t sem_base = 0;               // semaphore address (sem_base + 0x3C0E1) * 4
+  bool params_fails = false;           // the per-function device parameters fail with ENODEV
+  bool buffer_ex_returns_zero = false; // the buffer read answers 0 instead of the chunk length
+  int block_read_failures = 0;         // the next N per-function block reads fail with EIO
+  uint32_t stuck_address = 0;          // non-zero: reads of this CR address never show 0
+  int dword_errno = 0;                 // non-zero: dword requests fail with it
+  uint32_t hw_id_override = 0;         // non-zero: what reads of the hardware-id dword answer
+};
+
+class SimulatedDriver {
+ public:
+  explicit SimulatedDriver(vexil_sim::SimulatedAdapter& adapter) : adapter_(adapter) {}
+  SimulatedDriver(const SimulatedDriver&) = delete;
+  SimulatedDriver& operator=(const SimulatedDriver&) = delete;
+
+  // Answers for every descriptor opened on `path`: a "/dev/qdx" node, or a per-function node
+  // ("..._qdxcr" / "..._qdxconf"). The driver must outlive the handler (clear_ioctl_handlers).
+  void serve_qdx_node(const std::string& path);
+  void serve_function_node(const std::string& path);
+
+  DriverBehaviour& behaviour() { return behaviour_; }
+  const std::vector<DriverRequest>& log() const { return log_; }
+  int count(unsigned long request) const;
+  void clear_log() { log_.clear(); }
+
+  // Init records as the driver received them (before it answered).
+  std::vector<std::vector<uint8_t>> init_records;
+
+ private:
+  int qdx_request(const std::string& node, unsigned long request, void* arg);
+  int function_request(const std::string& node, unsigned long request, void* arg);
+  bool read_cr(uint32_t space, uint32_t offset, uint32_t& value);
+  bool write_cr(uint32_t space, uint32_t offset, uint32_t value);
+  int buffer(const std::string& node, unsigned long request, void* arg, bool write);
+
+  vexil_sim::SimulatedAdapter& adapter_;
+  DriverBehaviour behaviour_;
+  std::vector<DriverRequest> log_;
+};
+
+// Everything a block of code writes to a standard stream (1 or 2), as text.
+class CapturedStream {
+ public:
+  explicit CapturedStream(int fd);
+  ~CapturedStream();
+  CapturedStream(const CapturedStream&) = delete;
+  CapturedStream& operator=(const CapturedStream&) = delete;
+  std::string text();  // stops capturing on the first call
+
+ private:
+  int fd_;
+  int saved_ = -1;
+  int file_ = -1;
+  bool done_ = false;
+  std::string text_;
+};
+
+// Writes a big-endian dword into a file at an offset (a BAR as the device holds it).
+void put_be32(const std::string& path, uint32_t offset, uint32_t value);
+uint32_t get_be32(const std::string& path, uint32_t offset);
+
+}  // namespace vexil_test
