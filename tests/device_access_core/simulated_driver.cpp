@@ -184,14 +184,13 @@ int SimulatedDriver::function_request(const std::string& node, unsigned long req
       static_cast<qdx_ul_params*>(arg)->vsec_supported = b.vsec_supported;
       return 0;
     case QDX_UL_READ_BLOCK:
+    case QDX_UL_READ_BLOCK_OLD:
       if (b.block_read_failures > 0) {
         auto* buf = static_cast<qdx_buffer*>(arg);
         log_.push_back({node, request, buf->space, buf->offset, buf->size});
         b.block_read_failures--;
         return refuse(EIO);
       }
-      return buffer(node, request, arg, false) < 0 ? -1 : 0;
-    case QDX_UL_READ_BLOCK_OLD:
       return buffer(node, request, arg, false) < 0 ? -1 : 0;
     case QDX_UL_WRITE_BLOCK:
       return buffer(node, request, arg, true) < 0 ? -1 : 0;

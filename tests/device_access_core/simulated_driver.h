@@ -35,7 +35,7 @@ struct DriverBehaviour {
   uint32_t sem_base = 0;               // semaphore address (sem_base + 0x3C0E1) * 4
   bool params_fails = false;           // the per-function device parameters fail with ENODEV
   bool buffer_ex_returns_zero = false; // the buffer read answers 0 instead of the chunk length
-  int block_read_failures = 0;         // the next N per-function block reads fail with EIO
+  int block_read_failures = 0;         // the next N per-function block reads (either number) fail
   uint32_t stuck_address = 0;          // non-zero: reads of this CR address never show 0
   int dword_errno = 0;                 // non-zero: dword requests fail with it
   uint32_t hw_id_override = 0;         // non-zero: what reads of the hardware-id dword answer

@@ -1,0 +1,284 @@
+// The user-level path through the driver's per-function nodes: "/dev/<address>_qdxcr" and
+// "_qdxconf" are plain files in a private mount namespace whose requests a simulated driver
+// answers from a simulated adapter. Covers the cr node with its conf secondary, the fall-back to
+// the conf node, the oldest NICs' flush through the driver and its bound, and block chunking.
+#include <errno.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "fake_system.h"
+#include "ioctl_interposer.h"
+#include "kernel_driver.h"
+#include "mtcr_int.h"
+#include "pci_ul_int.h"
+#include "simulated_driver.h"
+
+namespace {
+
+using vexil_sim::FunctionConfig;
+using vexil_sim::SimulatedAdapter;
+using vexil_test::SimulatedDriver;
+
+const std::string kCrNode = "/dev/0000:03:00.0_qdxcr";
+const std::string kConfNode = "/dev/0000:03:00.0_qdxconf";
+constexpr uint32_t kSemBase = 0x100;
+constexpr uint32_t kSem = (kSemBase + 0x3C0E1) * 4;
+
+// The function in sysfs and its driver nodes (the cr node only when asked for).
+void build_function(SimulatedDriver& driver, bool with_cr = true) {
+  vexil_test::FakePciFunction fn;
+  fn.address = "0000:03:00.0";
+  fn.device = 0x101d;
+  vexil_test::add_pci_function(fn);
+  if (with_cr) {
+    vexil_test::add_file(kCrNode, "");
+    driver.serve_function_node(kCrNode);
+  }
+  vexil_test::add_file(kConfNode, "");
+  driver.serve_function_node(kConfNode);
+  driver.behaviour().sem_base = kSemBase;
+}
+
+// Whether this process holds a descriptor on `path`.
+bool holds_descriptor_on(const std::string& path) {
+  for (int fd = 0; fd < 256; ++fd) {
+    char link[64], target[PATH_MAX];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    ssize_t n = readlink(link, target, sizeof target - 1);
+    if (n > 0 && std::string(target, static_cast<size_t>(n)) == path) return true;
+  }
+  return false;
+}
+
+TEST(DriverNodes, CrNodeWithTheConfNodeAsSecondary) {
+  auto result = vexil_test::run_in_private_namespace([] {
+    SimulatedAdapter adapter;
+    SimulatedDriver driver(adapter);
+    vexil_test::IoctlHandlerScope scope;
+    build_function(driver);
+
+    // The public open reaches the user-level path: no "/dev/qdx" nodes here.
+    mfile* mf = mopen("0000:03:00.0");
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    ASSERT_NE(mf->ul_ctx, nullptr);
+    EXPECT_EQ(mf->access_type, (uint32_t)ACCESS_PCI_MEMORY);
+    EXPECT_EQ(mf->ul_ctx->via_driver, 1);
+    EXPECT_EQ(mf->wa_sem_addr, kSem);
+    EXPECT_EQ(mf->secondary_type, (uint32_t)ACCESS_PCICONF);
+    EXPECT_TRUE(holds_descriptor_on(kConfNode));
+    ASSERT_NE(mf->dinfo, nullptr);
+    EXPECT_EQ(mf->dinfo->dev_id, 0x101d);
+    EXPECT_EQ(mf->ul_ctx->needs_flush, 0);
+
+    uint32_t v = 0;
+    driver.clear_log();
+    ASSERT_EQ(mread4(mf, 0xF0014, &v), 4);
+    EXPECT_EQ(v, 0x212u);
+    ASSERT_EQ(driver.log().size(), 1u);
+    EXPECT_EQ(driver.log()[0].node, kCrNode);
+    EXPECT_EQ(driver.log()[0].request, (unsigned long)QDX_UL_READ4);
+    ASSERT_EQ(mwrite4(mf, 0x800, 0x1234), 4);
+    ASSERT_TRUE(adapter.read_space(2, 0x800, v));
+    EXPECT_EQ(v, 0x1234u);
+
+    // Blocks in chunks of 256 bytes: the offset moves by the chunk, the buffer by its dwords.
+    for (uint32_t i = 0; i < 150; ++i) ASSERT_TRUE(adapter.write_space(2, 0x4000 + 4 * i, i * 3));
+    std::vector<uint32_t> data(150);
+    driver.clear_log();
+    ASSERT_EQ(mread4_block(mf, 0x4000, data.data(), 600), 600);
+    for (uint32_t i = 0; i < 150; ++i) ASSERT_EQ(data[i], i * 3) << "dword " << i;
+    ASSERT_EQ(driver.log().size(), 3u);
+    EXPECT_EQ(driver.log()[1].offset, 0x4100u);
+    EXPECT_EQ(driver.log()[2].offset, 0x4200u);
+    EXPECT_EQ(driver.log()[2].size, 88u);
+    for (uint32_t& d : data) d ^= 0xFFFF;
+    ASSERT_EQ(mwrite4_block(mf, 0x4000, data.data(), 300), 300);
+    EXPECT_EQ(driver.count(QDX_UL_WRITE_BLOCK), 2);
+    ASSERT_TRUE(adapter.read_space(2, 0x4000 + 4 * 74, v));
+    EXPECT_EQ(v, (74u * 3) ^ 0xFFFF);
+
+    // A failing block read is tried once more, then with the older number.
+    driver.behaviour().block_read_failures = 2;
+    driver.clear_log();
+    ASSERT_EQ(mread4_block(mf, 0x4000, data.data(), 16), 16);
+    EXPECT_EQ(data[1], 3u ^ 0xFFFF);
+    EXPECT_EQ(driver.count(QDX_UL_READ_BLOCK), 2);
+    EXPECT_EQ(driver.count(QDX_UL_READ_BLOCK_OLD), 1);
+    driver.behaviour().block_read_failures = 3;
+    errno = 0;
+    EXPECT_EQ(mread4_block(mf, 0x4000, data.data(), 8), -1) << "all three requests failed";
+    EXPECT_EQ(errno, EIO);
+
+    // The conf node as primary: its dword requests, blocks dword by dword.
+    ASSERT_EQ(mpci_change(mf), 0);
+    EXPECT_EQ(mf->access_type, (uint32_t)ACCESS_PCICONF);
+    driver.clear_log();
+    ASSERT_EQ(mread4_block(mf, 0x4000, data.data(), 16), 16);
+    EXPECT_EQ(data[2], 6u ^ 0xFFFF);
+    ASSERT_EQ(driver.log().size(), 4u);
+    for (const auto& r : driver.log()) {
+      EXPECT_EQ(r.node, kConfNode);
+      EXPECT_EQ(r.request, (unsigned long)QDX_UL_READ4);
+    }
+    ASSERT_EQ(mpci_change(mf), 0);
+    EXPECT_EQ(mf->access_type, (uint32_t)ACCESS_PCI_MEMORY);
+    driver.clear_log();
+    ASSERT_EQ(mread4(mf, 0xF0014, &v), 4);
+    EXPECT_EQ(driver.log()[0].node, kCrNode);
+    EXPECT_EQ(mclose(mf), 0);
+    EXPECT_FALSE(holds_descriptor_on(kCrNode));
+    EXPECT_FALSE(holds_descriptor_on(kConfNode));
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+TEST(DriverNodes, ConfNodeWhenTheCrNodeCannotServe) {
+  auto result = vexil_test::run_in_private_namespace([] {
+    SimulatedAdapter adapter;
+    SimulatedDriver driver(adapter);
+    vexil_test::IoctlHandlerScope scope;
+    build_function(driver);
+
+    // No semaphore base on the cr node: it is closed and the conf node is used.
+    driver.behaviour().sem_base_fails = true;
+    mfile* mf = mopen_ul("0000:03:00.0");
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    EXPECT_EQ(mf->access_type, (uint32_t)ACCESS_PCICONF);
+    EXPECT_EQ(mf->vsec_supported, 1u);
+    EXPECT_EQ(mf->address_space, 2);
+    EXPECT_EQ(mf->vsec_cap_mask, 0x10Fu);
+    EXPECT_FALSE(holds_descriptor_on(kCrNode));
+    uint32_t v = 0;
+    driver.clear_log();
+    ASSERT_EQ(mread4(mf, 0xF0014, &v), 4);
+    EXPECT_EQ(v, 0x212u);
+    EXPECT_EQ(driver.log()[0].node, kConfNode);
+    EXPECT_EQ(driver.log()[0].space, 2u);
+    std::vector<uint32_t> data(70);
+    driver.clear_log();
+    ASSERT_EQ(mread4_block(mf, 0, data.data(), 280), 280);
+    EXPECT_EQ(driver.count(QDX_UL_READ_BLOCK), 2) << "block requests on the conf node";
+    mclose(mf);
+
+    // A device without VSEC keeps the default space and an empty mask.
+    driver.behaviour().vsec_supported = 0;
+    mf = mopen_ul("0000:03:00.0");
+    ASSERT_NE(mf, nullptr);
+    EXPECT_EQ(mf->vsec_supported, 0u);
+    EXPECT_EQ(mf->vsec_cap_mask, 0u);
+    mclose(mf);
+
+    // The device parameters must answer.
+    driver.behaviour().params_fails = true;
+    {
+      vexil_test::CapturedStream err(2);
+      errno = 0;
+      EXPECT_EQ(mopen_ul("0000:03:00.0"), nullptr);
+      EXPECT_EQ(errno, ENODEV);
+      EXPECT_EQ(err.text(), "-E- Failed to get Device PARAMS!\n");
+    }
+    EXPECT_FALSE(holds_descriptor_on(kConfNode)) << "closed again after the failure";
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+TEST(DriverNodes, OnlyAConfNode) {
+  auto result = vexil_test::run_in_private_namespace([] {
+    SimulatedAdapter adapter;
+    SimulatedDriver driver(adapter);
+    vexil_test::IoctlHandlerScope scope;
+    build_function(driver, false);
+    mfile* mf = mopen_ul("pciconf-03:00.0");
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    EXPECT_EQ(mf->access_type, (uint32_t)ACCESS_PCICONF);
+    EXPECT_EQ(driver.count(QDX_UL_WA_SEM_BASE), 0) << "no cr node was there to ask";
+    EXPECT_EQ(mpci_change(mf), 0);
+    EXPECT_EQ(mf->access_type, (uint32_t)ACCESS_PCICONF) << "no secondary to swap in";
+    mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+TEST(DriverNodes, SignatureOfTheCrNode) {
+  auto result = vexil_test::run_in_private_namespace([] {
+    SimulatedAdapter adapter;
+    SimulatedDriver driver(adapter);
+    vexil_test::IoctlHandlerScope scope;
+    build_function(driver);
+    for (uint32_t unusable : {0xFFFFFFFFu, 0xBADACCE5u}) {
+      driver.behaviour().hw_id_override = unusable;
+      errno = 0;
+      EXPECT_EQ(mopen_ul("0000:03:00.0"), nullptr) << std::hex << unusable;
+      EXPECT_EQ(errno, EIO);
+      EXPECT_FALSE(holds_descriptor_on(kCrNode));
+    }
+    driver.behaviour().hw_id_override = 0;
+    driver.behaviour().dword_errno = ENXIO;
+    errno = 0;
+    EXPECT_EQ(mopen_ul("0000:03:00.0"), nullptr);
+    EXPECT_EQ(errno, ENXIO) << "the failing read's own errno";
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+TEST(DriverNodes, OldestNicFlushesThroughTheDriverAndGivesUp) {
+  auto result = vexil_test::run_in_private_namespace([] {
+    FunctionConfig cfg;
+    cfg.hw_id = 0x1F7;
+    SimulatedAdapter adapter(cfg);
+    SimulatedDriver driver(adapter);
+    vexil_test::IoctlHandlerScope scope;
+    build_function(driver);
+    ASSERT_TRUE(adapter.write_space(2, kSem, 0x55));
+    mfile* mf = mopen_ul("0000:03:00.0");
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    EXPECT_EQ(mf->ul_ctx->needs_flush, 1);
+    uint32_t v = 1;
+    ASSERT_TRUE(adapter.read_space(2, kSem, v));
+    EXPECT_EQ(v, 0u) << "the open flushed through the semaphore";
+
+    ASSERT_EQ(mwrite4(mf, 0x900, 5), 4);
+    ASSERT_TRUE(adapter.write_space(2, kSem, 0x55));
+    driver.clear_log();
+    ASSERT_EQ(mread4(mf, 0x900, &v), 4);
+    EXPECT_EQ(v, 5u);
+    ASSERT_GE(driver.log().size(), 3u);
+    EXPECT_EQ(driver.log()[0].request, (unsigned long)QDX_UL_WRITE4);
+    EXPECT_EQ(driver.log()[0].offset, kSem);
+    EXPECT_EQ(driver.log()[1].offset, kSem);
+    EXPECT_EQ(driver.log().back().offset, 0x900u);
+    driver.clear_log();
+    ASSERT_EQ(mread4(mf, 0x900, &v), 4);
+    EXPECT_EQ(driver.log().size(), 1u) << "no flush without a write";
+
+    // A semaphore that never clears: the flush gives up after a bounded number of reads.
+    driver.behaviour().stuck_address = kSem;
+    ASSERT_EQ(mwrite4(mf, 0x900, 6), 4);
+    driver.clear_log();
+    errno = 0;
+    EXPECT_EQ(mread4(mf, 0x900, &v), -1);
+    EXPECT_EQ(errno, ETIMEDOUT);
+    EXPECT_EQ(driver.count(QDX_UL_READ4), (int)UL_FLUSH_MAX_READS);
+    mclose(mf);
+
+    driver.clear_log();
+    timespec start, end;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    errno = 0;
+    EXPECT_EQ(mopen_ul("0000:03:00.0"), nullptr) << "the open's own flush is bounded too";
+    EXPECT_EQ(errno, ETIMEDOUT);
+    clock_gettime(CLOCK_MONOTONIC, &end);
+    EXPECT_LT(end.tv_sec - start.tv_sec, 20);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+}  // namespace
