@@ -58,18 +58,8 @@ void lpc_free_regions(mfile* mf)
 int lpc_in_region(mfile*, unsigned int, int) { return 0; }
 int lpc_port_write(mfile*, unsigned int, const uint32_t*, int) { return not_supported(); }
 int lpc_port_read(mfile*, unsigned int, uint32_t*, int) { return not_supported(); }
-int mcables_remote_operation_client_side(mfile*, uint32_t, uint32_t, uint8_t*, int)
-{
-    errno = ENOTSUP;
-    return 6;
-}
-int crvcables_remote_operation_client_side(mfile*, const char*, char, char, const char*)
-{
-    return not_supported();
-}
-void print_ver_warn(int, int) {}
-void print_ver_err(int, int) {}
-int is_warning_enabled(void) { return 0; }
+/* The remote cable operations and the remote version messages live with the
+ * remote transport (remote_handle_ops.cpp). */
 unsigned long get_env_variable_by_name(const char*) { return 0; }
 int search_replace(const char*, char* out, size_t out_sz, const char*, const char*)
 {

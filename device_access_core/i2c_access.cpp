@@ -9,6 +9,7 @@
 #include <string.h>
 
 #include "mtcr_int.h"
+#include "remote.h"
 
 int force_i2c_address = -1;
 
@@ -36,17 +37,32 @@ unsigned char mset_i2c_secondary(mfile* mf, unsigned char address)
     if (!mf) return 255;
     unsigned char previous = mf->i2c_secondary;
     mf->i2c_secondary = address;
+    if (mf->access_type == ACCESS_REMOTE && remote_server_supports_mset_i2c_addr(mf))
+        remote_mset_i2c_address(mf, address);
     return previous;
 }
 unsigned char mget_i2c_secondary(mfile* mf) { return mf ? mf->i2c_secondary : 0; }
 void set_force_i2c_address(int address) { force_i2c_address = address; }
 void set_force_i2c_address_ul(int) {}
-int mread_i2cblock(mfile*, unsigned char, int, unsigned int, void*, int) { return not_supported(); }
-int mwrite_i2cblock(mfile*, unsigned char, int, unsigned int, void*, int) { return not_supported(); }
+int mread_i2cblock(mfile* mf, unsigned char secondary, int width, unsigned int offset, void* data,
+                   int length)
+{
+    if (mf && mf->access_type == ACCESS_REMOTE)
+        return remote_i2c_read_block(mf, secondary, width, offset, data, length);
+    return not_supported();
+}
+int mwrite_i2cblock(mfile* mf, unsigned char secondary, int width, unsigned int offset,
+                    void* data, int length)
+{
+    if (mf && mf->access_type == ACCESS_REMOTE)
+        return remote_i2c_write_block(mf, secondary, width, offset, data, length);
+    return not_supported();
+}
 int mread64(mfile*, unsigned int, void*, int) { return not_supported(); }
 int mwrite64(mfile*, unsigned int, void*, int) { return not_supported(); }
-int mi2c_detect(mfile*, uint8_t table[128])
+int mi2c_detect(mfile* mf, uint8_t table[128])
 {
+    if (mf && table && mf->access_type == ACCESS_REMOTE) return remote_i2c_detect(mf, table);
     if (table) memset(table, 0, 128);
     errno = ENOSYS;
     return -1;

@@ -5,6 +5,7 @@
 #ifndef VEXIL_PLUGINS_H
 #define VEXIL_PLUGINS_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "mtcr.h"
@@ -71,16 +72,53 @@ typedef f_mcables_write4 f_mcables_chip_write4;
 typedef f_mcables_read4_block f_mcables_chip_read4_block;
 typedef f_mcables_write4_block f_mcables_chip_write4_block;
 
+/* Bytes of the buffer that read_ssh fills: one NUL-terminated message. */
+#define SSH_READ_BUF_SIZE 4123
+
+/* SSH entry points. set_up_client_connection returns 0 when connected (the
+ * connection handle is stored through conn), 1 after too many login
+ * attempts, anything else when SSH is not to be had. write_ssh sends the
+ * text and its NUL; read_ssh fills buf (SSH_READ_BUF_SIZE bytes) with one
+ * NUL-terminated message; both return the byte count or a negative value. */
+typedef int (*f_set_up_client_connection)(const char* host, int port, void** conn);
+typedef int (*f_shut_down_ssh)(void* conn);
+typedef int (*f_write_ssh)(const char* text, void* conn);
+typedef int (*f_read_ssh)(char* buf, void* conn);
+typedef int (*f_remove_host)(const char* host);
+typedef int (*f_add_host)(const char* host);
+
+/* Byte access of the cable plug-in, used by the remote server side: the
+ * read entry is given the write entry as its callback. */
+typedef int (*f_mcables_write_bytes)(mfile* mf, uint32_t address, uint32_t length,
+                                     uint8_t* data);
+typedef int (*f_mcables_read_bytes)(mfile* mf, uint32_t address, uint32_t length, uint8_t* data,
+                                    int mode, f_mcables_write_bytes write_bytes);
+
 /* A loaded plug-in: the library handle and its looked-up entry points
  * (slot k of the table at entries[k - 1]); owned by the handle that loaded it. */
 struct tqcr_plugin_ctx {
     void* dl_handle;
     void* entries[PLUGIN_SLOTS];
+    int index; /* the library index it was loaded from */
 };
 
+/* Loads the library of an index (0 to 4) and looks up its entry points: a
+ * new context, or null with errno set (EINVAL bad index, ENAMETOOLONG a path
+ * that does not fit, ENOENT a library that does not load or lacks an entry,
+ * ENOMEM). */
 struct tqcr_plugin_ctx* tqcr_utils_load_dl_ctx(int index);
+/* Frees the context record; the library stays loaded. 1 for null, else 0. */
 int tqcr_utils_free_dl_ctx(struct tqcr_plugin_ctx* ctx);
+/* Loads the register-access plug-in into the handle's plugin_ctx (kept when
+ * already there) and returns it; null when it does not load or the handle
+ * holds another plug-in (EBUSY). */
 struct tqcr_plugin_ctx* reg_access_lib_load(mfile* mf);
+
+/* The library path of an index by the path rules (MCABLES_PATH, else the
+ * prefix of "/etc/zrv/zrv.conf" or "/usr" followed by the index's path):
+ * 0, or -1 with errno EINVAL (bad index) or ENAMETOOLONG (longer than 511
+ * characters). out holds at least 512 bytes. */
+int plugin_library_path(int index, char* out, size_t out_sz);
 
 /* The entry point in a slot of the handle's plug-in, or null when the handle
  * has no plug-in or the slot is empty. */

@@ -1,0 +1,370 @@
+/*
+ * remote_link.cpp - the wire under the remote access protocol.
+ *
+ * A message is a text and its terminating NUL. The client side moves one
+ * message at a time over its TCP socket or through the SSH plug-in; the
+ * server side accepts connections and forks one process per client.
+ */
+#include "remote_link.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "mtcr_int.h"
+
+static int remote_log_on = 0;
+
+void logset(int on) { remote_log_on = on ? 1 : 0; }
+void set_remote_log(int on) { logset(on); }
+
+void plog(const char* fmt, ...)
+{
+    if (!remote_log_on) return;
+    va_list ap;
+    va_start(ap, fmt);
+    vprintf(fmt, ap);
+    va_end(ap);
+    fflush(stdout);
+}
+
+/* ---- framing ---- */
+
+int writen(int fd, const void* buf, size_t n)
+{
+    const char* p = (const char*)buf;
+    size_t done = 0;
+    while (done < n) {
+        /* Sockets do not raise SIGPIPE here: a vanished peer is EPIPE. */
+        ssize_t rc = send(fd, p + done, n - done, MSG_NOSIGNAL);
+        if (rc < 0 && errno == ENOTSOCK) rc = write(fd, p + done, n - done);
+        if (rc < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        done += (size_t)rc;
+    }
+    return (int)n;
+}
+
+int writes(int fd, const char* text)
+{
+    if (!text) {
+        errno = EINVAL;
+        return -1;
+    }
+    return writen(fd, text, strlen(text) + 1);
+}
+
+/* Reads one message byte by byte. An overlong message is drained to its NUL
+ * so that the next reply is read from its own start. */
+static int read_message(int fd, char* buf, int size, bool use_recv)
+{
+    if (!buf || size < 1) {
+        errno = EINVAL;
+        return -1;
+    }
+    int len = 0;
+    bool overlong = false;
+    for (;;) {
+        char c;
+        ssize_t rc = use_recv ? recv(fd, &c, 1, 0) : read(fd, &c, 1);
+        if (rc < 0 && use_recv && errno == ENOTSOCK) {
+            use_recv = false;
+            continue;
+        }
+        if (rc < 0) {
+            if (errno == EINTR) continue;
+            buf[len] = '\0';
+            return -1;
+        }
+        if (rc == 0) {
+            /* The stream ended inside a message: what came is not a reply. */
+            buf[len] = '\0';
+            errno = ECONNRESET;
+            return -1;
+        }
+        if (c == '\0') break;
+        if (len < size - 1)
+            buf[len++] = c;
+        else
+            overlong = true;
+    }
+    buf[len] = '\0';
+    if (overlong) {
+        errno = EMSGSIZE;
+        return -1;
+    }
+    return len;
+}
+
+int tcp_reads(int fd, char* buf, int size) { return read_message(fd, buf, size, true); }
+int reads(int fd, char* buf, int size) { return read_message(fd, buf, size, false); }
+
+/* ---- TCP connections ---- */
+
+int open_cli_connection(const char* host, int port)
+{
+    if (!host || port <= 0 || port > 65535) {
+        errno = EINVAL;
+        return -1;
+    }
+    struct addrinfo hints;
+    memset(&hints, 0, sizeof(hints));
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    struct addrinfo* found = nullptr;
+    if (getaddrinfo(host, nullptr, &hints, &found) != 0 || !found) {
+        errno = EINVAL;
+        return -1;
+    }
+    struct sockaddr_in addr;
+    memcpy(&addr, found->ai_addr, sizeof(addr));
+    freeaddrinfo(found);
+    addr.sin_port = htons((uint16_t)port);
+
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    int rc;
+    do {
+        rc = connect(fd, (struct sockaddr*)&addr, sizeof(addr));
+    } while (rc < 0 && errno == EINTR);
+    if (rc < 0) {
+        int err = errno;
+        close(fd);
+        errno = err;
+        return -1;
+    }
+    return fd;
+}
+
+int open_serv_connection(int port)
+{
+    signal(SIGCHLD, SIG_IGN);
+    int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listener < 0) return -1;
+    int on = 1;
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+    struct sockaddr_in addr;
+    memset(&addr, 0, sizeof(addr));
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    addr.sin_port = htons((uint16_t)port);
+    if (bind(listener, (struct sockaddr*)&addr, sizeof(addr)) < 0 || listen(listener, 1) < 0) {
+        int err = errno;
+        close(listener);
+        errno = err;
+        return -1;
+    }
+    for (;;) {
+        plog("Waiting for connection on port %d\n", port);
+        struct sockaddr_in peer;
+        socklen_t peer_len = sizeof(peer);
+        int conn = accept(listener, (struct sockaddr*)&peer, &peer_len);
+        if (conn < 0) {
+            if (errno == EINTR) continue;
+            int err = errno;
+            close(listener);
+            errno = err;
+            return -1;
+        }
+        pid_t pid = fork();
+        if (pid == 0) {
+            close(listener);
+            char name[NI_MAXHOST];
+            if (getnameinfo((struct sockaddr*)&peer, peer_len, name, sizeof(name), nullptr, 0,
+                            NI_NAMEREQD) != 0)
+                snprintf(name, sizeof(name), "????");
+            char text[INET_ADDRSTRLEN] = "";
+            inet_ntop(AF_INET, &peer.sin_addr, text, sizeof(text));
+            plog("Accepted connection from host \"%s\" ", name);
+            plog(" (%s)", text);
+            plog(", port %d\n", ntohs(peer.sin_port));
+            return conn;
+        }
+        /* The parent (also when the fork failed) goes back to listening. */
+        close(conn);
+    }
+}
+
+/* ---- process-wide settings ---- */
+
+int get_ssh_timeout_env_variable(void)
+{
+    const char* text = getenv("SSH_TIMEOUT");
+    if (!text || !*text) return -1;
+    char* end = nullptr;
+    errno = 0;
+    long value = strtol(text, &end, 10);
+    if (errno || *end || value < 0 || value > 0x7fffffff) return -1;
+    return (int)value;
+}
+
+static void on_sigpipe(int)
+{
+    static const char text[] = "Got SIGPIPE...";
+    ssize_t ignored = write(STDOUT_FILENO, text, sizeof(text) - 1);
+    (void)ignored;
+}
+
+void remote_install_sigpipe_handler(void)
+{
+    struct sigaction act;
+    memset(&act, 0, sizeof(act));
+    act.sa_handler = on_sigpipe;
+    sigemptyset(&act.sa_mask);
+    if (sigaction(SIGPIPE, &act, nullptr) != 0) {
+        printf("Error installing signal handler");
+        fflush(stdout);
+        exit(1);
+    }
+}
+
+/* ---- the SSH plug-in ---- */
+
+template <typename Entry>
+static Entry ssh_entry(mfile* mf, int slot, const char* name)
+{
+    if (!mf || !mf->remote.ssh_ctx) {
+        printf("-E- Failed to load library: %s\n", "ssh_utility_wrapper");
+        errno = ENOTSUP;
+        return nullptr;
+    }
+    Entry entry = (Entry)mf->remote.ssh_ctx->entries[slot];
+    if (!entry) {
+        printf("-E- Failed to load function: %s\n", name);
+        errno = ENOTSUP;
+    }
+    return entry;
+}
+
+template <typename Entry, typename... Args>
+static int call_ssh(mfile* mf, int slot, const char* name, Args... args)
+{
+    Entry entry = ssh_entry<Entry>(mf, slot, name);
+    if (!entry) return -1;
+    DBG_PRINTF("-D- Calling %s\n", name);
+    int rc = entry(args...);
+    DBG_PRINTF("-D- %s return: %d\n", name, rc);
+    return rc;
+}
+
+int set_up_ssh_client(mfile* mf, const char* host, int port)
+{
+    return call_ssh<f_set_up_client_connection>(mf, SSH_SLOT_SET_UP, "set_up_client_connection",
+                                                host, port, mf ? &mf->remote.ssh_conn : nullptr);
+}
+
+int write_ssh_dl(mfile* mf, const char* text)
+{
+    return call_ssh<f_write_ssh>(mf, SSH_SLOT_WRITE, "write_ssh", text,
+                                 mf ? mf->remote.ssh_conn : nullptr);
+}
+
+int read_ssh_dl(mfile* mf, char* buf)
+{
+    return call_ssh<f_read_ssh>(mf, SSH_SLOT_READ, "read_ssh", buf,
+                                mf ? mf->remote.ssh_conn : nullptr);
+}
+
+int shut_down_ssh_dl(mfile* mf)
+{
+    return call_ssh<f_shut_down_ssh>(mf, SSH_SLOT_SHUT_DOWN, "shut_down_ssh",
+                                     mf ? mf->remote.ssh_conn : nullptr);
+}
+
+int add_remote_host(mfile* mf, const char* host)
+{
+    return call_ssh<f_add_host>(mf, SSH_SLOT_ADD_HOST, "add_host", host);
+}
+
+int remove_remote_host(mfile* mf, const char* host)
+{
+    return call_ssh<f_remove_host>(mf, SSH_SLOT_REMOVE_HOST, "remove_host", host);
+}
+
+/* ---- one message each way ---- */
+
+int close_remote_connection(mfile* mf)
+{
+    if (!mf || !mf->remote.connected) return 1;
+    if (mf->remote.over_ssh) {
+        shut_down_ssh_dl(mf);
+        mf->remote.ssh_conn = nullptr;
+    } else if (mf->sock_fd >= 0) {
+        close(mf->sock_fd);
+    }
+    mf->sock_fd = -1;
+    mf->remote.connected = 0;
+    mf->remote.over_ssh = 0;
+    return 0;
+}
+
+int remote_write(mfile* mf, const char* text)
+{
+    if (!mf || !mf->remote.connected) {
+        errno = ENOTCONN;
+        return -1;
+    }
+    int rc = mf->remote.over_ssh ? write_ssh_dl(mf, text) : writes(mf->sock_fd, text);
+    if (rc < 0) {
+        int err = errno;
+        close_remote_connection(mf);
+        errno = err;
+    }
+    return rc;
+}
+
+int remote_read(mfile* mf, char* buf, int size)
+{
+    if (!mf || !mf->remote.connected) {
+        errno = ENOTCONN;
+        return -1;
+    }
+    if (!buf || size < 1) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (!mf->remote.over_ssh) {
+        int rc = tcp_reads(mf->sock_fd, buf, size);
+        if (rc < 0 && errno != EMSGSIZE) {
+            int err = errno;
+            close_remote_connection(mf);
+            errno = err;
+        }
+        return rc;
+    }
+    /* The plug-in fills a buffer of its own size; the caller's may be smaller. */
+    char* whole = (char*)calloc(1, SSH_READ_BUF_SIZE);
+    if (!whole) {
+        errno = ENOMEM;
+        return -1;
+    }
+    int rc = read_ssh_dl(mf, whole);
+    if (rc < 0) {
+        int err = errno;
+        free(whole);
+        close_remote_connection(mf);
+        errno = err;
+        return -1;
+    }
+    whole[SSH_READ_BUF_SIZE - 1] = '\0';
+    size_t len = strlen(whole);
+    if (len > (size_t)size - 1) {
+        free(whole);
+        buf[0] = '\0';
+        errno = EMSGSIZE;
+        return -1;
+    }
+    memcpy(buf, whole, len + 1);
+    free(whole);
+    return (int)len;
+}

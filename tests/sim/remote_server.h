@@ -1,0 +1,102 @@
+// The simulated adapter's network front end: a loopback TCP server (127.0.0.1, an ephemeral
+// port) that speaks the remote access protocol - NUL-terminated text requests, one reply each -
+// in front of a SimulatedAdapter. Dword, block and address-space requests reach the adapter's
+// spaces as its window would, "I" runs the adapter's ICMD firmware, "r"/"w"/"S" reach a small
+// I2C bus model and "x"/"X" a cable memory. Tests choose the version the server reports, the
+// functional-VSC flag of its open reply, and inject faulty replies for any request.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "simulated_adapter.h"
+
+namespace vexil_sim {
+
+// A reply sent instead of the server's own.
+struct ScriptedReply {
+  std::string text;        // the bytes sent
+  bool terminate = true;   // followed by the NUL that ends a message
+  bool hang_up = false;    // the connection is closed right after
+};
+
+struct RemoteServerConfig {
+  int major = 1;
+  int minor = 7;
+  bool old_server = false;     // "V" gets "E": a server from before the version query (1.0)
+  bool functional_vsc = true;  // the flag in the open reply (servers from minor 4 on)
+  std::string device;          // the only device name "O" opens; empty opens any
+  bool icmd_reply_0x = false;  // ICMD replies as "O 0x<hex>" rather than "O <hex>"
+};
+
+class RemoteServer {
+ public:
+  // Starts listening at once; the adapter must outlive the server.
+  explicit RemoteServer(SimulatedAdapter& adapter, const RemoteServerConfig& config = {});
+  ~RemoteServer();
+  RemoteServer(const RemoteServer&) = delete;
+  RemoteServer& operator=(const RemoteServer&) = delete;
+
+  int port() const { return port_; }
+  // "127.0.0.1:<port>," followed by the device name: the name a client opens.
+  std::string device_name(const std::string& device) const;
+  // Closes the listener and every connection and waits for their threads.
+  void stop();
+
+  // The next `times` requests whose first character is `command` get `reply` instead of the
+  // server's own answer (and are not carried out).
+  void inject(char command, const ScriptedReply& reply, int times = 1);
+  // Every request received, in order, as sent (without the NUL).
+  std::vector<std::string> requests() const;
+  void clear_requests();
+  // How many of the requests began with `command`.
+  int count(char command) const;
+  int connections() const { return connections_.load(); }
+  // The forced I2C address of the last "i" request (-1 when none came) and the secondary address
+  // of the last "s" request (-1 when none came).
+  int forced_i2c_address() const;
+  int secondary_address() const;
+
+  // The I2C bus: a device at `secondary` holding 256 bytes (the scan lists it).
+  void add_i2c_device(uint8_t secondary, const std::vector<uint8_t>& bytes);
+  std::vector<uint8_t> i2c_device(uint8_t secondary) const;
+  // The cable memory of "x"/"X" (64 KiB, zero at start).
+  std::vector<uint8_t> cable_bytes(uint32_t address, uint32_t length) const;
+  void set_cable_bytes(uint32_t address, const std::vector<uint8_t>& bytes);
+
+ private:
+  struct Session;
+  void accept_loop();
+  void serve(int fd);
+  // The reply to one request; empty `reply.text` with `terminate` false means "no reply".
+  ScriptedReply answer(Session& session, const std::string& request);
+  bool scripted(char command, ScriptedReply& reply);
+  std::string icmd(const std::string& request);
+  int minimum_minor(char command) const;
+
+  SimulatedAdapter& adapter_;
+  RemoteServerConfig config_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stopping_{false};
+  std::atomic<int> connections_{0};
+  std::thread acceptor_;
+
+  mutable std::mutex mutex_;  // guards everything below and every adapter access
+  std::vector<std::thread> workers_;
+  std::vector<int> open_fds_;
+  std::vector<std::string> requests_;
+  std::map<char, std::deque<ScriptedReply>> injected_;
+  std::map<uint8_t, std::vector<uint8_t>> i2c_;
+  std::vector<uint8_t> cable_;
+  int forced_i2c_ = -1;
+  int secondary_ = -1;
+};
+
+}  // namespace vexil_sim
