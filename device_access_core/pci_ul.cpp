@@ -251,11 +251,13 @@ static int open_config_space(mfile* mf, const unsigned v[4], int mode)
     if (v[0] == 0)
         snprintf(paths[count++], sizeof(paths[0]), "/proc/bus/pci/%2.2x/%2.2x.%1.1x", v[1], v[2],
                  v[3]);
+    /* The failure reported is that of a file that was there (a busy
+     * semaphore, say), not the absence of the forms tried after it. */
     int err = ENOENT;
     for (int i = 0; i < count; ++i) {
         errno = 0;
         if (tqcr_pciconf_open(mf, paths[i], mode) == 0) return 0;
-        err = errno ? errno : EIO;
+        if (err == ENOENT) err = errno ? errno : EIO;
         ul_drop_transport(mf);
     }
     return fail(err);
