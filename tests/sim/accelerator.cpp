@@ -182,6 +182,12 @@ uint8_t Accelerator::nic_hxu_eug(RegisterAccess& access) {
   return kRegStatusOk;
 }
 
+bool Accelerator::take_create() {
+  if (creates_left_ == 0) return false;
+  if (creates_left_ > 0) --creates_left_;
+  return true;
+}
+
 uint8_t Accelerator::create_group(EuGroup group) {
   if (!eus_in_range(group.members) || mask_count(group.members) > limits_.max_num_hxu_eu_per_group)
     return kRegStatusBadParameter;
@@ -193,7 +199,7 @@ uint8_t Accelerator::create_group(EuGroup group) {
   if (eus_taken(group.members, group.partition)) return kRegStatusResourceUnavailable;
   if (objects_in_use() + 1 > limits_.max_num_hxu_eug) return kRegStatusResourceUnavailable;
   group.id = lowest_free_id(groups_, limits_.max_num_hxu_eug);
-  if (group.id == 0) return kRegStatusResourceUnavailable;
+  if (group.id == 0 || !take_create()) return kRegStatusResourceUnavailable;
   last_group_id_ = group.id;
   groups_[group.id] = group;
   return kRegStatusOk;
@@ -236,7 +242,7 @@ uint8_t Accelerator::create_partition(EuPartition partition) {
   if (objects_in_use() + 1u + partition.max_num_eug > limits_.max_num_hxu_eug)
     return kRegStatusResourceUnavailable;
   partition.id = lowest_free_id(partitions_, limits_.max_num_hxu_eu_partition);
-  if (partition.id == 0) return kRegStatusResourceUnavailable;
+  if (partition.id == 0 || !take_create()) return kRegStatusResourceUnavailable;
   last_partition_id_ = partition.id;
   partitions_[partition.id] = partition;
   return kRegStatusOk;

@@ -61,6 +61,10 @@ class Accelerator {
  public:
   explicit Accelerator(const AcceleratorLimits& limits = {}) : limits_(limits) {}
 
+  // Fault for tests: after this many more successful CREATEs (of groups or partitions), every
+  // CREATE is refused as an adapter short of resources would; negative means never.
+  void refuse_creates_after(int creates) { creates_left_ = creates; }
+
   // Makes a model and plugs its handlers into `store`; the handlers keep it alive.
   static std::shared_ptr<Accelerator> install(RegisterStore& store, const AcceleratorLimits& limits = {});
 
@@ -88,12 +92,15 @@ class Accelerator {
   // Whether an EU of `mask` is held by a group or partition other than the one named.
   bool eus_taken(const EuMask& mask, uint16_t own_partition) const;
   bool eus_in_range(const EuMask& mask) const;
+  // Takes one CREATE from the fault allowance; false when none is left.
+  bool take_create();
 
   AcceleratorLimits limits_;
   std::map<uint16_t, EuGroup> groups_;
   std::map<uint16_t, EuPartition> partitions_;
   uint16_t last_group_id_ = 0;      // id given by the last successful group CREATE
   uint16_t last_partition_id_ = 0;  // id given by the last successful partition CREATE
+  int creates_left_ = -1;
 };
 
 }  // namespace vexil_sim

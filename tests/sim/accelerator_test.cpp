@@ -291,6 +291,19 @@ TEST(Accelerator, PartitionWithGroupsRefusesDestroy) {
   EXPECT_TRUE(acc.partitions().empty());
 }
 
+TEST(Accelerator, RefusedCreatesLeaveNothingBehind) {
+  Accelerator acc(small_limits());
+  acc.refuse_creates_after(1);
+  EXPECT_EQ(create_group(acc, "a", {0}), 1);
+  uint8_t status = kRegStatusOk;
+  EXPECT_EQ(create_group(acc, "b", {1}, &status), 0);
+  EXPECT_NE(status, kRegStatusOk);
+  EXPECT_EQ(create_partition(acc, {1}, {2}, 0), 0);
+  EXPECT_EQ(acc.groups().size(), 1u);
+  EXPECT_TRUE(acc.partitions().empty());
+  EXPECT_EQ(destroy_group(acc, 1), kRegStatusOk) << "only creates are refused";
+}
+
 TEST(Accelerator, InstalledHandlersAnswerThroughTheStoreAndAreCounted) {
   RegisterStore store;
   std::shared_ptr<Accelerator> acc = Accelerator::install(store, small_limits());

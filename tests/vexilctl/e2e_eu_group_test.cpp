@@ -1,0 +1,243 @@
+/*
+ * e2e_eu_group_test.cpp - eu_group info, create, destroy and query run as
+ * processes against the simulated adapter through the user-level PCI path:
+ * exact output, exit status, what the adapter holds afterwards and how many
+ * register transactions each command cost.
+ */
+#include "e2e_support.h"
+
+namespace e2e {
+namespace {
+
+std::vector<std::string> create(const std::string& name, const std::string& range)
+{
+    return {"eu_group", "create", "-d", device, "-n", name, "-r", range};
+}
+
+std::vector<std::string> sub(const std::string& what, const std::vector<std::string>& options)
+{
+    std::vector<std::string> args = {"eu_group", what, "-d", device};
+    args.insert(args.end(), options.begin(), options.end());
+    return args;
+}
+
+const std::string failed = "EU group creation failed.\n";
+
+/* Every register transaction crosses the FUSE file dword by dword: keep the id ranges short. */
+AcceleratorSetup small_adapter()
+{
+    AcceleratorSetup setup;
+    setup.limits.max_num_hxu_eug = 8;
+    setup.limits.max_num_hxu_eu_partition = 2;
+    return setup;
+}
+
+TEST(EuGroupProcess, InfoPrintsTheGroupLimitsFromOneRead)
+{
+    AcceleratorSetup setup;
+    setup.limits.max_num_hxu_eug = 64;
+    setup.limits.max_num_hxu_eu_per_group = 16;
+    setup.limits.max_num_hxu_eu = 190;
+    setup.limits.max_num_hxu_eu_partition = 8;
+    setup.limits.max_num_partition_vhca_id = 256;
+    RUN_WITH_ACCELERATOR(setup, [](FuseFunctionServer& server) {
+        const AcceleratorCounts before = vexil_sim::accelerator_counts(server);
+        expect_tool(sub("info", {}),
+                    "Max number of HXU EU groups: 64\nMax number of HXU EUs in one HXU EU group: 16\n"
+                    "Max HXU EU number available to use: 190\nMax EU group name length is 15 chars\n",
+                    0);
+        const AcceleratorCounts used = vexil_sim::accelerator_counts(server) - before;
+        EXPECT_TRANSACTIONS(used.cap, 1, 0);
+        EXPECT_TRANSACTIONS(used.eug, 0, 0);
+        EXPECT_TRANSACTIONS(used.partition, 0, 0);
+    });
+}
+
+TEST(EuGroupProcess, CreateThenQueryEveryForm)
+{
+    AcceleratorSetup setup = small_adapter();
+    setup.prepare = [](vexil_sim::Accelerator& acc) { ASSERT_EQ(acc.add_partition({1}, {100, 101}, 1), 1); };
+    const AcceleratorLimits limits = setup.limits;
+    RUN_WITH_ACCELERATOR(setup, [&](FuseFunctionServer& server) {
+        AcceleratorCounts before = vexil_sim::accelerator_counts(server);
+        expect_tool(create("g1", "0-3"), "Group created successfully-\n" + group_text(1, "g1", "0,1,2,3"), 0);
+        AcceleratorCounts used = vexil_sim::accelerator_counts(server) - before;
+        EXPECT_TRANSACTIONS(used.cap, 1, 0);
+        EXPECT_TRANSACTIONS(used.eug, limits.max_num_hxu_eug, 1); // one scan, one write
+        EXPECT_TRANSACTIONS(used.partition, limits.max_num_hxu_eu_partition, 0);
+
+        expect_tool(create("fifteen_chars_x", "40,2,0-1"),
+                    "There is an overlap of EUs between the mask given and another existing EU object "
+                    "(group/partition)\n" + failed,
+                    255);
+        expect_tool(create("fifteen_chars_x", "40, 4 - 6,189"),
+                    "Group created successfully-\n" + group_text(2, "fifteen_chars_x", "4,5,6,40,189"), 0);
+
+        before = vexil_sim::accelerator_counts(server);
+        expect_tool(sub("query", {}),
+                    "1) " + group_text(1, "g1", "0,1,2,3") + "\n2) " +
+                        group_text(2, "fifteen_chars_x", "4,5,6,40,189") +
+                        "\nIn total there are 2 EU groups configured.\n",
+                    0);
+        used = vexil_sim::accelerator_counts(server) - before;
+        EXPECT_TRANSACTIONS(used.cap, 1, 0);
+        EXPECT_TRANSACTIONS(used.eug, limits.max_num_hxu_eug, 0);
+        EXPECT_TRANSACTIONS(used.partition, 0, 0);
+
+        expect_tool(sub("query", {"-g", "2"}), group_text(2, "fifteen_chars_x", "4,5,6,40,189"), 0);
+        expect_tool(sub("query", {"--name_group", "g1"}), group_text(1, "g1", "0,1,2,3"), 0);
+        expect_tool(sub("query", {"-g", "3"}), "Error when querying group id: 3.\n", 0);
+        expect_tool(sub("query", {"-n", "g"}), "No group with name: \"g\" exists.\n", 0);
+        expect_tool(sub("query", {"-g", "9"}),
+                    "Error: group ID given - 9 doesn't fit EU groups ID range: 1 <= ID <= 8\n" +
+                        eu_group_report(limits),
+                    255);
+    });
+}
+
+TEST(EuGroupProcess, NameLengthIsCheckedBeforeTheDeviceOpens)
+{
+    RUN_WITH_ACCELERATOR(small_adapter(), [](FuseFunctionServer& server) {
+        AcceleratorCounts before = vexil_sim::accelerator_counts(server);
+        expect_tool(create("fifteen_chars_x", "1"),
+                    "Group created successfully-\n" + group_text(1, "fifteen_chars_x", "1"), 0);
+        before = vexil_sim::accelerator_counts(server);
+        expect_tool(create("sixteen_chars_xx", "2"),
+                    "EU group name could be at max 15 chars, got 16 chars\n" + failed, 255);
+        const AcceleratorCounts used = vexil_sim::accelerator_counts(server) - before;
+        EXPECT_TRANSACTIONS(used.cap, 1, 0);
+        EXPECT_TRANSACTIONS(used.eug, 0, 0);
+        EXPECT_TRANSACTIONS(used.partition, 0, 0);
+    });
+}
+
+TEST(EuGroupProcess, CreateRefusalsWriteNothing)
+{
+    AcceleratorSetup setup = small_adapter();
+    setup.prepare = [](vexil_sim::Accelerator& acc) {
+        ASSERT_EQ(acc.add_group("taken", {0, 1}), 1);
+        ASSERT_EQ(acc.add_partition({1}, {50, 51}, 0), 1);
+    };
+    const AcceleratorLimits limits = setup.limits;
+    RUN_WITH_ACCELERATOR(setup, [&](FuseFunctionServer& server) {
+        const std::string overlap =
+            "There is an overlap of EUs between the mask given and another existing EU object (group/partition)\n";
+        const AcceleratorCounts before = vexil_sim::accelerator_counts(server);
+        expect_tool(create("taken", "9"), "Group name: \"taken\", is already taken by group_id: 1\n" + failed, 255);
+        expect_tool(create("new", "1"), overlap + failed, 255);
+        expect_tool(create("new", "51"), overlap + failed, 255);
+        expect_tool(create("new", "190"),
+                    "Error: A EU in the range exceeds the Max HXU EU number available\n"
+                    "Max number of HXU EUs available to use: 190\n" + failed,
+                    255);
+        expect_tool(create("new", "2-18"),
+                    "Error: Sum of requested EUs exceeds the Max number of EUs per EU GROUP\n" +
+                        eu_group_report(limits) + failed,
+                    255);
+        const AcceleratorCounts used = vexil_sim::accelerator_counts(server) - before;
+        EXPECT_EQ(used.eug.set, 0u);
+        // The name clash ends the scan at id 1; the two overlaps scan every id; the EU checks
+        // refuse before the device is opened.
+        EXPECT_EQ(used.eug.get, 1u + 2u * limits.max_num_hxu_eug);
+        expect_tool(create("new", "2-17"),
+                    "Group created successfully-\n" +
+                        group_text(2, "new", "2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17"),
+                    0);
+    });
+}
+
+TEST(EuGroupProcess, CreateCountsGroupsPartitionsAndReservedSlots)
+{
+    AcceleratorSetup setup;
+    setup.limits.max_num_hxu_eug = 4;
+    setup.limits.max_num_hxu_eu_partition = 2;
+    setup.prepare = [](vexil_sim::Accelerator& acc) {
+        ASSERT_EQ(acc.add_group("a", {0}), 1);
+        ASSERT_EQ(acc.add_group("b", {1}), 2);
+        ASSERT_EQ(acc.add_partition({7}, {20}, 1), 1); /* itself and one reserved group */
+    };
+    const AcceleratorLimits limits = setup.limits;
+    RUN_WITH_ACCELERATOR(setup, [&](FuseFunctionServer& server) {
+        const AcceleratorCounts before = vexil_sim::accelerator_counts(server);
+        expect_tool(create("c", "2"),
+                    "Error: There are total 4 EU Partition and Groups, can't exceed Max number of HXU EU "
+                    "groups\n" + partition_report(limits) + failed,
+                    255);
+        const AcceleratorCounts used = vexil_sim::accelerator_counts(server) - before;
+        EXPECT_TRANSACTIONS(used.eug, 4, 0);
+        EXPECT_TRANSACTIONS(used.partition, 2, 0);
+    });
+}
+
+TEST(EuGroupProcess, CreateStopsWhenEveryGroupIdIsTaken)
+{
+    AcceleratorSetup setup;
+    setup.limits.max_num_hxu_eug = 2;
+    setup.limits.max_num_hxu_eu_partition = 0;
+    setup.prepare = [](vexil_sim::Accelerator& acc) {
+        ASSERT_EQ(acc.add_group("a", {0}), 1);
+        ASSERT_EQ(acc.add_group("b", {1}), 2);
+    };
+    const AcceleratorLimits limits = setup.limits;
+    RUN_WITH_ACCELERATOR(setup, [&](FuseFunctionServer& server) {
+        const AcceleratorCounts before = vexil_sim::accelerator_counts(server);
+        expect_tool(create("c", "2"),
+                    "Error: There are 2 EU groups, exceeded Max number of HXU EU groups\n" +
+                        eu_group_report(limits) + failed,
+                    255);
+        const AcceleratorCounts used = vexil_sim::accelerator_counts(server) - before;
+        EXPECT_TRANSACTIONS(used.partition, 0, 0) << "no partition ids to read";
+        expect_tool(sub("query", {"-g", "1"}), group_text(1, "a", "0"), 0);
+    });
+}
+
+TEST(EuGroupProcess, AnAdapterThatRefusesTheWriteFailsTheCreate)
+{
+    AcceleratorSetup setup = small_adapter();
+    setup.prepare = [](vexil_sim::Accelerator& acc) { acc.refuse_creates_after(0); };
+    RUN_WITH_ACCELERATOR(setup, [](FuseFunctionServer& server) {
+        const AcceleratorCounts before = vexil_sim::accelerator_counts(server);
+        expect_tool(create("g", "1"), "Failed to access EU group register.\n" + hint(8) + failed, 255);
+        const AcceleratorCounts used = vexil_sim::accelerator_counts(server) - before;
+        EXPECT_TRANSACTIONS(used.eug, 8, 1);
+    });
+}
+
+TEST(EuGroupProcess, DestroyByIdAndByName)
+{
+    AcceleratorSetup setup = small_adapter();
+    setup.prepare = [](vexil_sim::Accelerator& acc) {
+        ASSERT_EQ(acc.add_group("a", {0}), 1);
+        ASSERT_EQ(acc.add_group("b", {1, 2}), 2);
+        ASSERT_EQ(acc.add_group("c", {3}), 3);
+    };
+    const AcceleratorLimits limits = setup.limits;
+    RUN_WITH_ACCELERATOR(setup, [&](FuseFunctionServer& server) {
+        AcceleratorCounts before = vexil_sim::accelerator_counts(server);
+        expect_tool(sub("destroy", {"-n", "zz"}), "No group with name: \"zz\" exists.\n", 0);
+        expect_tool(sub("destroy", {"-g", "4"}), "Error when trying to destroy EU group id: 4.\n", 255);
+        expect_tool(sub("destroy", {"-g", "0"}),
+                    "Error: group ID given - 0 doesn't fit EU groups ID range: 1 <= ID <= 8\n" +
+                        eu_group_report(limits),
+                    255);
+        AcceleratorCounts used = vexil_sim::accelerator_counts(server) - before;
+        EXPECT_TRANSACTIONS(used.eug, 8, 1) << "a full scan for the name, the refused SET of id 4";
+
+        before = vexil_sim::accelerator_counts(server);
+        expect_tool(sub("destroy", {"-g", "1"}), "Group with group id: 1, was destroyed successfully\n", 0);
+        used = vexil_sim::accelerator_counts(server) - before;
+        EXPECT_TRANSACTIONS(used.eug, 0, 1);
+
+        before = vexil_sim::accelerator_counts(server);
+        expect_tool(sub("destroy", {"--name_group", "b"}), "Group with name: \"b\" (group_id: 2) - destructed\n", 0);
+        used = vexil_sim::accelerator_counts(server) - before;
+        EXPECT_TRANSACTIONS(used.eug, 2, 1) << "the scan stops at the group found";
+
+        expect_tool(sub("destroy", {"-g", "2"}), "Error when trying to destroy EU group id: 2.\n", 255);
+        expect_tool(sub("query", {}), "1) " + group_text(3, "c", "3") + "\nIn total there are 1 EU groups configured.\n",
+                    0);
+    });
+}
+
+} // namespace
+} // namespace e2e
