@@ -16,6 +16,8 @@
 
 #include "icmd.h"
 #include "mtcr_int.h"
+#include "remote.h"
+#include "remote_link.h"
 
 /* A request number must name its record: direction, type, number and the
  * size of the record that travels with it. */
@@ -250,12 +252,22 @@ int kdrv_release_dma_pages(mfile* mf, int page_count)
 
 /* ---- primary and secondary node of a kernel-driver handle ---- */
 
+/* The server of a remote handle swaps its own nodes: the version exchange,
+ * then, for servers from 1.3 on, "P", which it must acknowledge with 'O'. */
+static int remote_pci_change(mfile* mf)
+{
+    if (get_remote_version(mf)) return -1;
+    const int major = mf->remote.server_major, minor = mf->remote.server_minor;
+    if (major < 1 || (major == 1 && minor <= 2)) return 0;
+    char reply[16] = "";
+    if (remote_write(mf, "P") < 0 || remote_read(mf, reply, sizeof(reply)) < 0) return -1;
+    return reply[0] == 'O' ? 0 : fail(EIO);
+}
+
 int mpci_change_kdrv(mfile* mf)
 {
     if (!mf) return fail(EINVAL);
-    /* A remote handle's swap is the server's ("V", then "P"); the remote
-     * transport offers no such request yet, so it is refused. */
-    if (mf->access_type == ACCESS_REMOTE) return fail(EOPNOTSUPP);
+    if (mf->access_type == ACCESS_REMOTE) return remote_pci_change(mf);
     if ((mf->access_type != ACCESS_PCI_MEMORY && mf->access_type != ACCESS_PCICONF) ||
         mf->secondary_fd < 0)
         return 0;
