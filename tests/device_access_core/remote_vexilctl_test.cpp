@@ -1,0 +1,137 @@
+// The built vexilctl as a process against the simulated adapter's accelerator behind the loopback
+// server, named "127.0.0.1:<port>,<device>": every command that reaches the device, once with a
+// server that runs ICMD itself ("I" frames) and once with an older server whose functional-VSC
+// flag lets the tool drive the ICMD mailbox over dword and block messages.
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "accelerator.h"
+#include "remote_server.h"
+#include "test_process.h"
+
+namespace {
+
+using vexil_sim::Accelerator;
+using vexil_sim::AcceleratorLimits;
+using vexil_sim::RemoteServer;
+using vexil_sim::RemoteServerConfig;
+using vexil_sim::SimulatedAdapter;
+
+struct Path {
+  const char* name;
+  int minor;
+  char carrier;  // the request that carries the registers
+};
+
+void PrintTo(const Path& path, std::ostream* os) { *os << path.name; }
+
+class RemoteTool : public ::testing::TestWithParam<Path> {
+ protected:
+  void SetUp() override {
+    if (geteuid() != 0) GTEST_SKIP() << "vexilctl only runs as root; run the suite as root";
+    limits.max_num_hxu_eug = 6;
+    limits.max_num_hxu_eu_partition = 2;
+    accelerator = Accelerator::install(adapter.registers(), limits);
+    RemoteServerConfig config;
+    config.minor = GetParam().minor;
+    config.device = "mt4125_pciconf0";
+    server.reset(new RemoteServer(adapter, config));
+    device = server->device_name("mt4125_pciconf0");
+  }
+
+  test_process::result tool(std::vector<std::string> args) {
+    args.insert(args.begin() + 2, {"-d", device});
+    test_process::options how;
+    how.env = {{"SSH_TIMEOUT", "0"}};
+    how.unset_env = {"ZRV_DEBUG", "MCABLES_PATH"};
+    return test_process::run(VEXILCTL_PATH, args, how);
+  }
+  void expect_ok(const std::vector<std::string>& args, const std::string& out_start) {
+    const test_process::result r = tool(args);
+    EXPECT_EQ(r.exit_status, 0) << args[0] << " " << args[1] << ": " << r.out << r.err;
+    EXPECT_EQ(r.out.rfind(out_start, 0), 0u) << args[0] << " " << args[1] << ": " << r.out;
+    EXPECT_EQ(r.err, "");
+  }
+
+  SimulatedAdapter adapter;
+  AcceleratorLimits limits;
+  std::shared_ptr<Accelerator> accelerator;
+  std::unique_ptr<RemoteServer> server;
+  std::string device;
+};
+
+TEST_P(RemoteTool, InfoReportsTheLimits) {
+  const test_process::result groups = tool({"eu_group", "info"});
+  EXPECT_EQ(groups.out,
+            "Max number of HXU EU groups: 6\nMax number of HXU EUs in one HXU EU group: 16\n"
+            "Max HXU EU number available to use: 190\nMax EU group name length is 15 chars\n");
+  EXPECT_EQ(groups.exit_status, 0);
+  expect_ok({"partition", "info"}, "Max number of HXU EU partitions: 2\n");
+  EXPECT_GT(server->count(GetParam().carrier), 0);
+  EXPECT_EQ(server->count('C'), 2) << "each run closes its connection";
+}
+
+TEST_P(RemoteTool, GroupsAreCreatedQueriedAndDestroyed) {
+  expect_ok({"eu_group", "create", "-n", "g1", "-r", "0-3"}, "Group created successfully-\n");
+  expect_ok({"eu_group", "create", "-n", "g2", "-r", "8,9"}, "Group created successfully-\n");
+  ASSERT_EQ(accelerator->groups().size(), 2u);
+  EXPECT_EQ(accelerator->groups().at(1).name, "g1");
+  EXPECT_EQ(accelerator->groups().at(2).members, vexil_sim::eu_mask({8, 9}));
+
+  const test_process::result query = tool({"eu_group", "query"});
+  EXPECT_EQ(query.exit_status, 0);
+  EXPECT_NE(query.out.find("EU group name: g2\nMember EUs are: 8,9\n"), std::string::npos) << query.out;
+  EXPECT_NE(query.out.find("In total there are 2 EU groups configured.\n"), std::string::npos);
+  expect_ok({"eu_group", "query", "-n", "g1"}, "EU group ID: 1\nEU group name: g1\n");
+
+  expect_ok({"eu_group", "destroy", "-g", "1"}, "Group with group id: 1, was destroyed successfully\n");
+  expect_ok({"eu_group", "destroy", "-n", "g2"}, "Group with name: \"g2\" (group_id: 2) - destructed");
+  EXPECT_TRUE(accelerator->groups().empty());
+}
+
+TEST_P(RemoteTool, GroupsFileReplacesEveryGroup) {
+  ASSERT_NE(accelerator->add_group("old", {20, 21}), 0);
+  char path[] = "/tmp/vexil_remote_groupsXXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  std::ofstream(path) << R"({"eu_groups": [{"name": "a", "range": "0-1"}, {"name": "b", "range": "4"}]})";
+  const test_process::result r = tool({"eu_group", "apply", "-f", path});
+  std::remove(path);
+  EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
+  std::vector<std::string> names;
+  for (const auto& group : accelerator->groups()) names.push_back(group.second.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"a", "b"})) << r.out;
+}
+
+TEST_P(RemoteTool, PartitionsAreCreatedQueriedAndDestroyed) {
+  expect_ok({"partition", "create", "-v", "1-2", "-r", "100-101", "-m", "1"},
+            "Partition created successfully-\n");
+  ASSERT_EQ(accelerator->partitions().size(), 1u);
+  EXPECT_EQ(accelerator->partitions().begin()->second.vhca_ids, (std::vector<uint16_t>{1, 2}));
+  expect_ok({"partition", "query"}, "");
+  expect_ok({"partition", "query", "-p", "1"}, "EU Partition ID: 1\nMaximal number of groups: 1\n");
+  expect_ok({"partition", "destroy", "-p", "1"},
+            "Partition with partition id: 1, was destroyed successfully\n");
+  EXPECT_TRUE(accelerator->partitions().empty());
+}
+
+TEST_P(RemoteTool, AnUnreachableServerFailsTheCommand) {
+  server->stop();
+  const test_process::result r = tool({"eu_group", "info"});
+  EXPECT_NE(r.exit_status, 0);
+  EXPECT_TRUE(accelerator->groups().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, RemoteTool,
+                         ::testing::Values(Path{"IcmdFrames", 7, 'I'}, Path{"VscMailbox", 4, 'U'}),
+                         [](const ::testing::TestParamInfo<Path>& p) { return std::string(p.param.name); });
+
+}  // namespace
