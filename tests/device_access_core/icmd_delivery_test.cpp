@@ -1,0 +1,310 @@
+// Access registers carried to the simulated adapter and back through the real user-level PCI
+// path (sysfs config file -> VSEC window -> ICMD mailbox), and every fault the adapter can
+// inject, each giving its code.
+#include <errno.h>
+#include <stdlib.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <vector>
+
+#include "mtcr_int.h"
+#include "sim_function.h"
+
+namespace vexil_core_test {
+namespace {
+
+using vexil_sim::FaultKnobs;
+using vexil_sim::FuseFunctionServer;
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint16_t kEugRegister = 0xC012;
+constexpr uint16_t kCapRegister = 0xC011;
+
+SimOptions adapter(uint16_t hw_id = 0x212) {
+  SimOptions o;
+  o.config.device = kSimPciId;
+  o.config.hw_id = hw_id;
+  return o;
+}
+
+mfile* open_function() {
+  mfile* mf = mopen(kSimAddress);
+  EXPECT_NE(mf, nullptr) << strerror(errno);
+  return mf;
+}
+
+// One register access; the code, with the status and the buffer as they came back.
+int access(mfile* mf, uint16_t id, int method, Bytes& data, int* status) {
+  return maccess_reg(mf, id, method, data.data(), (uint32_t)data.size(), (uint32_t)data.size(),
+                     (uint32_t)data.size(), status);
+}
+
+Bytes pattern(size_t size, uint8_t seed) {
+  Bytes b(size);
+  for (size_t i = 0; i < size; ++i) b[i] = (uint8_t)(seed + i * 7);
+  return b;
+}
+
+TEST(IcmdDelivery, SetThenGetReachTheAdapterAndComeBack) {
+  SKIP_WITHOUT_SIM_FUNCTION();
+  auto result = run_with_sim_function(adapter(), [](FuseFunctionServer& server) {
+    mfile* mf = open_function();
+    ASSERT_NE(mf, nullptr);
+    const Bytes image = pattern(256, 3);
+    Bytes data = image;
+    int status = -1;
+    ASSERT_EQ(access(mf, kEugRegister, MACCESS_REG_METHOD_SET, data, &status), 0);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(server.register_image(kEugRegister), image);
+
+    Bytes got(256, 0);
+    ASSERT_EQ(access(mf, kEugRegister, MACCESS_REG_METHOD_GET, got, &status), 0);
+    EXPECT_EQ(got, image);
+    EXPECT_EQ(server.register_counts(kEugRegister).set, 1u);
+    EXPECT_EQ(server.register_counts(kEugRegister).get, 1u);
+
+    const vexil_sim::AdapterStats stats = server.stats();
+    EXPECT_EQ(stats.icmd_commands, 2u);
+    EXPECT_EQ(stats.unlocked_icmd_commands, 0u) << "every command ran under the ICMD semaphore";
+    EXPECT_EQ(stats.unlocked_window_accesses, 0u);
+    EXPECT_EQ(stats.last_opcode, 0x9001u);
+    EXPECT_EQ(mf->icmd.took_semaphore, 0) << "released after each command";
+    uint32_t sem = 1;
+    ASSERT_TRUE(server.read_space(vexil_sim::kSpaceSemaphore, 0, sem));
+    EXPECT_EQ(sem, 0u);
+
+    // The largest register fills the mailbox exactly; one byte more is refused unsent.
+    EXPECT_EQ(mget_max_reg_size(mf, MACCESS_REG_METHOD_GET), 812);
+    EXPECT_EQ(mget_max_reg_size(mf, MACCESS_REG_METHOD_SET), 812);
+    Bytes largest = pattern(812, 9);
+    EXPECT_EQ(access(mf, kCapRegister, MACCESS_REG_METHOD_SET, largest, &status), 0);
+    Bytes too_large(813, 0);
+    EXPECT_EQ(access(mf, kCapRegister, MACCESS_REG_METHOD_SET, too_large, &status), 269);
+    EXPECT_EQ(server.register_counts(kCapRegister).set, 1u);
+    EXPECT_EQ(server.stats().icmd_commands, 3u);
+    EXPECT_EQ(mclose(mf), 0);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// The command of a 4-byte register is 24 bytes (156 with the string TLV): a mailbox of exactly
+// that size takes it, one byte less refuses it with 528 before the adapter sees anything.
+TEST(IcmdDelivery, FrameSizesAgainstTheMailbox) {
+  SKIP_WITHOUT_SIM_FUNCTION();
+  struct Case {
+    bool with_string;
+    uint32_t frame;
+    uint32_t opcode;
+  } cases[] = {{false, 24, 0x9001}, {true, 156, 0x9003}};
+  for (const Case& c : cases) {
+    for (uint32_t mailbox : {c.frame, c.frame - 1}) {
+      SimOptions o = adapter();
+      o.knobs.max_cmd_size = mailbox;
+      o.prepare = [](vexil_sim::SimulatedAdapter& a) {
+        a.registers().set_handler(kCapRegister, [](vexil_sim::RegisterAccess& acc) {
+          acc.image.assign({0xA, 0xB, 0xC, 0xD});
+          acc.text = "limits from the handler";
+          return vexil_sim::kRegStatusOk;
+        });
+      };
+      auto result = run_with_sim_function(o, [&](FuseFunctionServer& server) {
+        if (c.with_string)
+          setenv("USE_TLV_STRING_REG_ACCESS", "1", 1);
+        else
+          unsetenv("USE_TLV_STRING_REG_ACCESS");
+        mfile* mf = open_function();
+        ASSERT_NE(mf, nullptr);
+        Bytes data(4, 0);
+        int status = -1;
+        const int rc = access(mf, kCapRegister, MACCESS_REG_METHOD_GET, data, &status);
+        if (mailbox == c.frame) {
+          ASSERT_EQ(rc, 0);
+          EXPECT_EQ(data, (Bytes{0xA, 0xB, 0xC, 0xD}));
+          EXPECT_EQ(server.stats().last_opcode, c.opcode);
+          char text[128];
+          get_string_tlv(mf, text);
+          EXPECT_STREQ(text, c.with_string ? "limits from the handler" : "");
+        } else {
+          EXPECT_EQ(rc, ME_ICMD_SIZE_EXCEEDS_LIMIT);
+          EXPECT_EQ(server.stats().icmd_commands, 0u);
+          EXPECT_EQ(data, Bytes(4, 0)) << "the caller's buffer is untouched";
+        }
+        mclose(mf);
+      });
+      SCOPED_TRACE(testing::Message() << "frame " << c.frame << ", mailbox " << mailbox);
+      VEXIL_EXPECT_SCENARIO(result);
+    }
+  }
+}
+
+TEST(IcmdDelivery, RegisterAndCommandStatusesBecomeCodes) {
+  SKIP_WITHOUT_SIM_FUNCTION();
+  auto result = run_with_sim_function(adapter(), [](FuseFunctionServer& server) {
+    mfile* mf = open_function();
+    ASSERT_NE(mf, nullptr);
+    struct {
+      int32_t reg_status;
+      int code;
+    } reg_cases[] = {{1, 259}, {4, 262}, {7, 265}, {0x24, 271}, {112, 274}, {113, 268}};
+    for (auto c : reg_cases) {
+      FaultKnobs knobs;
+      knobs.register_status = c.reg_status;
+      server.set_knobs(knobs);
+      Bytes data = pattern(8, 1);
+      int status = -1;
+      EXPECT_EQ(access(mf, kEugRegister, MACCESS_REG_METHOD_GET, data, &status), c.code)
+          << "register status " << c.reg_status;
+      EXPECT_EQ(status, c.reg_status);
+    }
+
+    // A failing command: its status, the syndrome it left, and the caller's buffer back in the
+    // caller's own byte order.
+    struct {
+      uint8_t icmd_status;
+      int code;
+    } icmd_cases[] = {{1, 513}, {4, 516}, {7, 527}, {9, 525}};
+    for (auto c : icmd_cases) {
+      FaultKnobs knobs;
+      knobs.icmd_status = c.icmd_status;
+      knobs.icmd_syndrome = 0xAB123456;
+      server.set_knobs(knobs);
+      const Bytes sent = pattern(8, 5);
+      Bytes data = sent;
+      int status = -1;
+      EXPECT_EQ(access(mf, kEugRegister, MACCESS_REG_METHOD_SET, data, &status), c.code)
+          << "ICMD status " << (int)c.icmd_status;
+      EXPECT_EQ(mf->icmd.syndrome, 0x123456u);
+      EXPECT_EQ(data, sent);
+    }
+    server.set_knobs(FaultKnobs{});
+    uint32_t sem = 1;
+    ASSERT_TRUE(server.read_space(vexil_sim::kSpaceSemaphore, 0, sem));
+    EXPECT_EQ(sem, 0u) << "the semaphore is released after failed commands too";
+    mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// Lets a command the adapter still runs finish, and turns the knobs off.
+void drain(FuseFunctionServer& server) {
+  server.set_knobs(FaultKnobs{});
+  uint32_t ctrl = 1;
+  for (int i = 0; i < 100 && (ctrl & 1); ++i)
+    ASSERT_TRUE(server.read_space(vexil_sim::kSpaceIcmd, 0, ctrl));
+}
+
+TEST(IcmdDelivery, BusyBitPollingFollowsItsEnvironment) {
+  SKIP_WITHOUT_SIM_FUNCTION();
+  auto result = run_with_sim_function(adapter(), [](FuseFunctionServer& server) {
+    mfile* mf = open_function();
+    ASSERT_NE(mf, nullptr);
+    Bytes data(8, 0);
+    int status = -1;
+
+    FaultKnobs knobs;
+    knobs.busy_stuck = true;
+    server.set_knobs(knobs);
+    setenv("ZRV_ICMD_TIMEOUT", "3", 1);
+    EXPECT_EQ(access(mf, kEugRegister, MACCESS_REG_METHOD_GET, data, &status),
+              ME_ICMD_STATUS_EXECUTE_TO);
+    // The adapter still runs that command when the next one comes: it is not started.
+    knobs = FaultKnobs{};
+    knobs.busy_polls = 10;
+    server.set_knobs(knobs);
+    const uint64_t started = server.stats().icmd_commands;
+    EXPECT_EQ(access(mf, kEugRegister, MACCESS_REG_METHOD_GET, data, &status), 1);
+    EXPECT_EQ(server.stats().icmd_commands, started);
+    drain(server);
+
+    // The adapter stays busy for 10 polls: 5 are too few; "5x" is not a number, so the default
+    // of 5120 polls applies.
+    server.set_knobs(knobs);
+    setenv("ZRV_ICMD_TIMEOUT", "5", 1);
+    EXPECT_EQ(access(mf, kEugRegister, MACCESS_REG_METHOD_GET, data, &status),
+              ME_ICMD_STATUS_EXECUTE_TO);
+    drain(server);
+    server.set_knobs(knobs);
+    setenv("ZRV_ICMD_TIMEOUT", "5x", 1);
+    EXPECT_EQ(access(mf, kEugRegister, MACCESS_REG_METHOD_GET, data, &status), 0);
+    drain(server);
+
+    // With a sleep given, the third poll waits that long.
+    unsetenv("ZRV_ICMD_TIMEOUT");
+    setenv("ZRV_CMD_SLEEP", "300", 1);
+    knobs.busy_polls = 3;
+    server.set_knobs(knobs);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(access(mf, kEugRegister, MACCESS_REG_METHOD_GET, data, &status), 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+    unsetenv("ZRV_CMD_SLEEP");
+    mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+TEST(IcmdDelivery, FirmwareNotReadyAndSemaphoreHeldElsewhere) {
+  SKIP_WITHOUT_SIM_FUNCTION();
+  auto result = run_with_sim_function(adapter(), [](FuseFunctionServer& server) {
+    mfile* mf = open_function();
+    ASSERT_NE(mf, nullptr);
+    Bytes data(8, 0);
+    int status = -1;
+    ASSERT_EQ(access(mf, kEugRegister, MACCESS_REG_METHOD_GET, data, &status), 0);
+    ASSERT_EQ(mf->icmd.opened, 1);
+    const uint64_t commands = server.stats().icmd_commands;
+
+    // Raise the readiness bit where this handle looks for it.
+    const uint32_t addr = mf->icmd.static_cfg_not_done_addr;
+    uint32_t word = 0;
+    ASSERT_TRUE(server.read_space(vexil_sim::kSpaceCr, addr, word));
+    ASSERT_TRUE(server.write_space(vexil_sim::kSpaceCr, addr,
+                                   word | (1u << mf->icmd.static_cfg_not_done_offset)));
+    EXPECT_EQ(access(mf, kEugRegister, MACCESS_REG_METHOD_GET, data, &status),
+              ME_ICMD_STATUS_ICMD_NOT_READY);
+    ASSERT_TRUE(server.write_space(vexil_sim::kSpaceCr, addr, word));
+
+    FaultKnobs knobs;
+    knobs.icmd_semaphore_foreign = true;
+    server.set_knobs(knobs);
+    EXPECT_EQ(access(mf, kEugRegister, MACCESS_REG_METHOD_GET, data, &status),
+              ME_ICMD_STATUS_SEMAPHORE_TO);
+    EXPECT_EQ(server.stats().icmd_commands, commands) << "nothing ran without the semaphore";
+
+    server.set_knobs(FaultKnobs{});
+    EXPECT_EQ(access(mf, kEugRegister, MACCESS_REG_METHOD_GET, data, &status), 0);
+    mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// Hardware id 0x21E gets a second attempt through the VSC variant of the address space when
+// the register is not supported; the handle's address space is the same afterwards.
+TEST(IcmdDelivery, SecondAttemptOfHardwareId21E) {
+  SKIP_WITHOUT_SIM_FUNCTION();
+  for (uint16_t hw_id : {uint16_t(0x21E), uint16_t(0x212)}) {
+    SimOptions o = adapter(hw_id);
+    o.knobs.register_status = 4;
+    o.prepare = [](vexil_sim::SimulatedAdapter& a) { a.add_plain_space(258); };
+    auto result = run_with_sim_function(o, [&](FuseFunctionServer& server) {
+      mfile* mf = open_function();
+      ASSERT_NE(mf, nullptr);
+      ASSERT_EQ(mf->address_space, AS_CR_SPACE);
+      Bytes data(8, 0);
+      int status = -1;
+      EXPECT_EQ(access(mf, kEugRegister, MACCESS_REG_METHOD_GET, data, &status), 262);
+      EXPECT_EQ(server.register_counts(kEugRegister).get, hw_id == 0x21E ? 2u : 1u);
+      EXPECT_EQ(mf->address_space, AS_CR_SPACE);
+      uint32_t id = 0;
+      EXPECT_EQ(mread4(mf, 0xF0014, &id), 4);
+      EXPECT_EQ(id, hw_id);
+      mclose(mf);
+    });
+    SCOPED_TRACE(testing::Message() << "hardware id " << std::hex << hw_id);
+    VEXIL_EXPECT_SCENARIO(result);
+  }
+}
+
+}  // namespace
+}  // namespace vexil_core_test

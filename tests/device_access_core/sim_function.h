@@ -1,0 +1,44 @@
+// A simulated adapter served as one PCI function's sysfs "config" file (a FUSE file) inside a
+// private mount namespace, for the tests that reach it through the real user-level PCI path.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "fake_system.h"
+#include "fuse_function_server.h"
+#include "simulated_adapter.h"
+
+namespace vexil_core_test {
+
+constexpr const char* kSimAddress = "0000:05:00.0";
+constexpr uint16_t kSimPciId = 0x101d;  // a supported adapter's PCI device id
+
+// Skips unless a private namespace and FUSE are usable here.
+#define SKIP_WITHOUT_SIM_FUNCTION()                                                     \
+  do {                                                                                  \
+    if (!vexil_test::private_namespace_support().usable)                                \
+      GTEST_SKIP() << vexil_test::private_namespace_support().reason;                   \
+    std::string why_ = vexil_sim::FuseFunctionServer::unavailable_reason();             \
+    if (!why_.empty()) GTEST_SKIP() << why_;                                            \
+  } while (0)
+
+struct SimOptions {
+  vexil_sim::FunctionConfig config;
+  vexil_sim::FaultKnobs knobs;  // set on the adapter before it is served
+  // Runs on the adapter before it is served (handlers, extra spaces).
+  std::function<void(vexil_sim::SimulatedAdapter&)> prepare;
+  int timeout_seconds = 50;
+};
+
+// In a fresh private namespace: adds the function's sysfs directory, serves the adapter as its
+// config file, runs `body` with the running server (knobs, counters, registers), stops the server.
+vexil_test::ScenarioResult run_with_sim_function(
+    const SimOptions& options, const std::function<void(vexil_sim::FuseFunctionServer&)>& body);
+
+// Path of the function's configuration file.
+std::string sim_config_path();
+
+}  // namespace vexil_core_test

@@ -1,0 +1,213 @@
+// The vendor-specific window of a PCI function's configuration space, reached by opening the
+// function by its PCI address: the simulated adapter is served as its sysfs config file (FUSE)
+// in a private mount namespace.
+#include <errno.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "mtcr_int.h"
+#include "sim_function.h"
+
+namespace vexil_core_test {
+namespace {
+
+using vexil_sim::FaultKnobs;
+using vexil_sim::FuseFunctionServer;
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+SimOptions adapter_with_id(uint16_t hw_id) {
+  SimOptions o;
+  o.config.device = kSimPciId;
+  o.config.hw_id = hw_id;
+  return o;
+}
+
+TEST(VsecWindow, OpenProbesSpacesAndReachesCrSpace) {
+  SKIP_WITHOUT_SIM_FUNCTION();
+  auto result = run_with_sim_function(adapter_with_id(0x212), [](FuseFunctionServer& server) {
+    mfile* mf = mopen(kSimAddress);
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    EXPECT_EQ(mf->access_type, (uint32_t)ACCESS_PCICONF);
+    EXPECT_EQ(mf->vsec.cap_offset, (int)vexil_sim::SimulatedAdapter::kVsecCapability);
+    EXPECT_EQ(mf->vsec_supported, 1u);
+    // The adapter answers spaces 1, 2, 3 and 10: bits 1, 2, 3, 8 and the probe's bit 0.
+    EXPECT_EQ(mf->vsec_cap_mask, 0x10Fu);
+    EXPECT_EQ(mf->address_space, AS_CR_SPACE);
+    EXPECT_EQ(pci_find_capability(mf, 0x10), (int)vexil_sim::SimulatedAdapter::kExpressCapability);
+    EXPECT_EQ(pci_find_capability(mf, 0x05), 0);
+
+    uint32_t id = 0;
+    ASSERT_EQ(mread4(mf, 0xF0014, &id), 4);
+    EXPECT_EQ(id, 0x212u);
+    ASSERT_EQ(mwrite4(mf, 0x1000, 0xCAFEF00D), 4);
+    uint32_t block[4] = {1, 2, 3, 4};
+    ASSERT_EQ(mwrite4_block(mf, 0x2000, block, 16), 16);
+    uint32_t back[4] = {0};
+    ASSERT_EQ(mread4_block(mf, 0x2000, back, 16), 16);
+    EXPECT_EQ(back[3], 4u);
+    uint32_t value = 0;
+    ASSERT_TRUE(server.read_space(vexil_sim::kSpaceCr, 0x1000, value));
+    EXPECT_EQ(value, 0xCAFEF00Du);
+
+    const vexil_sim::AdapterStats stats = server.stats();
+    EXPECT_GT(stats.window_accesses, 0u);
+    EXPECT_EQ(stats.unlocked_window_accesses, 0u) << "every access held the window semaphore";
+
+    errno = 0;
+    EXPECT_EQ(block_op_pciconf(mf, 0x2000, block, 10, 0), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(server.stats().window_accesses, stats.window_accesses) << "refused before any access";
+    EXPECT_EQ(tqcr_pciconf_rw(mf, 0x40000000u, &value, 0), 2);
+    mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+TEST(VsecWindow, NoUsableCapabilityFallsBackToTheLegacyWindow) {
+  SKIP_WITHOUT_SIM_FUNCTION();
+  struct Case {
+    const char* what;
+    bool present, loop;
+    uint8_t type;
+  } cases[] = {{"no capability", false, false, 0},
+               {"capability list loops", true, true, 0},
+               {"non-functional type", true, false, 1}};
+  for (const Case& c : cases) {
+    SimOptions o = adapter_with_id(0x212);
+    o.config.vsec_present = c.present;
+    o.config.capability_loop = c.loop;
+    o.config.vsec_type = c.type;
+    auto result = run_with_sim_function(o, [&](FuseFunctionServer& server) {
+      mfile* mf = mopen(kSimAddress);
+      ASSERT_NE(mf, nullptr) << strerror(errno);
+      EXPECT_EQ(mf->vsec_supported, 0u);
+      EXPECT_EQ(mf->vsec_cap_mask, 0u);
+      EXPECT_EQ(pci_find_capability(mf, PCI_CAP_ID_VSEC),
+                c.type ? (int)vexil_sim::SimulatedAdapter::kVsecCapability : 0);
+      uint32_t id = 0;
+      ASSERT_EQ(mread4(mf, 0xF0014, &id), 4) << "through configuration offsets 0x58/0x5C";
+      EXPECT_EQ(id, 0x212u);
+      EXPECT_EQ(server.stats().window_accesses, 0u) << "the window was never touched";
+
+      // Without the window ICMD lives in CR space, whose geometry the device database gives;
+      // this adapter's CR space holds no ICMD version, so the register is refused cleanly.
+      uint8_t data[4] = {0};
+      int status = 0;
+      EXPECT_EQ(maccess_reg(mf, 0xC011, 1, data, 4, 4, 4, &status), ME_ICMD_UNSUPPORTED_ICMD_VERSION);
+      EXPECT_EQ(server.stats().icmd_commands, 0u);
+      mclose(mf);
+    });
+    SCOPED_TRACE(c.what);
+    VEXIL_EXPECT_SCENARIO(result);
+  }
+}
+
+TEST(VsecWindow, FunctionalWindowWithoutItsSpacesRefusesAccess) {
+  SKIP_WITHOUT_SIM_FUNCTION();
+  SimOptions o = adapter_with_id(0x212);
+  o.knobs.missing_spaces[0] = 1;
+  o.knobs.missing_spaces[1] = 2;
+  o.knobs.missing_spaces[2] = 3;
+  o.knobs.missing_spaces[3] = 10;
+  auto result = run_with_sim_function(o, [](FuseFunctionServer& server) {
+    mfile* mf = mopen(kSimAddress);
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    EXPECT_EQ(mf->vsec_supported, 1u);
+    EXPECT_EQ(mf->vsec_cap_mask, 1u) << "the probe ran; no space answered";
+    uint32_t value = 0;
+    errno = 0;
+    EXPECT_EQ(mread4(mf, 0xF0014, &value), -1);
+    EXPECT_EQ(errno, EOPNOTSUPP);
+    EXPECT_EQ(mwrite4(mf, 0x1000, 1), -1);
+    EXPECT_EQ(mread4_block(mf, 0x1000, &value, 4), -1);
+    EXPECT_EQ(server.stats().window_accesses, 0u);
+    mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+TEST(VsecWindow, SemaphoreAndFlagTimeouts) {
+  SKIP_WITHOUT_SIM_FUNCTION();
+  auto result = run_with_sim_function(adapter_with_id(0x212), [](FuseFunctionServer& server) {
+    mfile* mf = mopen(kSimAddress);
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+
+    FaultKnobs knobs;
+    knobs.flag_stuck = true;
+    server.set_knobs(knobs);
+    ASSERT_EQ(tqcr_pciconf_cap9_sem(mf, 1), 0);
+    ASSERT_EQ(tqcr_pciconf_set_addr_space(mf, AS_CR_SPACE), 0);
+    uint32_t address = 0x500;
+    ASSERT_EQ(tqcr_pciconf_rw(mf, address, &address, 1), VSEC_FLAG_TIMEOUT);
+    // The write request left the flag set and nothing clears it: 2049 reads with a 1 ms sleep
+    // after every 16th, at least 128 ms.
+    EXPECT_EQ(tqcr_pciconf_wait_on_flag(mf, 1), 0);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(tqcr_pciconf_wait_on_flag(mf, 0), VSEC_FLAG_TIMEOUT);
+    EXPECT_GE(seconds_since(start), 0.128);
+    ASSERT_EQ(tqcr_pciconf_cap9_sem(mf, 0), 0);
+    uint32_t value = 0;
+    errno = 0;
+    EXPECT_EQ(mread4(mf, 0xF0014, &value), -1);
+    EXPECT_EQ(errno, ETIMEDOUT);
+
+    knobs = FaultKnobs{};
+    knobs.vsec_semaphore_foreign = true;
+    server.set_knobs(knobs);
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(tqcr_pciconf_cap9_sem(mf, 1), VSEC_SEM_NOT_TAKEN);
+    EXPECT_GE(seconds_since(start), 2.0) << "2049 rounds, 1 ms apart";
+    errno = 0;
+    EXPECT_EQ(mread4_block(mf, 0xF0014, &value, 4), -1);
+    EXPECT_EQ(errno, EBUSY);
+
+    server.set_knobs(FaultKnobs{});
+    EXPECT_EQ(mread4(mf, 0xF0014, &value), 4) << "usable again once the semaphore is free";
+    mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// Hardware id 0x21E reads the syndrome after every access.
+TEST(VsecWindow, SyndromeOfHardwareId21E) {
+  SKIP_WITHOUT_SIM_FUNCTION();
+  auto result = run_with_sim_function(adapter_with_id(0x21E), [](FuseFunctionServer& server) {
+    mfile* mf = mopen(kSimAddress);
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    uint32_t hw_id = 0;
+    ASSERT_EQ(read_device_id(mf, &hw_id), 4);
+    ASSERT_EQ(mf->hw_dev_id, 0x21E);
+    // The third dword lies past the end of CR space: the block stops after 8 bytes.
+    uint32_t block[4] = {0};
+    EXPECT_EQ(mread4_block(mf, 0xFFFFF8, block, 16), 8);
+
+    FaultKnobs knobs;
+    knobs.vsec_syndrome = true;
+    server.set_knobs(knobs);
+    uint32_t value = 0;
+    EXPECT_EQ(mread4(mf, 0xF0014, &value), -1);
+    ASSERT_EQ(tqcr_pciconf_cap9_sem(mf, 1), 0);
+    EXPECT_EQ(tqcr_pciconf_rw(mf, 0xF0014, &value, 0), VSEC_SYNDROME);
+
+    // A flag that never comes stays a timeout although the syndrome reads clean.
+    server.set_knobs(FaultKnobs{});
+    ASSERT_EQ(tqcr_pciconf_rw(mf, 0xF0014, &value, 0), 0);
+    EXPECT_EQ(value, 0x21Eu);
+    knobs = FaultKnobs{};
+    knobs.flag_stuck = true;
+    server.set_knobs(knobs);
+    EXPECT_EQ(check_syndrome(mf), 0);
+    EXPECT_EQ(tqcr_pciconf_rw(mf, 0xF0014, &value, 0), VSEC_FLAG_TIMEOUT);
+    ASSERT_EQ(tqcr_pciconf_cap9_sem(mf, 0), 0);
+    mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+}  // namespace
+}  // namespace vexil_core_test
