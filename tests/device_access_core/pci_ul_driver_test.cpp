@@ -166,6 +166,11 @@ TEST(DriverNodes, ConfNodeWhenTheCrNodeCannotServe) {
     driver.clear_log();
     ASSERT_EQ(mread4_block(mf, 0, data.data(), 280), 280);
     EXPECT_EQ(driver.count(QDX_UL_READ_BLOCK), 2) << "block requests on the conf node";
+    errno = 0;
+    EXPECT_EQ(kdrv_ul_vpd_read4(mf, 0x10, &v), -1) << "this driver keeps no VPD";
+    EXPECT_EQ(errno, ENOTTY);
+    EXPECT_EQ(driver.log().back().request, (unsigned long)QDX_UL_VPD_READ4);
+    EXPECT_EQ(driver.log().back().node, kConfNode);
     mclose(mf);
 
     // A device without VSEC keeps the default space and an empty mask.

@@ -256,6 +256,41 @@ TEST(BarOpen, ShortOrMissingResourceAndNoLockDirectory) {
   VEXIL_EXPECT_SCENARIO(result);
 }
 
+TEST(LegacyWindow, AddressAndDataThroughConfigurationSpace) {
+  auto result = vexil_test::run_in_private_namespace([] {
+    add_function(0);  // a plain configuration file: no vendor-specific capability
+    const std::string config = kDir + "/config";
+    mfile* mf = mopen_ul(config.c_str());
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    EXPECT_EQ(mf->vsec_supported, 0u);
+    EXPECT_EQ(mf->ul_ctx->conf_gw_data_first, 0) << "the address reads back as written";
+    auto conf_dword = [&](uint32_t offset) {
+      uint32_t v = 0;
+      int fd = open(config.c_str(), O_RDONLY);
+      EXPECT_EQ(pread(fd, &v, 4, offset), 4);
+      close(fd);
+      return le32toh(v);
+    };
+    uint32_t v = 0;
+    ASSERT_EQ(mwrite4(mf, 0x2000, 7), 4);
+    EXPECT_EQ(conf_dword(0x58), 0x2000u);
+    EXPECT_EQ(conf_dword(0x5C), 7u);
+    ASSERT_EQ(mread4(mf, 0x3000, &v), 4);
+    EXPECT_EQ(conf_dword(0x58), 0x3000u);
+    EXPECT_EQ(v, 7u) << "the data dword as the file holds it";
+
+    // A device whose address register is write-only gets reads flagged in bit 0.
+    mf->ul_ctx->conf_gw_data_first = 1;
+    ASSERT_EQ(mread4(mf, 0x1234, &v), 4);
+    EXPECT_EQ(conf_dword(0x58), 0x1235u);
+    ASSERT_EQ(mwrite4(mf, 0x4000, 9), 4);
+    EXPECT_EQ(conf_dword(0x58), 0x4000u);
+    EXPECT_EQ(conf_dword(0x5C), 9u);
+    mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
 TEST(GpuBar, WholeBarInHostOrderAndItsBounds) {
   auto result = vexil_test::run_in_private_namespace([] {
     const uint32_t size = 64 * kMiB;
