@@ -8,7 +8,7 @@
 //  - a CREATE carries an id or field selection, or EUs out of range, overlapping, or too many;
 //  - a successful apply left groups with names longer than 15 characters or twice the same name,
 //    or more groups than the limit leaves beside the partition's reservation, or a number of
-//    groups other than the number of elements of the "eu_groups" array.
+//    groups other than the number of group objects inside the "eu_groups" array.
 #define JSMN_STATIC
 #include <jsmn.h>
 #include <stdio.h>
@@ -62,6 +62,32 @@ void check_create(const eug_record& request)
     }
     if (count > eus_per_group)
         __builtin_trap();
+}
+
+bool is_key(const char* text, const jsmntok_t& token, const char* key)
+{
+    const size_t length = strlen(key);
+    return token.type == JSMN_STRING && static_cast<size_t>(token.end - token.start) == length &&
+           memcmp(text + token.start, key, length) == 0;
+}
+
+/* The objects inside the span of the "eu_groups" array (token 2) that are not the value of a
+ * "name" or "range" key: on a successful walk each of them opened one group. */
+size_t group_objects_in_array(const char* text)
+{
+    jsmntok_t tokens[512];
+    jsmn_parser parser;
+    jsmn_init(&parser);
+    const int count = jsmn_parse(&parser, text, strlen(text), tokens, 512);
+    if (count < 3)
+        __builtin_trap(); /* the apply succeeded on a file that cannot hold the array */
+    size_t objects = 0;
+    for (int i = 3; i < count && tokens[i].start < tokens[2].end; i++) {
+        const bool value = is_key(text, tokens[i - 1], "name") || is_key(text, tokens[i - 1], "range");
+        if (tokens[i].type == JSMN_OBJECT && !(i > 3 && value))
+            objects++;
+    }
+    return objects;
 }
 
 } // namespace
@@ -160,12 +186,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const unsigned reserved = adapter.has_partition ? adapter.reserved + 1u : 0u;
     if (adapter.groups.size() + reserved > max_num_hxu_eu_group && !adapter.groups.empty())
         __builtin_trap();
-    /* Every element of the array became a group: none dropped, none from outside the array. */
-    jsmntok_t tokens[512];
-    jsmn_parser parser;
-    jsmn_init(&parser);
-    if (jsmn_parse(&parser, content.data(), strlen(content.data()), tokens, 512) < 3 ||
-        adapter.groups.size() != static_cast<size_t>(tokens[2].size))
+    /* Every group object of the array became a group: none dropped, none from outside it. */
+    if (adapter.groups.size() != group_objects_in_array(content.data()))
         __builtin_trap();
     std::set<std::string> names;
     for (const auto& entry : adapter.groups) {
