@@ -186,6 +186,11 @@ TEST(PartitionProcess, ReservedGroupsCountAgainstTheObjectLimit)
                     "Error: There are total 6 EU Partition and Groups, request for 2 groups + new partition, "
                     "exceeds Max number of HXU EU groups\n" + partition_report(limits) + failed,
                     255);
+        /* 1 + 5 + 65535 wraps to 0 in 16 bits; the sum must not. */
+        expect_tool(create("2", "40", "65535"),
+                    "Error: There are total 6 EU Partition and Groups, request for 65535 groups + new "
+                    "partition, exceeds Max number of HXU EU groups\n" + partition_report(limits) + failed,
+                    255);
         expect_tool(create("2", "40", "1"),
                     "Partition created successfully-\n" + partition_text(2, 1, "2", 1, "40"), 0);
     });
