@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "handle_services.h"
 #include "i2c_access.h"
@@ -289,10 +290,14 @@ int remote_write4(mfile* mf, unsigned int offset, uint32_t value)
 int remote_read4_block_chunk(mfile* mf, unsigned int offset, uint32_t* data, int len)
 {
     if (!mf || !data || len < 0 || len % 4) return fail(EINVAL);
+    /* Into a copy first: a chunk that fails half-way leaves the caller's
+     * buffer as it was. */
+    std::vector<uint32_t> dwords(len / 4);
     if (!supports_blocks(mf)) {
         for (int i = 0; i < len / 4; ++i) {
-            if (remote_read4(mf, offset + 4 * i, &data[i]) != 4) return -1;
+            if (remote_read4(mf, offset + 4 * i, &dwords[i]) != 4) return -1;
         }
+        memcpy(data, dwords.data(), len);
         return len;
     }
     char request[32];
@@ -300,12 +305,8 @@ int remote_read4_block_chunk(mfile* mf, unsigned int offset, uint32_t* data, int
     std::string reply(REMOTE_MSG_SIZE, '\0');
     if (transact(mf, request, &reply[0], REMOTE_MSG_SIZE) < 0) return -1;
     if (reply[0] != 'O') return fail(EIO);
-    /* Into a copy first: a reply that fails half-way leaves the caller's
-     * buffer as it was. */
-    std::string bytes(len, '\0');
-    uint32_t* dwords = (uint32_t*)(void*)&bytes[0];
-    if (remote_parse_number_list(reply.c_str() + 1, dwords, len / 4)) return fail(EIO);
-    memcpy(data, bytes.data(), len);
+    if (remote_parse_number_list(reply.c_str() + 1, dwords.data(), len / 4)) return fail(EIO);
+    memcpy(data, dwords.data(), len);
     return len;
 }
 

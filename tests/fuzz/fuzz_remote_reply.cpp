@@ -1,0 +1,112 @@
+// Fuzz target: replies of a remote server.
+//
+// Input: one selector byte (low nibble: which request, high nibble: the server's minor version),
+// one size byte, then the reply bytes as the server sends them (a NUL ends a message; one is
+// added at the end). The client sends its request over a real socket pair and reads the reply
+// from it; the request's buffers are heap blocks of exactly the size asked for, so a write past
+// them is caught, and a failed request must leave them as they were.
+#include <errno.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "handle_services.h"
+#include "mtcr_int.h"
+#include "remote.h"
+#include "remote_link.h"
+
+namespace {
+
+void trap_unless(bool ok)
+{
+    if (!ok) abort();
+}
+
+/* Runs one request; `buffer` is the caller's memory, filled with 0xA5 beforehand. */
+void run(mfile* mf, int which, int size)
+{
+    std::vector<uint8_t> buffer(size, 0xA5);
+    const std::vector<uint8_t> before = buffer;
+    uint8_t* data = buffer.data();
+    int rc;
+    switch (which) {
+    case 0: {
+        rc = remote_read4(mf, 0x100, reinterpret_cast<uint32_t*>(data));
+        if (rc != 4) trap_unless(buffer == before);
+        break;
+    }
+    case 1:
+        rc = remote_read4_block_chunk(mf, 0, reinterpret_cast<uint32_t*>(data), size & ~3);
+        if (rc != (size & ~3)) trap_unless(buffer == before);
+        break;
+    case 2:
+        rc = icmd_send_command_remote(mf, 0x9001, data, size, 0);
+        if (rc != 0) trap_unless(buffer == before);
+        break;
+    case 3:
+        rc = remote_i2c_read_block(mf, 0x50, 1, 0, data, size > 64 ? 64 : size);
+        trap_unless(rc <= (size > 64 ? 64 : size));
+        break;
+    case 4: {
+        uint8_t table[128];
+        rc = remote_i2c_detect(mf, table);
+        break;
+    }
+    case 5:
+        rc = mcables_remote_operation_client_side(mf, 0, size, data, 0);
+        if (rc != 0) trap_unless(buffer == before);
+        break;
+    case 6: {
+        char reply[8];
+        if (remote_read(mf, reply, sizeof(reply)) >= 0) parse_remote_version(mf, reply);
+        break;
+    }
+    case 7: {
+        uint32_t id = 0;
+        rc = remote_read_device_id(mf, &id);
+        break;
+    }
+    default: {
+        char text[64] = "";
+        if (remote_read(mf, text, sizeof(text)) >= 0) remote_get_vsec_info(mf, text);
+        break;
+    }
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t length)
+{
+    if (length < 2 || length > 16384) return 0;
+    int fds[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return 0;
+    /* The whole reply is queued before the request runs; a bigger one would block. */
+    int room = 1 << 20;
+    setsockopt(fds[1], SOL_SOCKET, SO_SNDBUF, &room, sizeof(room));
+    setsockopt(fds[0], SOL_SOCKET, SO_RCVBUF, &room, sizeof(room));
+    std::vector<uint8_t> reply(input + 2, input + length);
+    reply.push_back(0);
+    if (write(fds[1], reply.data(), reply.size()) != (ssize_t)reply.size()) {
+        close(fds[0]);
+        close(fds[1]);
+        return 0;
+    }
+    shutdown(fds[1], SHUT_WR); /* then the end of the stream */
+
+    mfile* mf = static_cast<mfile*>(calloc(1, sizeof(mfile)));
+    mf->access_type = ACCESS_REMOTE;
+    mf->sock_fd = fds[0];
+    mf->remote.connected = 1;
+    mf->remote.server_major = 1;
+    mf->remote.server_minor = input[0] >> 4;
+    run(mf, input[0] & 0xF, input[1] * 8 + 4);
+    if (mf->remote.connected) close(mf->sock_fd);
+    free(mf);
+    close(fds[1]);
+    return 0;
+}
