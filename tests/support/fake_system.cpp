@@ -13,9 +13,12 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace vexil_test {
 namespace {
@@ -43,6 +46,48 @@ bool exists(const std::string& path) {
   return lstat(path.c_str(), &st) == 0;
 }
 
+// The project's own source and build trees stay visible inside the private system even when the
+// checkout lies under one of the directories the fixture replaces (a clone under /tmp, say):
+// the tests run the built tool and read their expected files from there.
+const char* const kKeptTrees[] = {VEXIL_SOURCE_DIR, VEXIL_BINARY_DIR};
+const char* const kReplacedDirs[] = {"/tmp", "/dev", "/etc", "/sys/bus/pci/devices", "/sys/class"};
+
+bool is_under(const std::string& path, const std::string& dir) {
+  return path.compare(0, dir.size(), dir) == 0 && (path.size() == dir.size() || path[dir.size()] == '/');
+}
+
+struct kept_tree {
+  std::string path;
+  int fd;  // O_PATH descriptor of the tree as the host sees it
+};
+
+std::vector<kept_tree> hold_kept_trees() {
+  std::vector<kept_tree> kept;
+  for (const char* tree : kKeptTrees) {
+    char* real = realpath(tree, nullptr);
+    if (!real) continue;
+    const std::string path(real);
+    free(real);
+    bool hidden = false;
+    for (const char* dir : kReplacedDirs) hidden = hidden || is_under(path, dir);
+    if (!hidden) continue;
+    int fd = open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    must(fd >= 0, "open", path);
+    kept.push_back({path, fd});
+  }
+  return kept;
+}
+
+void restore_kept_trees(const std::vector<kept_tree>& kept) {
+  for (const kept_tree& k : kept) {
+    make_dirs(k.path, 0755);
+    const std::string source = "/proc/self/fd/" + std::to_string(k.fd);
+    must(mount(source.c_str(), k.path.c_str(), nullptr, MS_BIND | MS_REC, nullptr) == 0,
+         "bind " + source, k.path);
+    close(k.fd);
+  }
+}
+
 void mount_tmpfs(const char* target, const char* mode) {
   std::string data = std::string("mode=") + mode;
   must(mount("tmpfs", target, "tmpfs", MS_NOSUID, data.c_str()) == 0, "mount tmpfs", target);
@@ -68,10 +113,21 @@ void bind_entry(const std::string& source, const std::string& target) {
   }
 }
 
+// The steps that need privileges: a mount namespace of its own and tmpfs mounts in it. Where
+// these fail the fixture cannot run here at all; every later step failing is a fault.
+void probe_private_system() {
+  must(unshare(CLONE_NEWNS) == 0, "unshare", "CLONE_NEWNS");
+  must(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0, "make private", "/");
+  mount_tmpfs("/tmp", "1777");
+  must(exists("/sys/bus/pci/devices"), "find", "/sys/bus/pci/devices");
+  mount_tmpfs("/sys/bus/pci/devices", "755");
+}
+
 // Everything the child does before the scenario. Throws with the failing step.
 void enter_private_system() {
   must(unshare(CLONE_NEWNS) == 0, "unshare", "CLONE_NEWNS");
   must(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0, "make private", "/");
+  const std::vector<kept_tree> kept = hold_kept_trees();
 
   mount_tmpfs("/tmp", "1777");
   must(mkdir(kHostDev, 0700) == 0, "mkdir", kHostDev);
@@ -102,6 +158,7 @@ void enter_private_system() {
   must(exists("/sys/bus/pci/devices"), "find", "/sys/bus/pci/devices");
   mount_tmpfs("/sys/bus/pci/devices", "755");
   mount_tmpfs("/sys/class", "755");
+  restore_kept_trees(kept);
   must(chdir("/") == 0, "chdir", "/");
 }
 
@@ -145,7 +202,10 @@ class ReportToParent : public ::testing::EmptyTestEventListener {
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   setpgid(0, 0);
   try {
-    enter_private_system();
+    if (probe_only)
+      probe_private_system();
+    else
+      enter_private_system();
   } catch (const std::exception& e) {
     write_all(fd, frame(probe_only ? 'S' : 'F', e.what()));
     _exit(3);

@@ -110,6 +110,23 @@ TEST(FakeSystem, FunctionFilesAppearInsideOnly) {
   EXPECT_NE(access(("/sys/bus/pci/devices/" + fake).c_str(), F_OK), 0);
 }
 
+// The tests run the built tool inside the private system, so the project's trees must stay
+// reachable there even when the checkout lies under /tmp (as a fresh clone in CI may).
+TEST(FakeSystem, ProjectTreesStayVisible) {
+  SKIP_WITHOUT_NAMESPACES();
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
+  ASSERT_GT(n, 0);
+  self[n] = '\0';
+  const std::string exe = self;
+  auto result = run_in_private_namespace([&] {
+    EXPECT_EQ(access(exe.c_str(), X_OK), 0) << exe;
+    EXPECT_EQ(access(VEXIL_SOURCE_DIR "/CMakeLists.txt", R_OK), 0) << VEXIL_SOURCE_DIR;
+    EXPECT_EQ(access(VEXIL_BINARY_DIR "/CMakeCache.txt", R_OK), 0) << VEXIL_BINARY_DIR;
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
 TEST(FakeSystem, DevEtcAndTmpArePrivate) {
   SKIP_WITHOUT_NAMESPACES();
   const bool host_had_qdx = access("/dev/qdx", F_OK) == 0;
