@@ -25,7 +25,6 @@ constexpr uint16_t kHwIdTarnel3Pro = 0x1F7;
 constexpr uint16_t kHwIdVscRetry = 0x21E;
 constexpr uint16_t kHwIdSmartRetimer = 642;
 constexpr int kVscSpaceShift = 256;
-constexpr int kStatusRegNotSupported = 4;
 
 constexpr uint32_t kMaxGmp = 3520;
 constexpr uint32_t kMaxClassA = 204;
