@@ -4,6 +4,7 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "layout_model.h"
 
@@ -15,6 +16,12 @@ std::string c_type(uint32_t width);
 std::string type_ref(const Record& r);
 // A literal of the low width bits set.
 std::string mask_literal(uint32_t width);
+
+// The alternatives of one selector at one position form one group, emitted where its first
+// alternative stands in member order: whether field index starts its group, and the group's
+// alternatives in member order.
+bool starts_group(const Record& r, size_t index);
+std::vector<const Field*> group_of(const Record& r, const Field& first);
 
 void emit_functions(const Model& model, const Record& r, std::ostream& c);
 void emit_tables(const Model& model, const Family& family, std::ostream& c);

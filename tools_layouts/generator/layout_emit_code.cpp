@@ -1,6 +1,5 @@
 // Emits each family's header (records and prototypes) and the bodies of the five functions of
 // every record: pack, unpack, print, size and dump.
-#include <set>
 #include <sstream>
 
 #include "layout_emit.h"
@@ -30,10 +29,6 @@ std::string mask_literal(uint32_t width)
     return s.str();
 }
 
-namespace {
-
-// The alternatives of one selector at one position form one group; the group is emitted where
-// its first alternative stands in member order.
 bool starts_group(const Record& r, size_t index)
 {
     const Field& f = r.fields[index];
@@ -51,6 +46,8 @@ std::vector<const Field*> group_of(const Record& r, const Field& first)
             group.push_back(&f);
     return group;
 }
+
+namespace {
 
 void emit_struct(const Model& model, const Record& r, std::ostream& h)
 {

@@ -73,7 +73,7 @@ private:
                 emit_node(f, pack, unpack, print);
                 break;
             case FieldKind::Select:
-                if (first_of_group(i))
+                if (starts_group(r_, i))
                     emit_select(f, pack, unpack_late, print);
                 break;
             case FieldKind::Pointer:
@@ -94,15 +94,6 @@ private:
         c_ << "void " << r_.name << "_print(const " << t << "* ptr_struct, FILE* fd, int indent_level)\n{\n";
         emit_header_line();
         c_ << (print.str().empty() ? "    (void)ptr_struct;\n" : print.str()) << "}\n\n";
-    }
-
-    bool first_of_group(size_t index) const
-    {
-        const Field& f = r_.fields[index];
-        for (size_t i = 0; i < index; ++i)
-            if (r_.fields[i].kind == FieldKind::Select && r_.fields[i].selector == f.selector && r_.fields[i].pos == f.pos)
-                return false;
-        return true;
     }
 
     void emit_header_line()
@@ -131,7 +122,9 @@ private:
     }
 
     // One print line: the name padded to 20 columns, " : " and the value (with its name, if any).
-    // An array element's name is padded as its "NAME_%03d" pattern would be: to 19 columns.
+    // For an array element it is the "NAME_%03d" pattern that is padded to 20 columns, and the
+    // pattern is one character longer than the name it prints, so the printed name takes 19
+    // columns ("member_mask_000     : 0x0000000f").
     void print_line(std::ostream& print, const Field& f, const std::string& name, const std::string& value,
                     const std::string& pad) const
     {
@@ -217,19 +210,17 @@ private:
         const Field* selector = r_.find_field(first.selector);
         const std::string sel = "ptr_struct->" + first.selector;
         std::ostringstream p, u, pr;
-        for (const Field& alt : r_.fields) {
-            if (alt.kind != FieldKind::Select || alt.selector != first.selector || alt.pos != first.pos)
-                continue;
+        for (const Field* alt : group_of(r_, first)) {
             std::string cases;
-            for (uint64_t v : alt.select_values)
+            for (uint64_t v : alt->select_values)
                 cases += "    case " + std::to_string(v) + ":\n";
-            const std::string name = sub(alt).name;
-            const std::string at = "ptr_buff + " + std::to_string(alt.pos / 8);
-            p << cases << "        " << name << "_pack(&ptr_struct->" << alt.name << ", " << at << ");\n        break;\n";
-            u << cases << "        " << name << "_unpack(&ptr_struct->" << alt.name << ", " << at
+            const std::string name = sub(*alt).name;
+            const std::string at = "ptr_buff + " + std::to_string(alt->pos / 8);
+            p << cases << "        " << name << "_pack(&ptr_struct->" << alt->name << ", " << at << ");\n        break;\n";
+            u << cases << "        " << name << "_unpack(&ptr_struct->" << alt->name << ", " << at
               << ");\n        break;\n";
-            pr << cases << "    " << kIndent << "        fprintf(fd, \"" << alt.name << ":\\n\");\n        " << name
-               << "_print(&ptr_struct->" << alt.name << ", fd, indent_level + 1);\n        break;\n";
+            pr << cases << "    " << kIndent << "        fprintf(fd, \"" << alt->name << ":\\n\");\n        " << name
+               << "_print(&ptr_struct->" << alt->name << ", fd, indent_level + 1);\n        break;\n";
         }
         const std::string tail = "    default:\n        break;\n    }\n";
         // Pack chooses by the value the image will hold: the selector cut to its width.
