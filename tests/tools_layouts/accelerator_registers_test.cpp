@@ -2,7 +2,9 @@
 // registers' byte positions.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "layout_test_util.h"
@@ -27,6 +29,158 @@ uint32_t name_word(const char* name, int word)
     for (int j = 3; j >= 0; --j)
         v = (v << 8) | static_cast<uint8_t>(name[4 * word + j]);
     return v;
+}
+
+// One field of a record at all ones of its width, and the image bits that must carry it: the
+// bytes and masks written out from the registers' byte and bit positions.
+template <typename Rec>
+struct FieldBits {
+    const char* name;
+    void (*set_ones)(Rec&);
+    uint64_t (*get)(const Rec&);
+    uint64_t ones;
+    std::vector<std::pair<int, uint8_t>> bits;
+};
+
+std::vector<std::pair<int, uint8_t>> whole_bytes(int first, int last)
+{
+    std::vector<std::pair<int, uint8_t>> bytes;
+    for (int b = first; b <= last; ++b)
+        bytes.push_back({b, 0xFF});
+    return bytes;
+}
+
+// Packs each field alone and finds exactly its bits set; unpacks its bits alone and finds only
+// that field set; unpacks every other bit set and finds that field clear.
+template <typename Rec>
+void check_field_bits(const std::vector<FieldBits<Rec>>& rows, unsigned size, void (*pack)(const Rec*, uint8_t*),
+                      void (*unpack)(Rec*, const uint8_t*))
+{
+    for (const FieldBits<Rec>& row : rows) {
+        SCOPED_TRACE(row.name);
+        Rec rec;
+        memset(&rec, 0, sizeof(rec));
+        row.set_ones(rec);
+        ASSERT_EQ(row.get(rec), row.ones);
+        Image expect(size, 0);
+        for (const auto& b : row.bits)
+            expect[b.first] |= b.second;
+        Image img(size, 0);
+        pack(&rec, img.data());
+        EXPECT_EQ(img, expect);
+
+        Rec back;
+        memset(&back, 0, sizeof(back));
+        unpack(&back, expect.data());
+        EXPECT_EQ(memcmp(&back, &rec, sizeof(rec)), 0) << "unpack of the field's bits alone set other fields";
+
+        Image others(size, 0xFF);
+        for (const auto& b : row.bits)
+            others[b.first] &= static_cast<uint8_t>(~b.second);
+        unpack(&back, others.data());
+        EXPECT_EQ(row.get(back), 0u) << "the field reads bits outside its position";
+    }
+}
+
+TEST(EuGroupRegister, EveryFieldAtItsImageBits)
+{
+    using R = reg_access_hca_nic_hxu_eug_reg_ext;
+    const std::vector<FieldBits<R>> rows = {
+        {"eug_id", [](R& r) { r.eug_id = 0xFFFF; }, [](const R& r) -> uint64_t { return r.eug_id; }, 0xFFFF,
+         whole_bytes(2, 3)},
+        {"operation", [](R& r) { r.operation = 7; }, [](const R& r) -> uint64_t { return r.operation; }, 7, {{0, 0x70}}},
+        {"modify_field_select", [](R& r) { r.modify_field_select = ~0u; },
+         [](const R& r) -> uint64_t { return r.modify_field_select; }, 0xFFFFFFFF, whole_bytes(4, 7)},
+        {"eug_name[0]", [](R& r) { r.eug_name[0] = ~0u; }, [](const R& r) -> uint64_t { return r.eug_name[0]; },
+         0xFFFFFFFF, whole_bytes(16, 19)},
+        {"eug_name[3]", [](R& r) { r.eug_name[3] = ~0u; }, [](const R& r) -> uint64_t { return r.eug_name[3]; },
+         0xFFFFFFFF, whole_bytes(28, 31)},
+        {"member_mask[0]", [](R& r) { r.member_mask[0] = ~0u; },
+         [](const R& r) -> uint64_t { return r.member_mask[0]; }, 0xFFFFFFFF, whole_bytes(64, 67)},
+        {"member_mask[31]", [](R& r) { r.member_mask[31] = ~0u; },
+         [](const R& r) -> uint64_t { return r.member_mask[31]; }, 0xFFFFFFFF, whole_bytes(188, 191)},
+    };
+    check_field_bits<R>(rows, 256, reg_access_hca_nic_hxu_eug_reg_ext_pack, reg_access_hca_nic_hxu_eug_reg_ext_unpack);
+}
+
+TEST(PartitionRegister, EveryFieldAtItsImageBits)
+{
+    using R = reg_access_hca_nic_hxu_eu_partition_reg_ext;
+    const std::vector<FieldBits<R>> rows = {
+        {"eu_partition_id", [](R& r) { r.eu_partition_id = 0xFFFF; },
+         [](const R& r) -> uint64_t { return r.eu_partition_id; }, 0xFFFF, whole_bytes(2, 3)},
+        {"operation", [](R& r) { r.operation = 7; }, [](const R& r) -> uint64_t { return r.operation; }, 7, {{0, 0x70}}},
+        {"modify_field_select", [](R& r) { r.modify_field_select = ~0u; },
+         [](const R& r) -> uint64_t { return r.modify_field_select; }, 0xFFFFFFFF, whole_bytes(4, 7)},
+        {"max_num_eug", [](R& r) { r.max_num_eug = 0xFFFF; }, [](const R& r) -> uint64_t { return r.max_num_eug; },
+         0xFFFF, whole_bytes(10, 11)},
+        {"num_vhca_id", [](R& r) { r.num_vhca_id = 0xFF; }, [](const R& r) -> uint64_t { return r.num_vhca_id; }, 0xFF,
+         {{9, 0xFF}}},
+        {"member_mask[0]", [](R& r) { r.member_mask[0] = ~0u; },
+         [](const R& r) -> uint64_t { return r.member_mask[0]; }, 0xFFFFFFFF, whole_bytes(64, 67)},
+        {"member_mask[31]", [](R& r) { r.member_mask[31] = ~0u; },
+         [](const R& r) -> uint64_t { return r.member_mask[31]; }, 0xFFFFFFFF, whole_bytes(188, 191)},
+        {"vhca_id[0]", [](R& r) { r.vhca_id[0] = 0xFFFF; }, [](const R& r) -> uint64_t { return r.vhca_id[0]; }, 0xFFFF,
+         whole_bytes(192, 193)},
+        {"vhca_id[1]", [](R& r) { r.vhca_id[1] = 0xFFFF; }, [](const R& r) -> uint64_t { return r.vhca_id[1]; }, 0xFFFF,
+         whole_bytes(194, 195)},
+        {"vhca_id[2]", [](R& r) { r.vhca_id[2] = 0xFFFF; }, [](const R& r) -> uint64_t { return r.vhca_id[2]; }, 0xFFFF,
+         whole_bytes(196, 197)},
+        {"vhca_id[255]", [](R& r) { r.vhca_id[255] = 0xFFFF; }, [](const R& r) -> uint64_t { return r.vhca_id[255]; },
+         0xFFFF, whole_bytes(702, 703)},
+    };
+    check_field_bits<R>(rows, 768, reg_access_hca_nic_hxu_eu_partition_reg_ext_pack,
+                        reg_access_hca_nic_hxu_eu_partition_reg_ext_unpack);
+}
+
+TEST(CapabilityRegister, EveryFieldAtItsImageBits)
+{
+    using R = reg_access_hca_nic_cap_ext_reg_ext;
+    const std::vector<FieldBits<R>> rows = {
+        {"cap_group", [](R& r) { r.cap_group = 0xFFFF; }, [](const R& r) -> uint64_t { return r.cap_group; }, 0xFFFF,
+         whole_bytes(0, 1)},
+        {"max_num_hxu_eug", [](R& r) { r.cap_data.nic_cap_ext_hxu_cap_ext.max_num_hxu_eug = 0xFFFF; },
+         [](const R& r) -> uint64_t { return r.cap_data.nic_cap_ext_hxu_cap_ext.max_num_hxu_eug; }, 0xFFFF,
+         whole_bytes(18, 19)},
+        {"max_num_hxu_eu", [](R& r) { r.cap_data.nic_cap_ext_hxu_cap_ext.max_num_hxu_eu = 0xFFFF; },
+         [](const R& r) -> uint64_t { return r.cap_data.nic_cap_ext_hxu_cap_ext.max_num_hxu_eu; }, 0xFFFF,
+         whole_bytes(16, 17)},
+        {"max_num_hxu_eu_partition", [](R& r) { r.cap_data.nic_cap_ext_hxu_cap_ext.max_num_hxu_eu_partition = 0xFFFF; },
+         [](const R& r) -> uint64_t { return r.cap_data.nic_cap_ext_hxu_cap_ext.max_num_hxu_eu_partition; }, 0xFFFF,
+         whole_bytes(22, 23)},
+        {"max_num_hxu_eu_per_group", [](R& r) { r.cap_data.nic_cap_ext_hxu_cap_ext.max_num_hxu_eu_per_group = 0xFFFF; },
+         [](const R& r) -> uint64_t { return r.cap_data.nic_cap_ext_hxu_cap_ext.max_num_hxu_eu_per_group; }, 0xFFFF,
+         whole_bytes(20, 21)},
+        {"hxu_perf_sample_type", [](R& r) { r.cap_data.nic_cap_ext_hxu_cap_ext.hxu_perf_sample_type = 0xFF; },
+         [](const R& r) -> uint64_t { return r.cap_data.nic_cap_ext_hxu_cap_ext.hxu_perf_sample_type; }, 0xFF,
+         {{26, 0xFF}}},
+        {"max_num_partition_vhca_id",
+         [](R& r) { r.cap_data.nic_cap_ext_hxu_cap_ext.max_num_partition_vhca_id = 0x1FF; },
+         [](const R& r) -> uint64_t { return r.cap_data.nic_cap_ext_hxu_cap_ext.max_num_partition_vhca_id; }, 0x1FF,
+         {{24, 0x01}, {25, 0xFF}}},
+        {"process_perf_cnt", [](R& r) { r.cap_data.nic_cap_ext_hxu_cap_ext.process_perf_cnt = 1; },
+         [](const R& r) -> uint64_t { return r.cap_data.nic_cap_ext_hxu_cap_ext.process_perf_cnt; }, 1, {{24, 0x40}}},
+    };
+    check_field_bits<R>(rows, 128, reg_access_hca_nic_cap_ext_reg_ext_pack, reg_access_hca_nic_cap_ext_reg_ext_unpack);
+}
+
+TEST(PerfControlRegister, EveryFieldAtItsImageBits)
+{
+    using R = reg_access_hca_nic_hxu_perf_ctrl_reg_ext;
+    const std::vector<FieldBits<R>> rows = {
+        {"hxu_process_id", [](R& r) { r.hxu_process_id = ~0u; }, [](const R& r) -> uint64_t { return r.hxu_process_id; },
+         0xFFFFFFFF, whole_bytes(0, 3)},
+        {"other_vhca_id", [](R& r) { r.other_vhca_id = 0xFFFF; }, [](const R& r) -> uint64_t { return r.other_vhca_id; },
+         0xFFFF, whole_bytes(6, 7)},
+        {"sample_type", [](R& r) { r.sample_type = 7; }, [](const R& r) -> uint64_t { return r.sample_type; }, 7,
+         {{4, 0x07}}},
+        {"other_vhca_id_valid", [](R& r) { r.other_vhca_id_valid = 1; },
+         [](const R& r) -> uint64_t { return r.other_vhca_id_valid; }, 1, {{4, 0x08}}},
+        {"count_state", [](R& r) { r.count_state = 3; }, [](const R& r) -> uint64_t { return r.count_state; }, 3,
+         {{4, 0xC0}}},
+    };
+    check_field_bits<R>(rows, 64, reg_access_hca_nic_hxu_perf_ctrl_reg_ext_pack,
+                        reg_access_hca_nic_hxu_perf_ctrl_reg_ext_unpack);
 }
 
 TEST(EuGroupRegister, SizesOfTheFourRegisters)
