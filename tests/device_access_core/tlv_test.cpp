@@ -48,6 +48,57 @@ TEST(OperationTlv, RequestBytes) {
             (Bytes{0x0F, 0xFF, 0x00, 0x00, 0x91, 0x60, 0x02, 0x01}));
 }
 
+// Each field alone at all ones of its width, and the wire bits that must carry it.
+TEST(OperationTlv, EveryFieldAtItsWireBits) {
+  struct Row {
+    const char* name;
+    void (*set_ones)(OperationTlv&);
+    Bytes wire;
+  } rows[] = {
+      {"Type", [](OperationTlv& o) { o.Type = 0x1F; }, {0xF8, 0, 0, 0, 0, 0, 0, 0}},
+      {"len", [](OperationTlv& o) { o.len = 0x7FF; }, {0x07, 0xFF, 0, 0, 0, 0, 0, 0}},
+      {"dr", [](OperationTlv& o) { o.dr = 1; }, {0, 0, 0x80, 0, 0, 0, 0, 0}},
+      {"status", [](OperationTlv& o) { o.status = 0x7F; }, {0, 0, 0x7F, 0, 0, 0, 0, 0}},
+      {"reserved0", [](OperationTlv& o) { o.reserved0 = 0xFF; }, {0, 0, 0, 0xFF, 0, 0, 0, 0}},
+      {"register_id", [](OperationTlv& o) { o.register_id = 0xFFFF; }, {0, 0, 0, 0, 0xFF, 0xFF, 0, 0}},
+      {"r", [](OperationTlv& o) { o.r = 1; }, {0, 0, 0, 0, 0, 0, 0x80, 0}},
+      {"method", [](OperationTlv& o) { o.method = 0x7F; }, {0, 0, 0, 0, 0, 0, 0x7F, 0}},
+      {"class", [](OperationTlv& o) { o.class_ = 0xFF; }, {0, 0, 0, 0, 0, 0, 0, 0xFF}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    OperationTlv op;
+    std::memset(&op, 0, sizeof(op));
+    row.set_ones(op);
+    Bytes wire(OP_TLV_SIZE, 0);
+    OperationTlv_pack(&op, wire.data());
+    Bytes expect = row.wire;
+    expect.resize(OP_TLV_SIZE, 0);
+    EXPECT_EQ(wire, expect);
+    OperationTlv back;
+    std::memset(&back, 0, sizeof(back));
+    OperationTlv_unpack(&back, wire.data());
+    EXPECT_EQ(std::memcmp(&back, &op, sizeof(op)), 0);
+  }
+
+  // The register and string TLV headers: Type, len, then a 16-bit reserved field.
+  reg_tlv reg{};
+  reg.reserved0 = 0xFFFF;
+  Bytes wire(4, 0);
+  reg_tlv_pack(&reg, wire.data());
+  EXPECT_EQ(wire, (Bytes{0, 0, 0xFF, 0xFF}));
+  reg = reg_tlv{};
+  reg.len = 0x7FF;
+  reg_tlv_pack(&reg, wire.data());
+  EXPECT_EQ(wire, (Bytes{0x07, 0xFF, 0, 0}));
+  string_tlv text{};
+  text.reserved0 = 0xFFFF;
+  text.Type = 0x1F;
+  Bytes swire(STRING_TLV_SIZE, 0);
+  string_tlv_pack(&text, swire.data());
+  EXPECT_EQ(Bytes(swire.begin(), swire.begin() + 5), (Bytes{0xF8, 0, 0xFF, 0xFF, 0}));
+}
+
 TEST(OperationTlv, ReplyFieldsAndRoundTrip) {
   Bytes reply = {0x08, 0x04, 0x84, 0x00, 0xC0, 0x12, 0x01, 0x01, 0, 0, 0, 0, 0, 0, 0, 0};
   OperationTlv op{};
@@ -167,8 +218,18 @@ TEST(BitHelpers, ByteOrderAndArrayOffsets) {
 
   for (int i = 0; i < 4; ++i) {
     EXPECT_EQ(calc_array_field_offset(1552, 16, i, 6144, 1), 1536u + 16u * i) << i;
-    EXPECT_EQ(calc_array_field_offset(64, 40, i, 512, 1), 64u + 40u * i) << i;
+    EXPECT_EQ(calc_array_field_offset(8, 8, i, 32, 0), 8u + 8u * i) << i;
   }
+
+  // Wide elements that are not whole dwords: the offset as computed, and a warning.
+  for (int i = 0; i < 3; ++i) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(calc_array_field_offset(64, 40, i, 512, 1), 64u + 40u * i) << i;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "\n-W- Array field size is not 32 bit aligned.\n");
+  }
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(calc_array_field_offset(64, 64, 2, 512, 1), 192u);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
 }  // namespace
