@@ -113,6 +113,14 @@ int fail(int err)
     return -1;
 }
 
+/* The library as the messages name it: the environment's path, else the
+ * index's own path. */
+const char* library_name(int index)
+{
+    const char* env = getenv("MCABLES_PATH");
+    return env ? env : dl_names[index];
+}
+
 } // namespace
 
 int plugin_library_path(int index, char* out, size_t out_sz)
@@ -134,7 +142,14 @@ int plugin_library_path(int index, char* out, size_t out_sz)
 struct tqcr_plugin_ctx* tqcr_utils_load_dl_ctx(int index)
 {
     char path[DEV_NAME_SZ];
-    if (plugin_library_path(index, path, sizeof(path))) return nullptr;
+    if (plugin_library_path(index, path, sizeof(path))) {
+        /* A path that does not fit is a library that cannot be located. */
+        int err = errno;
+        if (err == ENAMETOOLONG)
+            DBG_PRINTF("-E- Failed to locate the shared library: %s\n", library_name(index));
+        errno = err;
+        return nullptr;
+    }
 
     auto* ctx = (struct tqcr_plugin_ctx*)calloc(1, sizeof(struct tqcr_plugin_ctx));
     if (!ctx) {
@@ -144,8 +159,7 @@ struct tqcr_plugin_ctx* tqcr_utils_load_dl_ctx(int index)
     ctx->index = index;
     ctx->dl_handle = dlopen(path, RTLD_LAZY);
     if (!ctx->dl_handle) {
-        const char* env = getenv("MCABLES_PATH");
-        DBG_PRINTF("-E- Failed to locate the shared library: %s\n", env ? env : dl_names[index]);
+        DBG_PRINTF("-E- Failed to locate the shared library: %s\n", library_name(index));
         free(ctx);
         errno = ENOENT;
         return nullptr;

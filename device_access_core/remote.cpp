@@ -26,10 +26,11 @@
 #include "remote_parse.h"
 #include "remote_link.h"
 
+/* Reply buffers: a reply of up to N characters and its NUL. */
 enum {
-    VERSION_REPLY_SZ = 8,
-    DWORD_REPLY_SZ = 21, /* a reply of up to 20 characters */
-    CLOSE_REPLY_SZ = 10,
+    VERSION_REPLY_SZ = 9,
+    DWORD_REPLY_SZ = 21,
+    CLOSE_REPLY_SZ = 11,
     NAME_TEXT_MAX = 1022,
 };
 
@@ -152,7 +153,7 @@ int parse_remote_version(mfile* mf, const char* reply)
 
 int get_remote_version(mfile* mf)
 {
-    char reply[VERSION_REPLY_SZ];
+    char reply[VERSION_REPLY_SZ] = "";
     if (transact(mf, "V", reply, sizeof(reply)) < 0) {
         /* An old server's refusal may be longer than a version; it has been
          * read whole, and its first letter is all that counts. */
@@ -237,8 +238,12 @@ int mclose_remote(mfile* mf)
     if (!mf) return 1;
     int result = 1;
     if (mf->remote.connected) {
-        char reply[CLOSE_REPLY_SZ];
-        if (transact(mf, "C", reply, sizeof(reply)) >= 0 && reply[0] == 'O') result = 0;
+        char reply[CLOSE_REPLY_SZ] = "";
+        /* Only the first letter counts: a longer goodbye has been read whole
+         * and its start kept. */
+        if ((transact(mf, "C", reply, sizeof(reply)) >= 0 || errno == EMSGSIZE) &&
+            reply[0] == 'O')
+            result = 0;
         close_remote_connection(mf);
     }
     drop_ssh_plugin(mf);

@@ -359,8 +359,11 @@ int remote_read(mfile* mf, char* buf, int size)
     whole[SSH_READ_BUF_SIZE - 1] = '\0';
     size_t len = strlen(whole);
     if (len > (size_t)size - 1) {
+        /* As over TCP: the start of the message, cut and terminated, so
+         * that a caller who needs only its first letter still has it. */
+        memcpy(buf, whole, (size_t)size - 1);
+        buf[size - 1] = '\0';
         free(whole);
-        buf[0] = '\0';
         errno = EMSGSIZE;
         return -1;
     }

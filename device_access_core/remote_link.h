@@ -70,7 +70,8 @@ int remove_remote_host(mfile* mf, const char* host);
 int remote_write(mfile* mf, const char* text);
 /* Reads one message into buf (size bytes): its length, or negative. A read
  * error or end of stream closes the connection; an overlong message does
- * not (it has been read whole). */
+ * not (it has been read whole): it fails with EMSGSIZE and buf holds its
+ * first size - 1 characters. */
 int remote_read(mfile* mf, char* buf, int size);
 /* Closes the connection (SSH or TCP) without a word to the server: 0, or 1
  * when there was none. */

@@ -86,9 +86,16 @@ TEST_F(RemoteFaults, EndOfStreamInMidReplyFailsAndClosesTheConnection) {
 }
 
 TEST_F(RemoteFaults, CloseRefusedGivesOne) {
-  server->inject('C', reply("E"));
+  server->inject('C', reply("E, not closing it"));
   EXPECT_EQ(mclose_remote(handle.get()), 1);
   EXPECT_EQ(handle->remote.connected, 0);
+}
+
+TEST_F(RemoteFaults, CloseCountsOnlyTheFirstLetterOfTheGoodbye) {
+  server->inject('C', reply("O, goodbye for now"));
+  EXPECT_EQ(mclose_remote(handle.get()), 0) << "a goodbye longer than ten characters";
+  EXPECT_EQ(handle->remote.connected, 0);
+  EXPECT_EQ(handle->sock_fd, -1);
 }
 
 TEST_F(RemoteFaults, DeviceIdAndAddressSpaceRefusals) {

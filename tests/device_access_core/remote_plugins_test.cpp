@@ -103,9 +103,13 @@ TEST(PluginLoader, MissingOrOverlongPathsLoadNothing) {
     EXPECT_EQ(out, fits);
   }
   ScopedEnv path("MCABLES_PATH", too_long.c_str());
+  ScopedEnv debug("ZRV_DEBUG", "1");
+  FdCapture err(2);
   errno = 0;
   EXPECT_EQ(tqcr_utils_load_dl_ctx(PLUGIN_CABLES), nullptr);
   EXPECT_EQ(errno, ENAMETOOLONG);
+  EXPECT_EQ(err.finish(), "-E- Failed to locate the shared library: " + too_long + "\n")
+      << "a path that does not fit is reported like one that does not load";
 }
 
 TEST(PluginLoader, RegisterAccessPluginGoesIntoTheHandle) {
@@ -221,6 +225,17 @@ TEST_F(RemoteOverSsh, MessagesTravelThroughThePlugin) {
   EXPECT_EQ(calls[SSH_SLOT_SHUT_DOWN], 1);
   EXPECT_EQ(handle->remote.ssh_ctx, nullptr);
   EXPECT_EQ(server.requests(), (std::vector<std::string>{"V", "O 0x00000000 qdx0", "R 0x000f0014", "C"}));
+}
+
+TEST_F(RemoteOverSsh, OldServersLongRefusalOfTheVersionQueryStillOpens) {
+  server.inject('V', vexil_sim::ScriptedReply{"E unknown command V", true, false});
+  ASSERT_EQ(open(), 0) << "only the refusal's first letter counts, over SSH as over TCP";
+  EXPECT_EQ(handle->remote.over_ssh, 1);
+  EXPECT_EQ(handle->remote.server_major, 1);
+  EXPECT_EQ(handle->remote.server_minor, 0);
+  uint32_t value = 0;
+  EXPECT_EQ(remote_read4(handle.get(), vexil_sim::CrSpace::kHwIdAddress, &value), 4)
+      << "the link is still in step";
 }
 
 TEST_F(RemoteOverSsh, TooManyLoginAttemptsFailWithoutTcp) {

@@ -130,6 +130,20 @@ TEST_F(RemoteTest, Version20FailsWithTheMismatchMessage) {
   EXPECT_EQ(handle->remote.connected, 0);
 }
 
+TEST_F(RemoteTest, VersionReplyOfEightCharactersIsReadWhole) {
+  start();
+  server->inject('V', vexil_sim::ScriptedReply{"O 1.0007", true, false});
+  ASSERT_EQ(open(), 0);
+  EXPECT_EQ(handle->remote.server_minor, 7);
+  EXPECT_EQ(mclose_remote(handle.get()), 0);
+
+  server->inject('V', vexil_sim::ScriptedReply{"O 1.00007", true, false});
+  errno = 0;
+  EXPECT_EQ(open(), -1) << "nine characters are more than a version reply holds";
+  EXPECT_EQ(errno, EMSGSIZE);
+  EXPECT_EQ(handle->remote.connected, 0);
+}
+
 TEST_F(RemoteTest, OldServerAnswersTheVersionWithEAndGetsDwordByDwordBlocks) {
   RemoteServerConfig config;
   config.old_server = true;

@@ -61,7 +61,7 @@ void run(mfile* mf, int which, int size)
         if (rc != 0) trap_unless(buffer == before);
         break;
     case 6: {
-        char reply[8];
+        char reply[9]; /* a version reply of up to 8 characters */
         if (remote_read(mf, reply, sizeof(reply)) >= 0) parse_remote_version(mf, reply);
         break;
     }
