@@ -33,19 +33,20 @@ const size_t max_argument_len = 1023;
 
 enum number_verdict { NUMBER_OK, NUMBER_INVALID, NUMBER_NOT_POSITIVE };
 
-/* Reads a positive decimal id or count into 16 bits. Values that do not fit
- * are invalid, so that a stored value never names another id than the one
- * given. */
+/* Reads a positive decimal id or count into 16 bits: trailing text makes it
+ * invalid, then a '-' anywhere makes it not positive (however large). Values
+ * that do not fit are invalid, so that a stored value never names another id
+ * than the one given. */
 number_verdict read_number(const char* argument, uint16_t* store)
 {
     char* end = NULL;
     errno = 0;
     long value = strtol(argument, &end, 10);
-    if (*end != '\0' || errno == ERANGE)
+    if (*end != '\0')
         return NUMBER_INVALID;
     if (string_contains_dash(argument))
         return NUMBER_NOT_POSITIVE;
-    if (value > UINT16_MAX)
+    if (errno == ERANGE || value > UINT16_MAX)
         return NUMBER_INVALID;
     *store = static_cast<uint16_t>(value);
     return NUMBER_OK;

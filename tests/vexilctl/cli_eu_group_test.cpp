@@ -192,9 +192,10 @@ TEST_F(CliTest, EuGroupDestroyByIdOrName)
 TEST_F(CliTest, EuGroupDestroyIdValues)
 {
     for (const std::string v : {"65536", "65537", "5x", "0x10", "1.0", "3 ", "99999999999999999999",
-                                "-99999999999999999999"})
+                                "-5x"})
         expect_cli(sub("destroy", {"-d", "D", "-g", v}), group_id_invalid(v), 255);
-    for (const std::string v : {"-5", "-0", " -1"})
+    /* A '-' anywhere in a number makes it not positive, however far past 64 bits it runs. */
+    for (const std::string v : {"-5", "-0", " -1", "-99999999999999999999"})
         expect_cli(sub("destroy", {"-d", "D", "-g", v}), group_id_not_positive(v), 255);
     /* Values that fit 16 bits are range-checked later against the adapter's limits. */
     for (const std::string v : {"0", "1", "65535", "", " 7", "+7", "007"})

@@ -75,10 +75,11 @@ TEST_F(CliTest, PartitionCreateValues)
                    "Maximum number of EU groups in partition \"" + v +
                        "\" is invalid, must be an integer\n",
                    255);
-    expect_cli(create("1", "0", "-1"),
-               "Maximum number of EU group in partition must be a POSITIVE integer, number "
-               "given: -1\n",
-               255);
+    for (const std::string v : {"-1", "-99999999999999999999"})
+        expect_cli(create("1", "0", v),
+                   "Maximum number of EU group in partition must be a POSITIVE integer, number "
+                   "given: " + v + "\n",
+                   255);
 }
 
 TEST_F(CliTest, PartitionCreateOptionsAndCounts)
@@ -102,8 +103,9 @@ TEST_F(CliTest, PartitionDestroy)
     expect_cli(sub("destroy", {"-d", "nodev0", "-p", "65535"}), inaccessible("nodev0"), 255);
     for (const std::string v : {"65536", "70000", "2x", "99999999999999999999"})
         expect_cli(sub("destroy", {"-d", "D", "-p", v}), partition_id_invalid(v), 255);
-    expect_cli(sub("destroy", {"-d", "D", "-p", "-3"}),
-               "Partition ID must be a POSITIVE integer, Partition ID given: -3\n", 255);
+    for (const std::string v : {"-3", "-99999999999999999999"})
+        expect_cli(sub("destroy", {"-d", "D", "-p", v}),
+                   "Partition ID must be a POSITIVE integer, Partition ID given: " + v + "\n", 255);
     /* Only -d and -p are allowed, so two options always include the device. */
     expect_cli(sub("destroy", {"-p", "1"}), wrong_flag_count(2, 2), 255);
     expect_cli(sub("destroy", {"-d", "D", "--id_group", "1"}), refusal("id_group"), 255);
