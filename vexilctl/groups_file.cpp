@@ -88,18 +88,24 @@ int token_length(const jsmntok_t& token)
 /* Walks the tokens of the "eu_groups" array into `groups`. */
 class group_walk {
 public:
-    group_walk(const char* text, const jsmntok_t* tokens, unsigned end, uint32_t reserved,
-               file_groups& groups)
-        : text_(text), tokens_(tokens), end_(end), reserved_(reserved), groups_(groups)
+    /* end: the first token past the "eu_groups" array; count: all the tokens of the file. */
+    group_walk(const char* text, const jsmntok_t* tokens, unsigned end, unsigned count,
+               uint32_t reserved, file_groups& groups)
+        : text_(text), tokens_(tokens), end_(end), count_(count), reserved_(reserved),
+          groups_(groups)
     {
     }
 
+    /* Walks every token after the array's own. Groups come only from inside the array: any
+     * token after it (another key, or a second top-level value) is unexpected. */
     int run()
     {
-        for (unsigned i = 3; i < end_; i++) {
+        for (unsigned i = 3; i < count_; i++) {
             const jsmntok_t& token = tokens_[i];
             int taken;
-            if (token.type == JSMN_OBJECT && expect_ == EXPECT_GROUP)
+            if (i >= end_)
+                taken = unexpected(token);
+            else if (token.type == JSMN_OBJECT && expect_ == EXPECT_GROUP)
                 taken = open_group();
             else if (expect_ == EXPECT_NAME && token_is(text_, token, JSMN_STRING, "name"))
                 taken = take_name(i);
@@ -211,12 +217,13 @@ private:
     const char* text_;
     const jsmntok_t* tokens_;
     unsigned end_;
+    unsigned count_;
     uint32_t reserved_;
     file_groups& groups_;
     expectation expect_ = EXPECT_GROUP;
 };
 
-/* Tokens up to the end of the "eu_groups" array (token 2): what follows it is not walked. */
+/* The first token past the "eu_groups" array (token 2) and everything inside it. */
 unsigned array_end(const jsmntok_t* tokens, unsigned count)
 {
     unsigned end = 3;
@@ -251,7 +258,8 @@ int check_file(const char* device, FILE* file, device_session& session, file_gro
     groups.masks.resize(max_num_hxu_eu_group);
     for (auto& mask : groups.masks)
         mask.fill(0);
-    group_walk walk(text.get(), tokens.data(), array_end(tokens.data(), static_cast<unsigned>(count)),
+    const unsigned tokens_read = static_cast<unsigned>(count);
+    group_walk walk(text.get(), tokens.data(), array_end(tokens.data(), tokens_read), tokens_read,
                     reserved, groups);
     return walk.run();
 }

@@ -8,7 +8,8 @@
 //  - a CREATE carries an id or field selection, or EUs out of range, overlapping, or too many;
 //  - a successful apply left groups with names longer than 15 characters or twice the same name,
 //    or more groups than the limit leaves beside the partition's reservation, or a number of
-//    groups other than the number of group objects inside the "eu_groups" array.
+//    groups other than the number of group objects inside the "eu_groups" array;
+//  - an apply succeeded on a file with anything after that array.
 #define JSMN_STATIC
 #include <jsmn.h>
 #include <stdio.h>
@@ -72,7 +73,8 @@ bool is_key(const char* text, const jsmntok_t& token, const char* key)
 }
 
 /* The objects inside the span of the "eu_groups" array (token 2) that are not the value of a
- * "name" or "range" key: on a successful walk each of them opened one group. */
+ * "name" or "range" key: on a successful walk each of them opened one group. Called after a
+ * successful apply, so a token past the array is a fault. */
 size_t group_objects_in_array(const char* text)
 {
     jsmntok_t tokens[512];
@@ -82,7 +84,9 @@ size_t group_objects_in_array(const char* text)
     if (count < 3)
         __builtin_trap(); /* the apply succeeded on a file that cannot hold the array */
     size_t objects = 0;
-    for (int i = 3; i < count && tokens[i].start < tokens[2].end; i++) {
+    for (int i = 3; i < count; i++) {
+        if (tokens[i].start >= tokens[2].end)
+            __builtin_trap(); /* the apply succeeded on a file with more after the array */
         const bool value = is_key(text, tokens[i - 1], "name") || is_key(text, tokens[i - 1], "range");
         if (tokens[i].type == JSMN_OBJECT && !(i > 3 && value))
             objects++;

@@ -107,17 +107,15 @@ TEST(GroupsFileProcess, AnEmptyArrayDestroysEveryGroup)
     });
 }
 
-TEST(GroupsFileProcess, OnlyTheGroupsArrayIsWalked)
+TEST(GroupsFileProcess, TheLongestRangeThatFitsTheWorkBuffer)
 {
     RUN_WITH_ACCELERATOR(two_old_groups(), [](FuseFunctionServer&) {
-        /* The longest range that fits the work buffer, and groups after the array. */
         std::string longest = "1";
         while (longest.size() < 651)
             longest += ",1";
         ASSERT_EQ(longest.size(), 651u);
-        const std::string text = "{\"eu_groups\": [" + group_json("long", longest) +
-                                 "], \"more\": [" + group_json("x", "20") + "]} " + group_json("y", "21");
-        expect_tool(apply(write_file("trailing.json", text)),
+        const std::string text = "{\"eu_groups\": [" + group_json("long", longest) + "]}";
+        expect_tool(apply(write_file("longest.json", text)),
                     applying + walked(1, "long", longest) + destroying + destroyed(1) + destroyed(2) +
                         listed(1, 1, "long", "1") + total(1),
                     0);
@@ -192,6 +190,11 @@ std::vector<refused_file> refused_files()
         {"a range longer than the work buffer", groups_json({group_json("a", too_long)}),
          applying + walked(1, "a", too_long) + "The range '" + too_long +
              "' is not valid and does not fit the range eus format.\n" + processing},
+        {"a key after the array",
+         "{\"eu_groups\": [" + group_json("a", "11") + "], \"more\": [" + group_json("x", "20") + "]}",
+         applying + walked(1, "a", "11") + bad_file + "Unexpected key: more\n" + processing},
+        {"a second object after the file's own", "{\"eu_groups\": []} " + group_json("y", "21"),
+         bad_file + "Unexpected key: " + group_json("y", "21") + "\n" + processing},
         {"a file that ends on a key", "{\"eu_groups\": [{\"name\"}]}", applying + "1)" + bad_file + processing},
         {"an array that ends on a key", groups_json({"{\"name\": \"a\", \"range\"}"}),
          applying + "1)\t- Name: a\n" + bad_file + processing},
