@@ -40,13 +40,6 @@ static int fail(int err)
     return -1;
 }
 
-/* One request and its reply: the reply's length, or -1 with errno. */
-static int transact(mfile* mf, const char* request, char* reply, int reply_sz)
-{
-    if (remote_write(mf, request) < 0) return -1;
-    return remote_read(mf, reply, reply_sz);
-}
-
 /* ---- names ---- */
 
 int parse_remote_device_name(const char* name, char* host, int* port, char* device)
@@ -154,7 +147,7 @@ int parse_remote_version(mfile* mf, const char* reply)
 int get_remote_version(mfile* mf)
 {
     char reply[VERSION_REPLY_SZ] = "";
-    if (transact(mf, "V", reply, sizeof(reply)) < 0) {
+    if (remote_transact(mf, "V", reply, sizeof(reply)) < 0) {
         /* An old server's refusal may be longer than a version; it has been
          * read whole, and its first letter is all that counts. */
         if (!(errno == EMSGSIZE && reply[0] == 'E')) return -1;
@@ -176,7 +169,7 @@ int send_remote_open_cmd(mfile* mf, const char* device, int width_code, char* re
     char request[32 + DEV_NAME_SZ];
     if (strlen(device) >= DEV_NAME_SZ) return fail(EINVAL);
     snprintf(request, sizeof(request), "O 0x%08x %s", (unsigned)width_code, device);
-    if (transact(mf, request, reply, reply_sz) < 0) return -1;
+    if (remote_transact(mf, request, reply, reply_sz) < 0) return -1;
     if (reply[0] != 'O') return fail(ENOENT);
     return 0;
 }
@@ -241,7 +234,7 @@ int mclose_remote(mfile* mf)
         char reply[CLOSE_REPLY_SZ] = "";
         /* Only the first letter counts: a longer goodbye has been read whole
          * and its start kept. */
-        if ((transact(mf, "C", reply, sizeof(reply)) >= 0 || errno == EMSGSIZE) &&
+        if ((remote_transact(mf, "C", reply, sizeof(reply)) >= 0 || errno == EMSGSIZE) &&
             reply[0] == 'O')
             result = 0;
         close_remote_connection(mf);
@@ -274,7 +267,7 @@ int remote_read4(mfile* mf, unsigned int offset, uint32_t* value)
     if (!mf || !value) return fail(EINVAL);
     char request[32], reply[DWORD_REPLY_SZ];
     snprintf(request, sizeof(request), "R 0x%08x", offset);
-    if (transact(mf, request, reply, sizeof(reply)) < 0) return -1;
+    if (remote_transact(mf, request, reply, sizeof(reply)) < 0) return -1;
     const char* p = reply + 1;
     uint32_t number = 0;
     if (reply[0] != 'O' || *p++ != ' ' || remote_parse_number(&p, &number) || !remote_at_end(p))
@@ -288,7 +281,7 @@ int remote_write4(mfile* mf, unsigned int offset, uint32_t value)
     if (!mf) return fail(EINVAL);
     char request[32], reply[DWORD_REPLY_SZ];
     snprintf(request, sizeof(request), "W 0x%08x 0x%08x", offset, value);
-    if (transact(mf, request, reply, sizeof(reply)) < 0) return -1;
+    if (remote_transact(mf, request, reply, sizeof(reply)) < 0) return -1;
     return reply[0] == 'O' ? 4 : fail(EIO);
 }
 
@@ -308,7 +301,7 @@ int remote_read4_block_chunk(mfile* mf, unsigned int offset, uint32_t* data, int
     char request[32];
     snprintf(request, sizeof(request), "B 0x%08x 0x%08x", offset, (unsigned)len);
     std::string reply(REMOTE_MSG_SIZE, '\0');
-    if (transact(mf, request, &reply[0], REMOTE_MSG_SIZE) < 0) return -1;
+    if (remote_transact(mf, request, &reply[0], REMOTE_MSG_SIZE) < 0) return -1;
     if (reply[0] != 'O') return fail(EIO);
     if (remote_parse_number_list(reply.c_str() + 1, dwords.data(), len / 4)) return fail(EIO);
     memcpy(data, dwords.data(), len);
@@ -344,9 +337,8 @@ int remote_write4_block_chunk(mfile* mf, unsigned int offset, uint32_t* data, in
             request += piece;
         }
     }
-    if (request.size() >= REMOTE_MSG_SIZE) return fail(EMSGSIZE);
     char reply[DWORD_REPLY_SZ];
-    if (transact(mf, request.c_str(), reply, sizeof(reply)) < 0) return -1;
+    if (remote_transact(mf, request.c_str(), reply, sizeof(reply)) < 0) return -1;
     return reply[0] == 'O' ? len : fail(EIO);
 }
 
@@ -356,7 +348,7 @@ int remote_mset_addr_space(mfile* mf, int space)
     if (mf->remote.server_minor < 4) return fail(EOPNOTSUPP);
     char request[32], reply[DWORD_REPLY_SZ];
     snprintf(request, sizeof(request), "A 0x%x", (unsigned)space);
-    if (transact(mf, request, reply, sizeof(reply)) < 0) return -1;
+    if (remote_transact(mf, request, reply, sizeof(reply)) < 0) return -1;
     return reply[0] == 'O' ? 0 : fail(EIO);
 }
 
@@ -365,7 +357,7 @@ int remote_read_device_id(mfile* mf, uint32_t* id)
     if (!mf || !id) return fail(EINVAL);
     if (!remote_server_supports_read_devid(mf)) return fail(EOPNOTSUPP);
     char reply[DWORD_REPLY_SZ];
-    if (transact(mf, "D", reply, sizeof(reply)) < 0) return -1;
+    if (remote_transact(mf, "D", reply, sizeof(reply)) < 0) return -1;
     const char* p = reply + 1;
     uint32_t number = 0;
     if (reply[0] != 'O' || *p++ != ' ' || remote_parse_number(&p, &number) || !remote_at_end(p))
@@ -380,7 +372,7 @@ int remote_mset_i2c_address(mfile* mf, unsigned char address)
     if (!remote_server_supports_mset_i2c_addr(mf)) return fail(EOPNOTSUPP);
     char request[16], reply[DWORD_REPLY_SZ];
     snprintf(request, sizeof(request), "s %d", address);
-    if (transact(mf, request, reply, sizeof(reply)) < 0) return -1;
+    if (remote_transact(mf, request, reply, sizeof(reply)) < 0) return -1;
     return reply[0] == 'O' ? 0 : fail(ENOENT);
 }
 

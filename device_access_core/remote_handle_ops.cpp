@@ -29,13 +29,6 @@ static int fail(int err)
     return -1;
 }
 
-static int transact(mfile* mf, const std::string& request, char* reply, int reply_sz)
-{
-    if (request.size() >= REMOTE_MSG_SIZE) return fail(EMSGSIZE);
-    if (remote_write(mf, request.c_str()) < 0) return -1;
-    return remote_read(mf, reply, reply_sz);
-}
-
 /* ---- version messages ---- */
 
 int is_warning_enabled(void) { return getenv("TQCR_REMOTE_WARN") != nullptr; }
@@ -72,7 +65,7 @@ int remote_i2c_read_block(mfile* mf, unsigned char secondary, int width, unsigne
     snprintf(request, sizeof(request), "r %d 0x%02x 0x%x 0x%x", width, secondary,
              (unsigned)length, offset);
     char reply[SHORT_REPLY_SZ + 2 * I2C_BLOCK_MAX];
-    if (transact(mf, request, reply, sizeof(reply)) < 0) return -1;
+    if (remote_transact(mf, request, reply, sizeof(reply)) < 0) return -1;
     if (reply[0] != 'O') return fail(EIO);
 
     const char* p = reply + 1;
@@ -97,7 +90,7 @@ int remote_i2c_write_block(mfile* mf, unsigned char secondary, int width, unsign
     std::string request = head;
     remote_append_hex(request, (const uint8_t*)data, length);
     char reply[SHORT_REPLY_SZ];
-    if (transact(mf, request, reply, sizeof(reply)) < 0) return -1;
+    if (remote_transact(mf, request.c_str(), reply, sizeof(reply)) < 0) return -1;
     return reply[0] == 'O' ? length : fail(EIO);
 }
 
@@ -106,7 +99,7 @@ int remote_i2c_detect(mfile* mf, uint8_t table[128])
     if (!mf || !table) return fail(EINVAL);
     memset(table, 0, 128);
     std::string reply(REMOTE_MSG_SIZE, '\0');
-    if (transact(mf, "S", &reply[0], REMOTE_MSG_SIZE) < 0) return -1;
+    if (remote_transact(mf, "S", &reply[0], REMOTE_MSG_SIZE) < 0) return -1;
     if (reply[0] != 'O') return fail(EIO);
 
     uint8_t found[128] = {0};
@@ -143,7 +136,8 @@ int mcables_remote_operation_client_side(mfile* mf, uint32_t address, uint32_t l
             request += " 0x";
             remote_append_hex(request, data + done, piece);
         }
-        if (transact(mf, request, &reply[0], REMOTE_MSG_SIZE) < 0) return CABLE_FAILED;
+        if (remote_transact(mf, request.c_str(), &reply[0], REMOTE_MSG_SIZE) < 0)
+            return CABLE_FAILED;
         if (reply[0] != 'O') {
             errno = EIO;
             return CABLE_FAILED;

@@ -371,3 +371,17 @@ int remote_read(mfile* mf, char* buf, int size)
     free(whole);
     return (int)len;
 }
+
+int remote_transact(mfile* mf, const char* request, char* reply, int reply_sz)
+{
+    if (!request) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (strlen(request) >= REMOTE_MSG_SIZE) {
+        errno = EMSGSIZE;
+        return -1;
+    }
+    if (remote_write(mf, request) < 0) return -1;
+    return remote_read(mf, reply, reply_sz);
+}

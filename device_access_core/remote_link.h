@@ -73,6 +73,10 @@ int remote_write(mfile* mf, const char* text);
  * not (it has been read whole): it fails with EMSGSIZE and buf holds its
  * first size - 1 characters. */
 int remote_read(mfile* mf, char* buf, int size);
+/* One request and its reply: the reply's length, or -1 with errno (as
+ * remote_write and remote_read; EMSGSIZE for a request that does not fit a
+ * message, which is not sent). */
+int remote_transact(mfile* mf, const char* request, char* reply, int reply_sz);
 /* Closes the connection (SSH or TCP) without a word to the server: 0, or 1
  * when there was none. */
 int close_remote_connection(mfile* mf);
