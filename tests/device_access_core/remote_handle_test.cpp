@@ -106,6 +106,16 @@ TEST_F(RemoteHandleTest, RegistersTravelAsIcmdFrames) {
   EXPECT_EQ(status, vexil_sim::kRegStatusRegisterNotSupported);
 }
 
+TEST_F(RemoteHandleTest, ServerThatRunsIcmdGetsFramesWhateverItsVscFlag) {
+  start(5, false);
+  EXPECT_EQ(mget_vsec_supp(mf), 0);
+  const std::vector<uint8_t> image = {0, 0, 0, 7, 'o', 'f', 'f', 0};
+  EXPECT_EQ(set_then_get(image), image);
+  EXPECT_EQ(adapter.register_image(kEug), image);
+  EXPECT_EQ(server->count('I'), 2) << "from minor 5 on the server runs ICMD, flag or no flag";
+  EXPECT_EQ(server->count('A'), 0);
+}
+
 TEST_F(RemoteHandleTest, VscFlagLetsAnOlderServerCarryTheMailboxDwordByDword) {
   start(4);
   EXPECT_EQ(mget_vsec_supp(mf), 1);
