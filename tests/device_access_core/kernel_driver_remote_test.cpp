@@ -29,6 +29,15 @@ TEST_F(RemoteTest, PciChangeAsksTheServerToSwap) {
   EXPECT_EQ(server->count('P'), 1);
 }
 
+TEST_F(RemoteTest, PciChangeFromVersion13On) {
+  start(version(1, 3));
+  ASSERT_EQ(open(), 0) << strerror(errno);
+  server->clear_requests();
+  server->inject('P', ScriptedReply{"O"});
+  EXPECT_EQ(mpci_change_kdrv(handle.get()), 0);
+  EXPECT_EQ(server->requests(), (std::vector<std::string>{"V", "P"})) << "1.3 is above 1.2";
+}
+
 TEST_F(RemoteTest, PciChangeOnOlderServersIsTheVersionExchangeOnly) {
   start(version(1, 2));
   ASSERT_EQ(open(), 0) << strerror(errno);

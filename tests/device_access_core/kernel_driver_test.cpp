@@ -82,6 +82,10 @@ TEST(DriverConfNode, InitHandshakeVsecInformationAndDwords) {
     EXPECT_EQ(u32_at(init, 8), 0u);
     EXPECT_EQ(u32_at(init, 12), 72u);
 
+    EXPECT_EQ(mf->secondary_fd, -1);
+    ASSERT_EQ(mpci_change(mf), 0);
+    EXPECT_EQ(mf->access_type, (uint32_t)ACCESS_PCICONF) << "a conf node has nothing to swap in";
+
     uint32_t v = 0;
     ASSERT_EQ(mread4(mf, 0xF0014, &v), 4);
     EXPECT_EQ(v, 0x212u) << "the adapter's hardware id";
@@ -169,7 +173,19 @@ TEST(DriverConfNode, OutOfSyncAndOldDriversOpenAnyway) {
       EXPECT_EQ(mf->vsec_supported, 1u);
       mclose(mf);
     }
+    // A reply flag of 1 is not enough: both 1 fields must come back as they went.
     driver.behaviour().init_in_sync = true;
+    driver.behaviour().init_clears_one = true;
+    {
+      vexil_test::CapturedStream err(2);
+      mfile* mf = mopen(kConf.c_str());
+      EXPECT_EQ(err.text(), warning);
+      ASSERT_NE(mf, nullptr);
+      EXPECT_EQ(mf->driver_cfg_valid, 0) << "nothing of an out-of-sync reply is kept";
+      EXPECT_EQ(mf->driver_cfg, 0);
+      mclose(mf);
+    }
+    driver.behaviour().init_clears_one = false;
     driver.behaviour().init_fails = true;
     {
       vexil_test::CapturedStream err(2);
@@ -196,14 +212,31 @@ TEST(DriverConfNode, OutOfSyncAndOldDriversOpenAnyway) {
     EXPECT_EQ(driver.count(PCICONF_READ4_NEW), 0);
     mclose(mf);
 
-    // A driver that answers VSEC information without support leaves the mask alone.
+    // A driver that answers VSEC information without support leaves the mask alone; the debug
+    // line tells only of a mask that was taken.
+    const std::string taken = "mf->vsec_cap_mask now initialized.\n";
     driver.behaviour().vsec_info_fails = false;
     driver.behaviour().vsec_supported = 0;
-    mf = mopen(kConf.c_str());
+    setenv("ZRV_DEBUG", "1", 1);
+    {
+      vexil_test::CapturedStream err(2);
+      mf = mopen(kConf.c_str());
+      EXPECT_EQ(err.text().find(taken), std::string::npos);
+    }
     ASSERT_NE(mf, nullptr);
     EXPECT_EQ(mf->old_driver, 0);
     EXPECT_EQ(mf->vsec_supported, 0u);
     EXPECT_EQ(mf->vsec_cap_mask, 0u);
+    mclose(mf);
+    driver.behaviour().vsec_supported = 1;
+    {
+      vexil_test::CapturedStream err(2);
+      mf = mopen(kConf.c_str());
+      EXPECT_NE(err.text().find(taken), std::string::npos);
+    }
+    unsetenv("ZRV_DEBUG");
+    ASSERT_NE(mf, nullptr);
+    EXPECT_EQ(mf->vsec_cap_mask, 0x107u);
     mclose(mf);
   });
   VEXIL_EXPECT_SCENARIO(result);

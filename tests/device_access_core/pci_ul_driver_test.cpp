@@ -3,7 +3,6 @@
 // answers from a simulated adapter. Covers the cr node with its conf secondary, the fall-back to
 // the conf node, the oldest NICs' flush through the driver and its bound, and block chunking.
 #include <errno.h>
-#include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
@@ -25,6 +24,7 @@ namespace {
 
 using vexil_sim::FunctionConfig;
 using vexil_sim::SimulatedAdapter;
+using vexil_test::holds_descriptor_on;
 using vexil_test::SimulatedDriver;
 
 const std::string kCrNode = "/dev/0000:03:00.0_qdxcr";
@@ -45,17 +45,6 @@ void build_function(SimulatedDriver& driver, bool with_cr = true) {
   vexil_test::add_file(kConfNode, "");
   driver.serve_function_node(kConfNode);
   driver.behaviour().sem_base = kSemBase;
-}
-
-// Whether this process holds a descriptor on `path`.
-bool holds_descriptor_on(const std::string& path) {
-  for (int fd = 0; fd < 256; ++fd) {
-    char link[64], target[PATH_MAX];
-    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    ssize_t n = readlink(link, target, sizeof target - 1);
-    if (n > 0 && std::string(target, static_cast<size_t>(n)) == path) return true;
-  }
-  return false;
 }
 
 TEST(DriverNodes, CrNodeWithTheConfNodeAsSecondary) {
@@ -208,6 +197,29 @@ TEST(DriverNodes, OnlyAConfNode) {
     EXPECT_EQ(mpci_change(mf), 0);
     EXPECT_EQ(mf->access_type, (uint32_t)ACCESS_PCICONF) << "no secondary to swap in";
     mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+TEST(DriverNodes, ANameEndingInConfigIsConfigurationSpaceWhateverNodesExist) {
+  auto result = vexil_test::run_in_private_namespace([] {
+    SimulatedAdapter adapter;
+    SimulatedDriver driver(adapter);
+    vexil_test::IoctlHandlerScope scope;
+    build_function(driver);
+    const std::string config = "/sys/bus/pci/devices/0000:03:00.0/config";
+    mfile* mf = mopen_ul(config.c_str());
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    EXPECT_EQ(mf->access_type, (uint32_t)ACCESS_PCICONF);
+    EXPECT_EQ(mf->ul_ctx->via_driver, 0);
+    EXPECT_TRUE(holds_descriptor_on(config));
+    EXPECT_FALSE(holds_descriptor_on(kCrNode));
+    EXPECT_FALSE(holds_descriptor_on(kConfNode));
+    EXPECT_TRUE(holds_descriptor_on("/tmp/brasquet_lockfiles/0000:03:00.0_config"));
+    ASSERT_EQ(mwrite4(mf, 0x2000, 7), 4) << "through the configuration file's own window";
+    EXPECT_TRUE(driver.log().empty()) << "the driver was never asked";
+    mclose(mf);
+    EXPECT_FALSE(holds_descriptor_on(config));
   });
   VEXIL_EXPECT_SCENARIO(result);
 }

@@ -25,6 +25,7 @@
 namespace {
 
 using vexil_test::get_be32;
+using vexil_test::holds_descriptor_on;
 using vexil_test::put_be32;
 
 constexpr const char* kAddress = "0000:03:00.0";
@@ -173,7 +174,17 @@ TEST(BarOpen, SparseResource0IsTheCrWindow) {
     ASSERT_EQ(mread_buffer(mf, 0x100, bytes, 8), 8);
     EXPECT_EQ(bytes[0], 0x11);
     EXPECT_EQ(bytes[3], 0x44);
+
+    // The BAR took its configuration space as secondary, with that one's lock file: the close
+    // lets go of both lock files, the map and both function files.
+    EXPECT_EQ(mf->secondary_type, (uint32_t)ACCESS_PCICONF);
+    EXPECT_TRUE(holds_descriptor_on(kLockDir + "/0000:03:00.0_mem"));
+    EXPECT_TRUE(holds_descriptor_on(kLockDir + "/0000:03:00.0_config"));
     EXPECT_EQ(mclose(mf), 0);
+    EXPECT_FALSE(holds_descriptor_on(kLockDir + "/0000:03:00.0_mem"));
+    EXPECT_FALSE(holds_descriptor_on(kLockDir + "/0000:03:00.0_config"));
+    EXPECT_FALSE(holds_descriptor_on(kResource0));
+    EXPECT_FALSE(holds_descriptor_on(kDir + "/config"));
   });
   VEXIL_EXPECT_SCENARIO(result);
 }
@@ -286,6 +297,43 @@ TEST(LegacyWindow, AddressAndDataThroughConfigurationSpace) {
     ASSERT_EQ(mwrite4(mf, 0x4000, 9), 4);
     EXPECT_EQ(conf_dword(0x58), 0x4000u);
     EXPECT_EQ(conf_dword(0x5C), 9u);
+
+    // A failing step prints the system error of that step, and the lock is given back anyway.
+    const std::string lock = kLockDir + "/0000:03:00.0_config";
+    auto lock_is_free = [&] {
+      int fd = open(lock.c_str(), O_RDONLY);
+      bool free = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0;
+      if (fd >= 0) close(fd);
+      return free;
+    };
+    auto reopen_as = [&](int flags) {
+      int fd = open(config.c_str(), flags);
+      ASSERT_GE(fd, 0);
+      ASSERT_EQ(dup2(fd, mf->fd), mf->fd);
+      close(fd);
+    };
+    struct Step {
+      int open_flags;
+      int data_first;
+      bool read;
+      const char* message;
+    };
+    const Step steps[] = {
+        {O_RDONLY, 0, true, "write offset: Bad file descriptor\n"},
+        {O_RDONLY, 0, false, "write offset: Bad file descriptor\n"},
+        {O_RDONLY, 1, false, "write value: Bad file descriptor\n"},
+        {O_WRONLY, 0, true, "read value: Bad file descriptor\n"},
+    };
+    for (const Step& step : steps) {
+      reopen_as(step.open_flags);
+      mf->ul_ctx->conf_gw_data_first = step.data_first;
+      vexil_test::CapturedStream err(2);
+      errno = 0;
+      EXPECT_EQ(step.read ? mread4(mf, 0x10, &v) : mwrite4(mf, 0x10, 1), -1) << step.message;
+      EXPECT_EQ(errno, EBADF) << step.message;
+      EXPECT_EQ(err.text(), step.message);
+      EXPECT_TRUE(lock_is_free()) << step.message;
+    }
     mclose(mf);
   });
   VEXIL_EXPECT_SCENARIO(result);

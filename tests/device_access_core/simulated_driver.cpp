@@ -3,6 +3,7 @@
 #include <endian.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
@@ -104,6 +105,7 @@ int SimulatedDriver::qdx_request(const std::string& node, unsigned long request,
         init->reply_flag = 1;
         init->reply_value = b.init_reply_value;
       }
+      if (b.init_clears_one) init->one_again = 0;
       return 0;
     }
     case QDX_VSEC_INFO: {
@@ -229,6 +231,16 @@ std::string CapturedStream::text() {
     pos += n;
   }
   return text_;
+}
+
+bool holds_descriptor_on(const std::string& path) {
+  for (int fd = 0; fd < 256; ++fd) {
+    char link[64], target[PATH_MAX];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    ssize_t n = readlink(link, target, sizeof target - 1);
+    if (n > 0 && std::string(target, static_cast<size_t>(n)) == path) return true;
+  }
+  return false;
 }
 
 void put_be32(const std::string& path, uint32_t offset, uint32_t value) {

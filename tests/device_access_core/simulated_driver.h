@@ -25,6 +25,7 @@ struct DriverRequest {
 struct DriverBehaviour {
   bool init_fails = false;             // the init request fails with ENOTTY
   bool init_in_sync = true;            // false: the reply flag stays 0
+  bool init_clears_one = false;        // an in-sync reply that clears the third field (a 1)
   uint32_t init_reply_value = 0x5A5A;  // the reply value of an in-sync init
   bool vsec_info_fails = false;        // an old driver: the VSEC information fails with ENOTTY
   uint32_t vsec_supported = 1;
@@ -88,6 +89,9 @@ class CapturedStream {
   bool done_ = false;
   std::string text_;
 };
+
+// Whether this process holds a descriptor on `path`.
+bool holds_descriptor_on(const std::string& path);
 
 // Writes a big-endian dword into a file at an offset (a BAR as the device holds it).
 void put_be32(const std::string& path, uint32_t offset, uint32_t value);
