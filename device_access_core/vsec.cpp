@@ -83,16 +83,12 @@ int vsec_write(const mfile* mf, uint32_t reg, uint32_t value, const char* what)
     return conf_write(mf, (uint32_t)mf->vsec.cap_offset + reg, &raw, 4, what);
 }
 
-/* The lock file serialises configuration reads with other processes; a
- * handle without one (negative descriptor) needs no lock. */
+/* The lock file serialises configuration reads with other processes, with
+ * the bounded retry of every lock-file user; a handle without a user-level
+ * context needs no lock. */
 int lock_file(const mfile* mf, int operation)
 {
-    if (!mf->ul_ctx || mf->ul_ctx->lock_fd < 0) return 0;
-    int rc;
-    do {
-        rc = flock(mf->ul_ctx->lock_fd, operation);
-    } while (rc && errno == EINTR);
-    return rc;
+    return mf->ul_ctx ? flock_int(mf->ul_ctx->lock_fd, operation) : 0;
 }
 
 int read_config_locked(const mfile* mf, uint32_t offset, void* out, size_t len)

@@ -2,10 +2,15 @@
 // function by its PCI address: the simulated adapter is served as its sysfs config file (FUSE)
 // in a private mount namespace.
 #include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
+#include <string>
 
 #include "mtcr_int.h"
 #include "sim_function.h"
@@ -168,6 +173,36 @@ TEST(VsecWindow, SemaphoreAndFlagTimeouts) {
 
     server.set_knobs(FaultKnobs{});
     EXPECT_EQ(mread4(mf, 0xF0014, &value), 4) << "usable again once the semaphore is free";
+    mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// Another process holding the function's lock file: the capability walk gives up with 0 after
+// the bounded retry instead of waiting for it, and finds the capability once the lock is free.
+TEST(VsecWindow, CapabilityWalkGivesUpOnALockHeldElsewhere) {
+  SKIP_WITHOUT_SIM_FUNCTION();
+  auto result = run_with_sim_function(adapter_with_id(0x212), [](FuseFunctionServer&) {
+    mfile* mf = mopen(kSimAddress);
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    ASSERT_NE(mf->ul_ctx, nullptr);
+    ASSERT_GE(mf->ul_ctx->lock_fd, 0);
+    char path[512] = {0};
+    const std::string link = "/proc/self/fd/" + std::to_string(mf->ul_ctx->lock_fd);
+    ASSERT_GT(readlink(link.c_str(), path, sizeof(path) - 1), 0);
+    // A second open file description stands for the other process: flock locks conflict.
+    const int other = open(path, O_RDWR);
+    ASSERT_GE(other, 0) << path;
+    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+
+    auto walk = std::async(std::launch::async, [mf] { return pci_find_capability(mf, PCI_CAP_ID_VSEC); });
+    const bool finished = walk.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    flock(other, LOCK_UN);  // lets a walk that waited for the lock finish
+    EXPECT_TRUE(finished) << "the walk waited for the lock without bound";
+    EXPECT_EQ(walk.get(), 0) << "a lock that cannot be taken ends the search";
+    EXPECT_EQ(pci_find_capability(mf, PCI_CAP_ID_VSEC),
+              (int)vexil_sim::SimulatedAdapter::kVsecCapability);
+    close(other);
     mclose(mf);
   });
   VEXIL_EXPECT_SCENARIO(result);
