@@ -275,12 +275,10 @@ int inband_release(mfile* mf)
 
 /* ---- shared with icmd_send.cpp ---- */
 
-uint32_t icmd_process_ticket(void)
-{
-    static uint32_t ticket = 0;
-    if (!ticket) ticket = (uint32_t)getpid();
-    return ticket;
-}
+/* Asked each time rather than kept: a child forked after the parent took
+ * the semaphore must not present the parent's ticket and read it back as
+ * its own. */
+uint32_t icmd_process_ticket(void) { return (uint32_t)getpid(); }
 
 void icmd_print_callstack_if_linked(void)
 {

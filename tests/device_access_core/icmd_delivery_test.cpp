@@ -3,6 +3,8 @@
 // inject, each giving its code.
 #include <errno.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -268,12 +270,118 @@ TEST(IcmdDelivery, FirmwareNotReadyAndSemaphoreHeldElsewhere) {
     FaultKnobs knobs;
     knobs.icmd_semaphore_foreign = true;
     server.set_knobs(knobs);
+    const uint64_t tickets = server.stats().icmd_semaphore_tickets;
     EXPECT_EQ(access(mf, kEugRegister, MACCESS_REG_METHOD_GET, data, &status),
               ME_ICMD_STATUS_SEMAPHORE_TO);
     EXPECT_EQ(server.stats().icmd_commands, commands) << "nothing ran without the semaphore";
+    EXPECT_EQ(server.stats().icmd_semaphore_tickets - tickets, 256u) << "256 attempts, then 520";
 
     server.set_knobs(FaultKnobs{});
     EXPECT_EQ(access(mf, kEugRegister, MACCESS_REG_METHOD_GET, data, &status), 0);
+    mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// The enhanced command path runs without the ICMD semaphore and keeps the firmware's readiness
+// once it has seen it; the normal path reads it for every command. The frame is written out
+// byte by byte: a GET of an 8-byte register.
+TEST(IcmdDelivery, EnhancedCommandsSkipTheSemaphoreAndCacheReadiness) {
+  SKIP_WITHOUT_SIM_FUNCTION();
+  auto result = run_with_sim_function(adapter(), [](FuseFunctionServer& server) {
+    mfile* mf = open_function();
+    ASSERT_NE(mf, nullptr);
+    ASSERT_EQ(icmd_open(mf), 0);
+    const Bytes image = pattern(8, 0x40);
+    server.set_register_image(kEugRegister, image);
+    const Bytes request = {0x08, 0x04, 0x00, 0x00, 0xC0, 0x12, 0x01, 0x01, 0, 0, 0, 0, 0, 0, 0, 0,
+                           0x18, 0x03, 0x00, 0x00, 0, 0, 0, 0, 0, 0, 0, 0};
+    const vexil_sim::AdapterStats before = server.stats();
+    Bytes frame = request;
+    ASSERT_EQ(icmd_send_command_enhanced(mf, 0x9001, frame.data(), 28, 28, 0), 0);
+    EXPECT_EQ(frame[2], 0x80) << "reply direction, status 0";
+    EXPECT_EQ(Bytes(frame.begin() + 20, frame.end()), image);
+    const vexil_sim::AdapterStats after = server.stats();
+    EXPECT_EQ(after.icmd_commands - before.icmd_commands, 1u);
+    EXPECT_EQ(after.unlocked_icmd_commands - before.unlocked_icmd_commands, 1u);
+    EXPECT_EQ(after.icmd_semaphore_tickets, before.icmd_semaphore_tickets);
+    EXPECT_EQ(mf->icmd.ready_state, 1);
+
+    const uint32_t addr = mf->icmd.static_cfg_not_done_addr;
+    uint32_t word = 0;
+    ASSERT_TRUE(server.read_space(vexil_sim::kSpaceCr, addr, word));
+    ASSERT_TRUE(server.write_space(vexil_sim::kSpaceCr, addr,
+                                   word | (1u << mf->icmd.static_cfg_not_done_offset)));
+    frame = request;
+    EXPECT_EQ(icmd_send_command_enhanced(mf, 0x9001, frame.data(), 28, 28, 0), 0)
+        << "readiness is not read again";
+    frame = request;
+    EXPECT_EQ(icmd_send_command(mf, 0x9001, frame.data(), 28, 0), ME_ICMD_STATUS_ICMD_NOT_READY);
+    EXPECT_EQ(frame, request) << "refused before the mailbox was written";
+    ASSERT_TRUE(server.write_space(vexil_sim::kSpaceCr, addr, word));
+    EXPECT_EQ(server.stats().icmd_commands - before.icmd_commands, 2u);
+    mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// The process-wide slow polling sleeps 10 ms at every poll and 10 ms more at the third.
+TEST(IcmdDelivery, SlowPollingWaitsLongerAtEveryPoll) {
+  SKIP_WITHOUT_SIM_FUNCTION();
+  auto result = run_with_sim_function(adapter(), [](FuseFunctionServer& server) {
+    mfile* mf = open_function();
+    ASSERT_NE(mf, nullptr);
+    Bytes data(8, 0);
+    int status = -1;
+    ASSERT_EQ(access(mf, kEugRegister, MACCESS_REG_METHOD_GET, data, &status), 0);
+    FaultKnobs knobs;
+    knobs.busy_polls = 2;  // done at the third poll
+    server.set_knobs(knobs);
+    set_increase_poll_time(1);
+    const auto start = std::chrono::steady_clock::now();
+    const int rc = access(mf, kEugRegister, MACCESS_REG_METHOD_GET, data, &status);
+    const auto took = std::chrono::steady_clock::now() - start;
+    set_increase_poll_time(0);
+    EXPECT_EQ(rc, 0);
+    EXPECT_GE(took, std::chrono::milliseconds(40));
+    mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// The ICMD semaphore's ticket is the process id of whoever asks: a child forked while its parent
+// holds the semaphore is refused after every attempt instead of reading the parent's ticket back
+// as its own; releasing and closing frees it for the next owner.
+TEST(IcmdDelivery, SemaphoreTicketBelongsToTheAskingProcess) {
+  SKIP_WITHOUT_SIM_FUNCTION();
+  auto result = run_with_sim_function(adapter(), [](FuseFunctionServer& server) {
+    mfile* mf = open_function();
+    ASSERT_NE(mf, nullptr);
+    ASSERT_EQ(icmd_take_semaphore(mf), 0);
+    EXPECT_EQ(mf->icmd.took_semaphore, 1);
+    uint32_t owner = 0;
+    ASSERT_TRUE(server.read_space(vexil_sim::kSpaceSemaphore, 0, owner));
+    EXPECT_EQ(owner, (uint32_t)getpid());
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      const int rc = icmd_take_semaphore(mf);
+      _exit(rc == ME_ICMD_STATUS_SEMAPHORE_TO ? 0 : rc == 0 ? 1 : 2);
+    }
+    int wstatus = 0;
+    ASSERT_EQ(waitpid(child, &wstatus, 0), child);
+    ASSERT_TRUE(WIFEXITED(wstatus));
+    EXPECT_EQ(WEXITSTATUS(wstatus), 0) << "1: the child took the semaphore its parent holds";
+    ASSERT_TRUE(server.read_space(vexil_sim::kSpaceSemaphore, 0, owner));
+    EXPECT_EQ(owner, (uint32_t)getpid()) << "still the parent's";
+
+    // Closing ICMD releases a semaphore still held.
+    icmd_close(mf);
+    EXPECT_EQ(mf->icmd.took_semaphore, 0);
+    EXPECT_EQ(mf->icmd.opened, 0);
+    ASSERT_TRUE(server.read_space(vexil_sim::kSpaceSemaphore, 0, owner));
+    EXPECT_EQ(owner, 0u);
     mclose(mf);
   });
   VEXIL_EXPECT_SCENARIO(result);

@@ -39,7 +39,9 @@ TEST_F(AdapterIcmd, MailboxLayout) {
   EXPECT_EQ(value, 0x01020304u);
   EXPECT_FALSE(drv.read(kSpaceIcmd, 0x2000, value) && drv.syndrome() == 0) << "a hole in the space";
 
-  // The ICMD semaphore in the semaphore space takes the first ticket and frees on 0.
+  // The ICMD semaphore in the semaphore space takes the first ticket and frees on 0; every
+  // ticket presented is counted, taken or not, the release is not.
+  const uint64_t tickets = adapter.stats().icmd_semaphore_tickets;
   ASSERT_TRUE(drv.write(kSpaceSemaphore, 0, 4242));
   ASSERT_TRUE(drv.write(kSpaceSemaphore, 0, 777));
   ASSERT_TRUE(drv.read(kSpaceSemaphore, 0, value));
@@ -47,6 +49,7 @@ TEST_F(AdapterIcmd, MailboxLayout) {
   ASSERT_TRUE(drv.write(kSpaceSemaphore, 0, 0));
   ASSERT_TRUE(drv.read(kSpaceSemaphore, 0, value));
   EXPECT_EQ(value, 0u);
+  EXPECT_EQ(adapter.stats().icmd_semaphore_tickets - tickets, 2u);
 }
 
 TEST_F(AdapterIcmd, SetThenGetThroughFrames) {

@@ -68,15 +68,18 @@ class HardwareSemaphore {
   uint32_t owner_ = 0;
 };
 
-// The semaphore space: the ICMD semaphore at address 0, nothing else.
+// The semaphore space: the ICMD semaphore at address 0, nothing else. Counts the tickets
+// presented to it, so that tests see how often a client tried.
 class SemaphoreSpace : public AddressSpace {
  public:
-  explicit SemaphoreSpace(const FaultKnobs& knobs) : semaphore_(&knobs.icmd_semaphore_foreign) {}
+  SemaphoreSpace(const FaultKnobs& knobs, AdapterStats& stats)
+      : stats_(stats), semaphore_(&knobs.icmd_semaphore_foreign) {}
   bool read(uint32_t address, uint32_t& value) override;
   bool write(uint32_t address, uint32_t value) override;
   const HardwareSemaphore& icmd_semaphore() const { return semaphore_; }
 
  private:
+  AdapterStats& stats_;
   HardwareSemaphore semaphore_;
 };
 

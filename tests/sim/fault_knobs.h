@@ -45,6 +45,7 @@ struct AdapterStats {
   uint64_t icmd_commands = 0;             // busy-bit raises that started a command
   uint64_t unlocked_icmd_commands = 0;    // ... of them while the ICMD semaphore was free
   uint32_t last_opcode = 0;               // opcode of the last command started
+  uint64_t icmd_semaphore_tickets = 0;    // non-zero tickets written to the ICMD semaphore
 };
 static_assert(std::is_trivially_copyable<AdapterStats>::value, "stats travel as bytes");
 

@@ -17,7 +17,7 @@ SimulatedAdapter::SimulatedAdapter(const FunctionConfig& config)
       window_(knobs_, stats_),
       cr_(knobs_, uint32_t(config.hw_id) | uint32_t(config.hw_rev & 0xF) << 16,
           config.not_ready_address, config.not_ready_bit),
-      semaphore_space_(knobs_),
+      semaphore_space_(knobs_, stats_),
       icmd_(knobs_, registers_, semaphore_space_.icmd_semaphore(), stats_) {
   std::vector<uint8_t>& c = header_;
   put16(c, 0x00, config.vendor);
