@@ -205,4 +205,34 @@ TEST(Delivery, FrameMustHoldTheLargerOfBothSizes) {
   EXPECT_EQ(mreg_send_raw(text.get(), 0xC011, 1, data, 4, 873, 4, &status), 528);
 }
 
+TEST(Delivery, TlvDumpPrintsTheThreeRecordsInOrder) {
+  OperationTlv op;
+  std::memset(&op, 0, sizeof(op));
+  op.Type = 1;
+  op.len = 4;
+  op.status = 4;
+  op.dr = 1;
+  op.class_ = 1;
+  op.method = 2;
+  op.register_id = 0xC012;
+  reg_tlv reg;
+  init_reg_tlv(&reg, 8);
+  string_tlv text;
+  init_string_tlv(&text);
+  std::strcpy(text.String, "hello");
+  testing::internal::CaptureStdout();
+  debug_dump_tlvs(&op, &reg, &text);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "\tOperation Tlv\n"
+            "OperationTlv::reserved0: 0\nOperationTlv::status: 4\nOperationTlv::dr: 1\n"
+            "OperationTlv::len: 4\nOperationTlv::Type: 1\nOperationTlv::class: 1\n"
+            "OperationTlv::method: 2\nOperationTlv::r: 0\nOperationTlv::register_id: 49170\n"
+            "OperationTlv::tid: 0\n"
+            "\tReg Tlv\n"
+            "reg_tlv::reserved0: 0\nreg_tlv::len: 3\nreg_tlv::Type: 3\n"
+            "\tString Tlv\n"
+            "string_tlv::reserved0: 0\nstring_tlv::len: 33\nstring_tlv::Type: 2\n"
+            "string_tlv::String: \n[hello]\n");
+}
+
 }  // namespace
