@@ -126,7 +126,7 @@ static int chip_open(mfile* mf, int index, int sub_index)
     if (load_cable_plugin(mf) == 0)
         open_chip = (f_mcables_chip_open)plugin_entry(mf, CABLE_SLOT_CHIP_OPEN);
     if (!open_chip || open_chip(mf, index, sub_index) != 0) {
-        printf("failed to call mcables_chip_open\n");
+        printf("failed to call mcables_chip_open");
         return -1;
     }
     return 0;

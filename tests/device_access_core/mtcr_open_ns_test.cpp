@@ -1,15 +1,19 @@
 // Discovery and opens against a fake machine: each scenario runs in a child in a private mount
 // namespace whose /sys/bus/pci/devices and /dev hold fake PCI functions and driver nodes.
 // Also the user-level listing against this machine's real /sys/bus/pci.
+#include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -241,6 +245,75 @@ TEST(DriverOpen, RecoveryNodeReadsTheDeviceIdThroughPread) {
     ASSERT_EQ(mread4(mf, 0x100, &v), 4);
     EXPECT_EQ(v, 0x12345678u);
     EXPECT_EQ(mclose(mf), 0);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// What fn printed to standard output.
+std::string captured_stdout(const std::function<void()>& fn) {
+  char tmpl[] = "/tmp/stdout_XXXXXX";
+  int fd = mkstemp(tmpl);
+  if (fd < 0) throw std::runtime_error("mkstemp");
+  fflush(stdout);
+  int saved = dup(1);
+  dup2(fd, 1);
+  fn();
+  fflush(stdout);
+  dup2(saved, 1);
+  close(saved);
+  close(fd);
+  std::string text = vexil_test::read_file(tmpl);
+  unlink(tmpl);
+  return text;
+}
+
+// A variable of a plug-in library that the open loaded (the loader never unloads it).
+int plugin_variable(const char* library, const char* name) {
+  void* lib = dlopen(library, RTLD_NOW | RTLD_NOLOAD);
+  if (!lib) return -1000;
+  int* value = static_cast<int*>(dlsym(lib, name));
+  int result = value ? *value : -1000;
+  dlclose(lib);
+  return result;
+}
+
+TEST(DriverOpen, CableAndChipNamesOpenTheNodeInFrontAndThePlugin) {
+  auto result = vexil_test::run_in_private_namespace([] {
+    build_driver_machine();
+    vexil_test::add_qdx_node("tq4129_pciconf0_cable_3", "");
+    setenv("MCABLES_PATH", TEST_CABLE_PLUGIN, 1);
+    mfile* mf = mopend("tq4129_pciconf0_cable_3", 1);
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    EXPECT_EQ(mf->is_cable, 1u);
+    EXPECT_STREQ(mf->dev_name, "/dev/qdx/tq4129_pciconf0");
+    EXPECT_NE(mf->plugin_ctx, nullptr);
+    EXPECT_EQ(plugin_variable(TEST_CABLE_PLUGIN, "test_cable_port"), 3);
+    mclose(mf);
+
+    mf = mopend("/dev/qdx/tq4129_pciconf0_lx1_2", 1);
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    EXPECT_STREQ(mf->dev_name, "/dev/qdx/tq4129_pciconf0") << "the name is cut at the chip token";
+    EXPECT_NE(mf->plugin_ctx, nullptr);
+    mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+TEST(DriverOpen, APluginThatRefusesFailsTheOpenAndOnlyTheChipPathSaysSo) {
+  auto result = vexil_test::run_in_private_namespace([] {
+    build_driver_machine();
+    vexil_test::add_qdx_node("tq4129_pciconf0_cable_0", "");
+    setenv("MCABLES_PATH", REFUSING_CABLE_PLUGIN, 1);
+    mfile* mf = nullptr;
+    std::string out = captured_stdout([&] { mf = mopend("/dev/qdx/tq4129_pciconf0_lx1", 1); });
+    EXPECT_EQ(mf, nullptr);
+    EXPECT_EQ(out, "failed to call mcables_chip_open");
+    EXPECT_EQ(plugin_variable(REFUSING_CABLE_PLUGIN, "refusing_cable_opens"), 1);
+
+    out = captured_stdout([&] { mf = mopend("tq4129_pciconf0_cable_0", 1); });
+    EXPECT_EQ(mf, nullptr);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(plugin_variable(REFUSING_CABLE_PLUGIN, "refusing_cable_opens"), 2);
   });
   VEXIL_EXPECT_SCENARIO(result);
 }
