@@ -177,11 +177,13 @@ int is_pxuc_pciconf(mfile* mf)
 
 /* ---- device-database handle ---- */
 
+/* Keeps a handle made for hw_id; any other is replaced by one for hw_id. */
 static int refresh_device_info(mfile* mf, uint16_t hw_id, int report)
 {
-    if (mf->device_info && mf->hw_dev_id == hw_id) return 0;
+    if (mf->device_info && mf->device_info_hw_id == hw_id) return 0;
     destroy_device_info(&mf->device_info);
     int rc = create_device_info(&mf->device_info, hw_id);
+    if (rc == 0) mf->device_info_hw_id = hw_id;
     if (rc && report) DBG_PRINTF("-E- Failed to create/update device_info object.\n");
     return rc;
 }

@@ -131,6 +131,8 @@ struct mfile {
     /* recovery state found by is_zombiefish_device */
     int zombiefish;
     int flash_control_vld;
+    /* hardware id the device-database handle was made for */
+    uint16_t device_info_hw_id;
 };
 
 /* A handle is a PCI device when its flags have any of these bits. */

@@ -93,6 +93,20 @@ TEST(DeviceId, AFailedReadKeepsTheCachedIds) {
   mclose(mf);
 }
 
+TEST(DeviceId, ADatabaseHandleMadeForAnotherIdIsReplaced) {
+  mfile* mf = new_handle(ACCESS_GPU_DRIVER);
+  if (init_device_info_by_id(mf, 0x209) != 0 || !mf->device_info) {
+    mclose(mf);
+    GTEST_SKIP() << "the device database has no description of hardware id 0x209 in this build";
+  }
+  EXPECT_EQ(get_device_hw_id(mf->device_info), 0x209);
+  uint32_t id = 0;
+  ASSERT_EQ(read_device_id(mf, &id), 4);  // 0x2900 without a read
+  EXPECT_TRUE(mf->device_info == nullptr || get_device_hw_id(mf->device_info) == 0x2900)
+      << "the handle of 0x209 must not stand for 0x2900";
+  mclose(mf);
+}
+
 TEST(Accessors, CopyFieldsAndRefuseNullArguments) {
   mfile* mf = new_handle(ACCESS_PCICONF);
   mf->flags = DEVFLAG_PCI;
