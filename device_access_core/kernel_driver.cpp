@@ -14,6 +14,8 @@
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 
+#include <utility>
+
 #include "icmd.h"
 #include "mtcr_int.h"
 #include "remote.h"
@@ -271,12 +273,8 @@ int mpci_change_kdrv(mfile* mf)
     if ((mf->access_type != ACCESS_PCI_MEMORY && mf->access_type != ACCESS_PCICONF) ||
         mf->secondary_fd < 0)
         return 0;
-    int fd = mf->fd;
-    mf->fd = mf->secondary_fd;
-    mf->secondary_fd = fd;
-    uint32_t type = mf->access_type;
-    mf->access_type = mf->secondary_type;
-    mf->secondary_type = type;
+    std::swap(mf->fd, mf->secondary_fd);
+    std::swap(mf->access_type, mf->secondary_type);
     return 0;
 }
 

@@ -16,6 +16,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <utility>
+
 #include "device_bridge.h"
 #include "icmd.h"
 #include "mtcr_int.h"
@@ -142,26 +144,18 @@ int mpci_change(mfile* mf)
     return mf->pci_change(mf);
 }
 
-template <typename T>
-static void swap_values(T& a, T& b)
-{
-    T t = a;
-    a = b;
-    b = t;
-}
-
 int mpci_change_ul(mfile* mf)
 {
     struct ul_ctx* ctx = ctx_of(mf);
     if (!ctx) return -1;
     if (mf->secondary_type != ACCESS_PCI_MEMORY && mf->secondary_type != ACCESS_PCICONF) return 0;
-    swap_values(mf->access_type, mf->secondary_type);
-    swap_values(ctx->read4, ctx->sec_read4);
-    swap_values(ctx->write4, ctx->sec_write4);
-    swap_values(ctx->read4_block, ctx->sec_read4_block);
-    swap_values(ctx->write4_block, ctx->sec_write4_block);
-    swap_values(ctx->lock_fd, ctx->secondary_lock_fd);
-    swap_values(mf->fd, mf->secondary_fd);
+    std::swap(mf->access_type, mf->secondary_type);
+    std::swap(ctx->read4, ctx->sec_read4);
+    std::swap(ctx->write4, ctx->sec_write4);
+    std::swap(ctx->read4_block, ctx->sec_read4_block);
+    std::swap(ctx->write4_block, ctx->sec_write4_block);
+    std::swap(ctx->lock_fd, ctx->secondary_lock_fd);
+    std::swap(mf->fd, mf->secondary_fd);
     return 0;
 }
 
