@@ -53,6 +53,24 @@ TEST(EuGroupProcess, InfoPrintsTheGroupLimitsFromOneRead)
     });
 }
 
+TEST(EuGroupProcess, AnUnreadableCapabilityRegisterEndsEveryCommand)
+{
+    RUN_WITH_ACCELERATOR(small_adapter(), [](FuseFunctionServer& server) {
+        vexil_sim::FaultKnobs knobs = server.knobs();
+        knobs.register_status = 4; /* register not supported */
+        server.set_knobs(knobs);
+        const std::string refused = "Failed to access NIC capability extension register.\n";
+        for (const std::vector<std::string>& args :
+             {sub("info", {}), sub("query", {}), create("g", "1"), sub("destroy", {"-g", "1"}),
+              std::vector<std::string>{"partition", "info", "-d", device},
+              std::vector<std::string>{"partition", "query", "-d", device, "-p", "1"}})
+            expect_tool(args, refused, 255);
+        const AcceleratorCounts used = vexil_sim::accelerator_counts(server);
+        EXPECT_EQ(used.eug.get + used.eug.set, 0u) << "no operation runs without the limits";
+        EXPECT_EQ(used.partition.get + used.partition.set, 0u);
+    });
+}
+
 TEST(EuGroupProcess, CreateThenQueryEveryForm)
 {
     AcceleratorSetup setup = small_adapter();
