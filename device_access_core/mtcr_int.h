@@ -179,6 +179,12 @@ int mwrite_chunk_as_multi_mwrite4(mfile* mf, unsigned int offset, uint32_t* data
 int tarnel_wa_write_confirm(mfile* mf);
 void reset_block_access_probe(void);
 
+/* ---- byte streams (mtcr_space.cpp): the device's big-endian bytes over a block transport ---- */
+int read_byte_stream(mfile* mf, unsigned int offset, uint8_t* data, int byte_len,
+                     int (*read_block)(mfile*, unsigned int, uint32_t*, int));
+int write_byte_stream(mfile* mf, unsigned int offset, uint8_t* data, int byte_len,
+                      int (*write_block)(mfile*, unsigned int, uint32_t*, int));
+
 /* ---- identification (dev_id.cpp) ---- */
 int is_kd100_pci_device(uint16_t pci_id);
 int is_ks100_pci_device(uint16_t pci_id);

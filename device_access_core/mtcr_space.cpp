@@ -5,6 +5,9 @@
 #include <endian.h>
 #include <errno.h>
 #include <stdio.h>
+#include <string.h>
+
+#include <vector>
 
 #include "mtcr_int.h"
 #include "remote.h"
@@ -18,21 +21,45 @@ static int fail(int err)
 
 /* ---- byte streams ---- */
 
+/* The caller's bytes need not be dword aligned: the dwords travel through an
+ * aligned copy, and the caller's buffer is only touched byte-wise. */
+int read_byte_stream(mfile* mf, unsigned int offset, uint8_t* data, int byte_len,
+                     int (*read_block)(mfile*, unsigned int, uint32_t*, int))
+{
+    if (!data || byte_len < 0) return fail(EINVAL);
+    std::vector<uint32_t> dwords(((size_t)byte_len + 3) / 4);
+    int rc = read_block(mf, offset, dwords.data(), byte_len);
+    for (int i = 0; i < rc / 4; ++i) {
+        const uint32_t be = htobe32(dwords[i]);
+        memcpy(data + 4 * i, &be, 4);
+    }
+    return rc;
+}
+
+/* Swaps every dword of the caller's buffer in place to host order, then writes it. */
+int write_byte_stream(mfile* mf, unsigned int offset, uint8_t* data, int byte_len,
+                      int (*write_block)(mfile*, unsigned int, uint32_t*, int))
+{
+    if (!data || byte_len < 0) return fail(EINVAL);
+    std::vector<uint32_t> dwords(((size_t)byte_len + 3) / 4);
+    for (int i = 0; i < byte_len / 4; ++i) {
+        uint32_t be;
+        memcpy(&be, data + 4 * i, 4);
+        dwords[i] = be32toh(be);
+        memcpy(data + 4 * i, &dwords[i], 4);
+    }
+    memcpy(dwords.data() + byte_len / 4, data + 4 * (byte_len / 4), (size_t)(byte_len % 4));
+    return write_block(mf, offset, dwords.data(), byte_len);
+}
+
 int mread_buffer(mfile* mf, unsigned int offset, uint8_t* data, int byte_len)
 {
-    if (!data) return fail(EINVAL);
-    uint32_t* dwords = (uint32_t*)(void*)data;
-    int rc = mread4_block(mf, offset, dwords, byte_len);
-    for (int i = 0; i < rc / 4; ++i) dwords[i] = htobe32(dwords[i]);
-    return rc;
+    return read_byte_stream(mf, offset, data, byte_len, mread4_block);
 }
 
 int mwrite_buffer(mfile* mf, unsigned int offset, uint8_t* data, int byte_len)
 {
-    if (!data || byte_len < 0) return fail(EINVAL);
-    uint32_t* dwords = (uint32_t*)(void*)data;
-    for (int i = 0; i < byte_len / 4; ++i) dwords[i] = be32toh(dwords[i]);
-    return mwrite4_block(mf, offset, dwords, byte_len);
+    return write_byte_stream(mf, offset, data, byte_len, mwrite4_block);
 }
 
 /* ---- address space ---- */

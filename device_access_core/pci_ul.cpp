@@ -121,19 +121,12 @@ int mwrite4_block_ul(mfile* mf, unsigned int offset, uint32_t* data, int byte_le
 /* Byte streams: the device's big-endian bytes in the caller's buffer. */
 int mread_buffer_ul(mfile* mf, unsigned int offset, uint8_t* data, int byte_len)
 {
-    if (!data) return fail(EINVAL);
-    uint32_t* dwords = (uint32_t*)(void*)data;
-    int rc = mread4_block_ul(mf, offset, dwords, byte_len);
-    for (int i = 0; i < rc / 4; ++i) dwords[i] = htobe32(dwords[i]);
-    return rc;
+    return read_byte_stream(mf, offset, data, byte_len, mread4_block_ul);
 }
 
 int mwrite_buffer_ul(mfile* mf, unsigned int offset, uint8_t* data, int byte_len)
 {
-    if (!data || byte_len < 0) return fail(EINVAL);
-    uint32_t* dwords = (uint32_t*)(void*)data;
-    for (int i = 0; i < byte_len / 4; ++i) dwords[i] = be32toh(dwords[i]);
-    return mwrite4_block_ul(mf, offset, dwords, byte_len);
+    return write_byte_stream(mf, offset, data, byte_len, mwrite4_block_ul);
 }
 
 /* ---- primary and secondary transport ---- */

@@ -129,6 +129,14 @@ TEST(PciMemory, FileBackedMappingSeesTheDeviceByteStream) {
   ASSERT_EQ(pread(fd, file_bytes, 8, 0x80), 8);
   const uint8_t expect[8] = {0xde, 0xad, 0xbe, 0xef, 1, 2, 3, 4};
   EXPECT_EQ(memcmp(file_bytes, expect, 8), 0);
+  // A caller's byte buffer need not be dword aligned (the sanitizer build traps an unaligned dword).
+  alignas(4) uint8_t odd[20] = {};
+  ASSERT_EQ(mread_buffer(mf, 0x40, odd + 1, 16), 16);
+  EXPECT_EQ(memcmp(odd + 1, stream, 16), 0);
+  memcpy(odd + 3, expect, 8);
+  ASSERT_EQ(mwrite_buffer(mf, 0xC0, odd + 3, 8), 8);
+  ASSERT_EQ(pread(fd, file_bytes, 8, 0xC0), 8);
+  EXPECT_EQ(memcmp(file_bytes, expect, 8), 0);
   mclose(mf);
   close(fd);
 }
