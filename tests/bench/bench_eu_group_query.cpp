@@ -34,7 +34,7 @@ int main(int argc, char** argv)
         fprintf(stderr, "groups must be 1-1024 and runs at least 1\n");
         return 2;
     }
-    const std::string why = vexil_sim::accelerator_function_unavailable();
+    const std::string why = vexil_sim::fuse_function_unavailable();
     if (!why.empty()) {
         fprintf(stderr, "cannot serve the simulated adapter here: %s\n", why.c_str());
         return 2;

@@ -6,18 +6,9 @@
 #include <gtest/gtest.h>
 
 #include "mtcr_int.h"
+#include "test_handle.h"
 
 namespace {
-
-mfile* new_handle(uint32_t type) {
-  mfile* mf = static_cast<mfile*>(calloc(1, sizeof(mfile)));
-  mf->access_type = type;
-  mf->fd = -1;
-  mf->secondary_fd = -1;
-  mf->sock_fd = -1;
-  mf->address_space = AS_CR_SPACE;
-  return mf;
-}
 
 TEST(IdTables, GpuClassRangesAreInclusive) {
   struct { uint16_t pci_id; int kd100, ks100; uint16_t hw_id; } cases[] = {

@@ -50,7 +50,7 @@ Bytes pattern(size_t size, uint8_t seed) {
 }
 
 TEST(IcmdDelivery, SetThenGetReachTheAdapterAndComeBack) {
-  SKIP_WITHOUT_SIM_FUNCTION();
+  SKIP_WITHOUT_FUSE_FUNCTION();
   auto result = run_with_sim_function(adapter(), [](FuseFunctionServer& server) {
     mfile* mf = open_function();
     ASSERT_NE(mf, nullptr);
@@ -94,7 +94,7 @@ TEST(IcmdDelivery, SetThenGetReachTheAdapterAndComeBack) {
 // The command of a 4-byte register is 24 bytes (156 with the string TLV): a mailbox of exactly
 // that size takes it, one byte less refuses it with 528 before the adapter sees anything.
 TEST(IcmdDelivery, FrameSizesAgainstTheMailbox) {
-  SKIP_WITHOUT_SIM_FUNCTION();
+  SKIP_WITHOUT_FUSE_FUNCTION();
   struct Case {
     bool with_string;
     uint32_t frame;
@@ -142,7 +142,7 @@ TEST(IcmdDelivery, FrameSizesAgainstTheMailbox) {
 }
 
 TEST(IcmdDelivery, RegisterAndCommandStatusesBecomeCodes) {
-  SKIP_WITHOUT_SIM_FUNCTION();
+  SKIP_WITHOUT_FUSE_FUNCTION();
   auto result = run_with_sim_function(adapter(), [](FuseFunctionServer& server) {
     mfile* mf = open_function();
     ASSERT_NE(mf, nullptr);
@@ -198,7 +198,7 @@ void drain(FuseFunctionServer& server) {
 }
 
 TEST(IcmdDelivery, BusyBitPollingFollowsItsEnvironment) {
-  SKIP_WITHOUT_SIM_FUNCTION();
+  SKIP_WITHOUT_FUSE_FUNCTION();
   auto result = run_with_sim_function(adapter(), [](FuseFunctionServer& server) {
     mfile* mf = open_function();
     ASSERT_NE(mf, nullptr);
@@ -247,7 +247,7 @@ TEST(IcmdDelivery, BusyBitPollingFollowsItsEnvironment) {
 }
 
 TEST(IcmdDelivery, FirmwareNotReadyAndSemaphoreHeldElsewhere) {
-  SKIP_WITHOUT_SIM_FUNCTION();
+  SKIP_WITHOUT_FUSE_FUNCTION();
   auto result = run_with_sim_function(adapter(), [](FuseFunctionServer& server) {
     mfile* mf = open_function();
     ASSERT_NE(mf, nullptr);
@@ -287,7 +287,7 @@ TEST(IcmdDelivery, FirmwareNotReadyAndSemaphoreHeldElsewhere) {
 // once it has seen it; the normal path reads it for every command. The frame is written out
 // byte by byte: a GET of an 8-byte register.
 TEST(IcmdDelivery, EnhancedCommandsSkipTheSemaphoreAndCacheReadiness) {
-  SKIP_WITHOUT_SIM_FUNCTION();
+  SKIP_WITHOUT_FUSE_FUNCTION();
   auto result = run_with_sim_function(adapter(), [](FuseFunctionServer& server) {
     mfile* mf = open_function();
     ASSERT_NE(mf, nullptr);
@@ -327,7 +327,7 @@ TEST(IcmdDelivery, EnhancedCommandsSkipTheSemaphoreAndCacheReadiness) {
 
 // The process-wide slow polling sleeps 10 ms at every poll and 10 ms more at the third.
 TEST(IcmdDelivery, SlowPollingWaitsLongerAtEveryPoll) {
-  SKIP_WITHOUT_SIM_FUNCTION();
+  SKIP_WITHOUT_FUSE_FUNCTION();
   auto result = run_with_sim_function(adapter(), [](FuseFunctionServer& server) {
     mfile* mf = open_function();
     ASSERT_NE(mf, nullptr);
@@ -353,7 +353,7 @@ TEST(IcmdDelivery, SlowPollingWaitsLongerAtEveryPoll) {
 // holds the semaphore is refused after every attempt instead of reading the parent's ticket back
 // as its own; releasing and closing frees it for the next owner.
 TEST(IcmdDelivery, SemaphoreTicketBelongsToTheAskingProcess) {
-  SKIP_WITHOUT_SIM_FUNCTION();
+  SKIP_WITHOUT_FUSE_FUNCTION();
   auto result = run_with_sim_function(adapter(), [](FuseFunctionServer& server) {
     mfile* mf = open_function();
     ASSERT_NE(mf, nullptr);
@@ -390,7 +390,7 @@ TEST(IcmdDelivery, SemaphoreTicketBelongsToTheAskingProcess) {
 // Hardware id 0x21E gets a second attempt through the VSC variant of the address space when
 // the register is not supported; the handle's address space is the same afterwards.
 TEST(IcmdDelivery, SecondAttemptOfHardwareId21E) {
-  SKIP_WITHOUT_SIM_FUNCTION();
+  SKIP_WITHOUT_FUSE_FUNCTION();
   for (uint16_t hw_id : {uint16_t(0x21E), uint16_t(0x212)}) {
     SimOptions o = adapter(hw_id);
     o.knobs.register_status = 4;

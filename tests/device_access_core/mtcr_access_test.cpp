@@ -14,21 +14,11 @@
 #include <gtest/gtest.h>
 
 #include "mtcr_int.h"
+#include "test_handle.h"
 
 namespace {
 
 constexpr uint32_t kWindow = 0x10000;
-
-mfile* new_handle(uint32_t type) {
-  mfile* mf = static_cast<mfile*>(calloc(1, sizeof(mfile)));
-  mf->access_type = type;
-  mf->fd = -1;
-  mf->secondary_fd = -1;
-  mf->sock_fd = -1;
-  mf->address_space = AS_CR_SPACE;
-  mf->bar_gw_offset = static_cast<uint32_t>(-1);
-  return mf;
-}
 
 // A PCI-memory handle over an anonymous mapping of kWindow bytes; mclose unmaps it.
 mfile* pci_memory_handle() {

@@ -12,20 +12,10 @@
 #include <gtest/gtest.h>
 
 #include "mtcr_int.h"
+#include "test_handle.h"
 #include "plugins.h"
 
 namespace {
-
-mfile* new_handle(uint32_t type) {
-  mfile* mf = static_cast<mfile*>(calloc(1, sizeof(mfile)));
-  mf->access_type = type;
-  mf->fd = -1;
-  mf->secondary_fd = -1;
-  mf->sock_fd = -1;
-  mf->address_space = AS_CR_SPACE;
-  mf->bar_gw_offset = static_cast<uint32_t>(-1);
-  return mf;
-}
 
 // A cable plug-in kept in memory: dwords in an array, results chosen by the test.
 struct FakeCable {

@@ -33,14 +33,6 @@ const std::string kDir = std::string("/sys/bus/pci/devices/") + kAddress;
 constexpr uint32_t kMiB = 0x100000;
 constexpr uint32_t kVsec = SimulatedAdapter::kVsecCapability;
 
-#define SKIP_WITHOUT_FUSE()                                                           \
-  do {                                                                                \
-    if (!vexil_test::private_namespace_support().usable)                              \
-      GTEST_SKIP() << vexil_test::private_namespace_support().reason;                 \
-    std::string why = FuseFunctionServer::unavailable_reason();                       \
-    if (!why.empty()) GTEST_SKIP() << why;                                            \
-  } while (0)
-
 vexil_test::ScenarioOptions timeout() {
   vexil_test::ScenarioOptions o;
   o.timeout_seconds = 50;  // below the ctest timeout, so a hang is reported by the fixture
@@ -55,7 +47,7 @@ std::unique_ptr<FuseFunctionServer> serve(SimulatedAdapter& adapter, uint64_t re
 }
 
 TEST(ConfigSpaceOpen, PciAddressOpensThroughSysfsConfigSpace) {
-  SKIP_WITHOUT_FUSE();
+  SKIP_WITHOUT_FUSE_FUNCTION();
   auto result = vexil_test::run_in_private_namespace([] {
     FunctionConfig cfg;
     cfg.hw_rev = 1;
@@ -93,7 +85,7 @@ TEST(ConfigSpaceOpen, PciAddressOpensThroughSysfsConfigSpace) {
 }
 
 TEST(ConfigSpaceOpen, ProcBusPciFormWithoutTheDomain) {
-  SKIP_WITHOUT_FUSE();
+  SKIP_WITHOUT_FUSE_FUNCTION();
   auto result = vexil_test::run_in_private_namespace([] {
     SimulatedAdapter adapter;
     auto sysfs = serve(adapter);
@@ -125,7 +117,7 @@ TEST(ConfigSpaceOpen, ProcBusPciFormWithoutTheDomain) {
 }
 
 TEST(ConfigSpaceOpen, BarTakesTheConfigSpaceAsSecondaryWithItsCapability) {
-  SKIP_WITHOUT_FUSE();
+  SKIP_WITHOUT_FUSE_FUNCTION();
   auto result = vexil_test::run_in_private_namespace([] {
     SimulatedAdapter adapter;
     auto server = serve(adapter, kMiB);
@@ -162,7 +154,7 @@ TEST(ConfigSpaceOpen, BarTakesTheConfigSpaceAsSecondaryWithItsCapability) {
 }
 
 TEST(ConfigSpaceOpen, LegacyWindowWithoutAFunctionalCapability) {
-  SKIP_WITHOUT_FUSE();
+  SKIP_WITHOUT_FUSE_FUNCTION();
   auto result = vexil_test::run_in_private_namespace([] {
     for (bool present : {false, true}) {
       FunctionConfig cfg;
@@ -190,7 +182,7 @@ TEST(ConfigSpaceOpen, LegacyWindowWithoutAFunctionalCapability) {
 }
 
 TEST(ConfigSpaceOpen, SemaphoreLeftByADeadProcessIsCleared) {
-  SKIP_WITHOUT_FUSE();
+  SKIP_WITHOUT_FUSE_FUNCTION();
   auto result = vexil_test::run_in_private_namespace([] {
     SimulatedAdapter adapter;
     auto server = serve(adapter);

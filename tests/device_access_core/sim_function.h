@@ -16,15 +16,6 @@ namespace vexil_core_test {
 constexpr const char* kSimAddress = "0000:05:00.0";
 constexpr uint16_t kSimPciId = 0x101d;  // a supported adapter's PCI device id
 
-// Skips unless a private namespace and FUSE are usable here.
-#define SKIP_WITHOUT_SIM_FUNCTION()                                                     \
-  do {                                                                                  \
-    if (!vexil_test::private_namespace_support().usable)                                \
-      GTEST_SKIP() << vexil_test::private_namespace_support().reason;                   \
-    std::string why_ = vexil_sim::FuseFunctionServer::unavailable_reason();             \
-    if (!why_.empty()) GTEST_SKIP() << why_;                                            \
-  } while (0)
-
 struct SimOptions {
   vexil_sim::FunctionConfig config;
   vexil_sim::FaultKnobs knobs;  // set on the adapter before it is served

@@ -33,7 +33,7 @@ SimOptions adapter_with_id(uint16_t hw_id) {
 }
 
 TEST(VsecWindow, OpenProbesSpacesAndReachesCrSpace) {
-  SKIP_WITHOUT_SIM_FUNCTION();
+  SKIP_WITHOUT_FUSE_FUNCTION();
   auto result = run_with_sim_function(adapter_with_id(0x212), [](FuseFunctionServer& server) {
     mfile* mf = mopen(kSimAddress);
     ASSERT_NE(mf, nullptr) << strerror(errno);
@@ -74,7 +74,7 @@ TEST(VsecWindow, OpenProbesSpacesAndReachesCrSpace) {
 }
 
 TEST(VsecWindow, NoUsableCapabilityFallsBackToTheLegacyWindow) {
-  SKIP_WITHOUT_SIM_FUNCTION();
+  SKIP_WITHOUT_FUSE_FUNCTION();
   struct Case {
     const char* what;
     bool present, loop;
@@ -113,7 +113,7 @@ TEST(VsecWindow, NoUsableCapabilityFallsBackToTheLegacyWindow) {
 }
 
 TEST(VsecWindow, FunctionalWindowWithoutItsSpacesRefusesAccess) {
-  SKIP_WITHOUT_SIM_FUNCTION();
+  SKIP_WITHOUT_FUSE_FUNCTION();
   SimOptions o = adapter_with_id(0x212);
   o.knobs.missing_spaces[0] = 1;
   o.knobs.missing_spaces[1] = 2;
@@ -137,7 +137,7 @@ TEST(VsecWindow, FunctionalWindowWithoutItsSpacesRefusesAccess) {
 }
 
 TEST(VsecWindow, SemaphoreAndFlagTimeouts) {
-  SKIP_WITHOUT_SIM_FUNCTION();
+  SKIP_WITHOUT_FUSE_FUNCTION();
   auto result = run_with_sim_function(adapter_with_id(0x212), [](FuseFunctionServer& server) {
     mfile* mf = mopen(kSimAddress);
     ASSERT_NE(mf, nullptr) << strerror(errno);
@@ -181,7 +181,7 @@ TEST(VsecWindow, SemaphoreAndFlagTimeouts) {
 // Another process holding the function's lock file: the capability walk gives up with 0 after
 // the bounded retry instead of waiting for it, and finds the capability once the lock is free.
 TEST(VsecWindow, CapabilityWalkGivesUpOnALockHeldElsewhere) {
-  SKIP_WITHOUT_SIM_FUNCTION();
+  SKIP_WITHOUT_FUSE_FUNCTION();
   auto result = run_with_sim_function(adapter_with_id(0x212), [](FuseFunctionServer&) {
     mfile* mf = mopen(kSimAddress);
     ASSERT_NE(mf, nullptr) << strerror(errno);
@@ -210,7 +210,7 @@ TEST(VsecWindow, CapabilityWalkGivesUpOnALockHeldElsewhere) {
 
 // Hardware id 0x21E reads the syndrome after every access.
 TEST(VsecWindow, SyndromeOfHardwareId21E) {
-  SKIP_WITHOUT_SIM_FUNCTION();
+  SKIP_WITHOUT_FUSE_FUNCTION();
   auto result = run_with_sim_function(adapter_with_id(0x21E), [](FuseFunctionServer& server) {
     mfile* mf = mopen(kSimAddress);
     ASSERT_NE(mf, nullptr) << strerror(errno);

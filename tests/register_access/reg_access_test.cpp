@@ -66,7 +66,7 @@ TEST(RegisterFunctions, NoHandleIsABadParameterButABadMethodComesFirst)
 
 TEST(RegisterFunctions, EachAcceleratorRegisterCrossesTheDevice)
 {
-    SKIP_WITHOUT_ACCELERATOR_FUNCTION();
+    SKIP_WITHOUT_FUSE_FUNCTION();
     VEXIL_EXPECT_SCENARIO(vexil_sim::with_accelerator_function(setup(), [](FuseFunctionServer& server) {
         mfile* mf = mopen(vexil_sim::kAcceleratorAddress);
         ASSERT_NE(mf, nullptr);
@@ -139,7 +139,7 @@ TEST(RegisterFunctions, EachAcceleratorRegisterCrossesTheDevice)
 
 TEST(RegisterFunctions, RefusalsAndFailedAccesses)
 {
-    SKIP_WITHOUT_ACCELERATOR_FUNCTION();
+    SKIP_WITHOUT_FUSE_FUNCTION();
     VEXIL_EXPECT_SCENARIO(vexil_sim::with_accelerator_function(setup(), [](FuseFunctionServer& server) {
         mfile* mf = mopen(vexil_sim::kAcceleratorAddress);
         ASSERT_NE(mf, nullptr);

@@ -8,11 +8,6 @@ RegisterCounts minus(const RegisterCounts& a, const RegisterCounts& b) {
 }
 }  // namespace
 
-std::string accelerator_function_unavailable() {
-  if (!vexil_test::private_namespace_support().usable) return vexil_test::private_namespace_support().reason;
-  return FuseFunctionServer::unavailable_reason();
-}
-
 AcceleratorCounts accelerator_counts(AdapterControl& adapter) {
   return AcceleratorCounts{adapter.register_counts(kRegNicCapExt), adapter.register_counts(kRegNicHxuEug),
                            adapter.register_counts(kRegNicHxuEuPartition)};

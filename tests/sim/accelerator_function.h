@@ -14,16 +14,6 @@ namespace vexil_sim {
 
 constexpr const char* kAcceleratorAddress = "0000:03:00.0";
 
-// Skips the current test unless a private namespace and FUSE are usable here.
-#define SKIP_WITHOUT_ACCELERATOR_FUNCTION()                                               \
-  do {                                                                                    \
-    const std::string why_ = ::vexil_sim::accelerator_function_unavailable();             \
-    if (!why_.empty()) GTEST_SKIP() << why_;                                              \
-  } while (0)
-
-// Empty when the function can be served here; otherwise why not.
-std::string accelerator_function_unavailable();
-
 struct AcceleratorSetup {
   AcceleratorLimits limits;
   // Runs on the model before the server takes its copy: seed groups and partitions, set faults.

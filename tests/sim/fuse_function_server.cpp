@@ -224,6 +224,12 @@ bool wait_readable(int fd, int timeout_ms) {
 
 // ---- Test process side ----
 
+std::string fuse_function_unavailable() {
+  const vexil_test::NamespaceSupport& ns = vexil_test::private_namespace_support();
+  if (!ns.usable) return ns.reason;
+  return FuseFunctionServer::unavailable_reason();
+}
+
 std::string FuseFunctionServer::unavailable_reason() {
   if (geteuid() != 0) return "FUSE mounts need root here (effective uid " + std::to_string(geteuid()) + ")";
   int fd = open("/dev/fuse", O_RDWR | O_CLOEXEC);

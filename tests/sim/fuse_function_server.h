@@ -17,6 +17,17 @@
 
 namespace vexil_sim {
 
+// Empty when a function can be served here (a private mount namespace and FUSE are both usable);
+// otherwise why not.
+std::string fuse_function_unavailable();
+
+// Skips the test, with the reason, where no function can be served.
+#define SKIP_WITHOUT_FUSE_FUNCTION()                                                     \
+  do {                                                                                   \
+    const std::string why_ = ::vexil_sim::fuse_function_unavailable();                   \
+    if (!why_.empty()) GTEST_SKIP() << why_;                                             \
+  } while (0)
+
 class FuseFunctionServer : public AdapterControl {
  public:
   // Empty when FUSE can be used here; otherwise why not (for GTEST_SKIP).

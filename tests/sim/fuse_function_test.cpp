@@ -32,15 +32,6 @@ using vexil_test::FakePciFunction;
 constexpr const char* kAddress = "0000:05:00.0";
 const std::string kConfig = std::string("/sys/bus/pci/devices/") + kAddress + "/config";
 
-// Skips unless both a private namespace and FUSE are usable here.
-#define SKIP_WITHOUT_FUSE()                                                              \
-  do {                                                                                   \
-    if (!vexil_test::private_namespace_support().usable)                                 \
-      GTEST_SKIP() << vexil_test::private_namespace_support().reason;                    \
-    std::string why = FuseFunctionServer::unavailable_reason();                          \
-    if (!why.empty()) GTEST_SKIP() << why;                                               \
-  } while (0)
-
 vexil_test::ScenarioOptions short_timeout() {
   vexil_test::ScenarioOptions o;
   o.timeout_seconds = 40;  // below the ctest timeout, so the fixture reports a hang itself
@@ -68,7 +59,7 @@ bool exits_within(pid_t pid, int seconds) {
 }
 
 TEST(FuseFunction, ClientReadsHardwareIdAndRunsIcmdByHand) {
-  SKIP_WITHOUT_FUSE();
+  SKIP_WITHOUT_FUSE_FUNCTION();
   auto result = vexil_test::run_in_private_namespace([] {
     add_function(kAddress, 0x101d);
     FunctionConfig cfg;
@@ -138,7 +129,7 @@ TEST(FuseFunction, ClientReadsHardwareIdAndRunsIcmdByHand) {
 }
 
 TEST(FuseFunction, TwoFunctionsServedAtOnce) {
-  SKIP_WITHOUT_FUSE();
+  SKIP_WITHOUT_FUSE_FUNCTION();
   auto result = vexil_test::run_in_private_namespace([] {
     FunctionConfig a_cfg, b_cfg;
     a_cfg.hw_id = 0x212;
@@ -176,7 +167,7 @@ TEST(FuseFunction, TwoFunctionsServedAtOnce) {
 }
 
 TEST(FuseFunction, StopWithTheFileStillOpenFailsAccessesInsteadOfHanging) {
-  SKIP_WITHOUT_FUSE();
+  SKIP_WITHOUT_FUSE_FUNCTION();
   auto result = vexil_test::run_in_private_namespace([] {
     add_function(kAddress, 0x101d);
     SimulatedAdapter adapter;
@@ -208,7 +199,7 @@ TEST(FuseFunction, StopWithTheFileStillOpenFailsAccessesInsteadOfHanging) {
 }
 
 TEST(FuseFunction, ServerDeathAndExitingHoldersDoNotHang) {
-  SKIP_WITHOUT_FUSE();
+  SKIP_WITHOUT_FUSE_FUNCTION();
   auto result = vexil_test::run_in_private_namespace([] {
     add_function(kAddress, 0x101d);
     SimulatedAdapter adapter;

@@ -108,7 +108,7 @@ inline ::testing::AssertionResult transactions(const vexil_sim::RegisterCounts& 
     do {                                                                               \
         if (geteuid() != 0)                                                            \
             GTEST_SKIP() << "vexilctl only runs as root; run the suite as root";       \
-        SKIP_WITHOUT_ACCELERATOR_FUNCTION();                                           \
+        SKIP_WITHOUT_FUSE_FUNCTION();                                           \
         VEXIL_EXPECT_SCENARIO(vexil_sim::with_accelerator_function((setup), (body)));  \
     } while (0)
 
