@@ -77,7 +77,7 @@ struct mfile {
     int secondary_fd;
     void* map;
     uint32_t bar_gw_offset;
-    int lock_fd;
+    int lock_fd;         /* the BAR gateway's lock file, -1 when none */
     mfile* child;
     int old_driver;
     uint16_t driver_cfg_valid;

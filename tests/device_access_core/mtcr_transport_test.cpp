@@ -108,8 +108,7 @@ TEST(BarGateway, AddressThenDataThroughTheWindow) {
   mf->map = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   ASSERT_NE(mf->map, MAP_FAILED);
   mf->map_len = 4096;
-  mf->bar_gw_offset = 0x100;
-  mf->lock_fd = 0;  // no lock file: the lock is granted at once
+  mf->bar_gw_offset = 0x100;  // no lock file (-1): the lock is granted at once
   auto* gw = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(mf->map) + 0x100);
   gw[0] = htobe32(0xfeedbeef);
   uint32_t v = 0;
@@ -127,16 +126,22 @@ TEST(BarGateway, AddressThenDataThroughTheWindow) {
   EXPECT_EQ(errno, EINVAL);
   mf->bar_gw_offset = 0x100;
 
+  // With standard input closed the lock file takes descriptor 0, and is a lock file all the same.
+  const int saved_stdin = dup(0);
+  ASSERT_GE(saved_stdin, 0);
+  close(0);
   char tmpl[] = "/tmp/bar_gw_lock_XXXXXX";
   mf->lock_fd = mkstemp(tmpl);
-  ASSERT_GT(mf->lock_fd, 0);
+  ASSERT_EQ(mf->lock_fd, 0);
   unlink(tmpl);
-  int lock_fd = mf->lock_fd;
+  ASSERT_EQ(mread4(mf, 0x1234, &v), 4) << "the lock on descriptor 0 is taken and given back";
   void* map = mf->map;
   EXPECT_EQ(mclose(mf), 0);
   errno = 0;
-  EXPECT_EQ(fcntl(lock_fd, F_GETFD), -1) << "the gateway's lock file is closed";
+  EXPECT_EQ(fcntl(0, F_GETFD), -1) << "the gateway's lock file is closed";
   EXPECT_EQ(errno, EBADF);
+  dup2(saved_stdin, 0);
+  close(saved_stdin);
   EXPECT_EQ(msync(map, 4096, MS_ASYNC), -1) << "the gateway's map is released";
   EXPECT_EQ(errno, ENOMEM);
 }
