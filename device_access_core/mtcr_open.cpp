@@ -334,17 +334,27 @@ static int open_local_node(mfile* mf, const open_request* rq)
     }
 }
 
-/* Cable, chip and retimer handles go through the cable plug-in. */
+/* Cable, chip and retimer handles go through the cable plug-in. The plug-in
+ * opens over the transport the handle already has; only once it has opened
+ * does the handle take the cable type, so that its later dwords (the device
+ * id first) go to the plug-in and not the plug-in's own accesses during the
+ * open. */
 static int open_cable_path(mfile* mf, const open_request* rq)
 {
     if (load_cable_plugin(mf)) return -1;
-    if (rq->chip) return chip_open(mf, rq->chip_index, rq->chip_sub_index);
+    if (rq->chip) {
+        if (chip_open(mf, rq->chip_index, rq->chip_sub_index)) return -1;
+        mf->access_type = ACCESS_CABLON_CHIP;
+        return 0;
+    }
     auto open_cable = (f_mcables_open)plugin_entry(mf, CABLE_SLOT_OPEN);
     if (!open_cable) {
         errno = EOPNOTSUPP;
         return -1;
     }
-    return open_cable(mf, rq->cable_port) == 0 ? 0 : -1;
+    if (open_cable(mf, rq->cable_port) != 0) return -1;
+    mf->access_type = ACCESS_CABLE;
+    return 0;
 }
 
 static mfile* finish_open(mfile* mf, const open_request* rq)

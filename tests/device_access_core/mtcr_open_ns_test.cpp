@@ -277,24 +277,80 @@ int plugin_variable(const char* library, const char* name) {
   return result;
 }
 
+// The access type of the handle as the test plug-in's open entries found it.
+uint32_t type_at_plugin_open = 0;
+
+// Cable and chip handles: the plug-in opens over the node's own transport, then the handle is a
+// cable (chip) handle whose device id, dwords and blocks go through the plug-in's (chip) entries.
 TEST(DriverOpen, CableAndChipNamesOpenTheNodeInFrontAndThePlugin) {
   auto result = vexil_test::run_in_private_namespace([] {
     build_driver_machine();
     vexil_test::add_qdx_node("tq4129_pciconf0_cable_3", "");
     setenv("MCABLES_PATH", TEST_CABLE_PLUGIN, 1);
+    void* lib = dlopen(TEST_CABLE_PLUGIN, RTLD_NOW);
+    ASSERT_NE(lib, nullptr);
+    *static_cast<void (**)(mfile*)>(dlsym(lib, "test_cable_open_hook")) =
+        [](mfile* opened) { type_at_plugin_open = opened->access_type; };
+    auto calls = [](const char* entry) { return plugin_variable(TEST_CABLE_PLUGIN, entry); };
+
     mfile* mf = mopend("tq4129_pciconf0_cable_3", 1);
     ASSERT_NE(mf, nullptr) << strerror(errno);
     EXPECT_EQ(mf->is_cable, 1u);
     EXPECT_STREQ(mf->dev_name, "/dev/qdx/tq4129_pciconf0");
-    EXPECT_NE(mf->plugin_ctx, nullptr);
-    EXPECT_EQ(plugin_variable(TEST_CABLE_PLUGIN, "test_cable_port"), 3);
-    mclose(mf);
+    EXPECT_EQ(calls("test_cable_port"), 3);
+    EXPECT_EQ(type_at_plugin_open, uint32_t(ACCESS_PCICONF));
+    EXPECT_EQ(mf->access_type, uint32_t(ACCESS_CABLE));
+    EXPECT_EQ(mf->hw_dev_id, 0xCAB) << "the device id comes through mcables_read4";
+    EXPECT_EQ(calls("test_cable_read4s"), 1);
+    uint32_t v = 0, out[16], in[16];
+    for (uint32_t i = 0; i < 16; ++i) out[i] = 0xA0000000u + i;
+    ASSERT_EQ(mwrite4(mf, 8, 0x5A5A), 4);
+    ASSERT_EQ(mread4(mf, 8, &v), 4);
+    EXPECT_EQ(v, 0x5A5Au);
+    EXPECT_EQ(mwrite4_block(mf, 64, out, 64), 64);
+    EXPECT_EQ(mread4_block(mf, 64, in, 64), 64);
+    EXPECT_EQ(memcmp(in, out, 64), 0);
+    EXPECT_EQ(mread4_block(mf, 240, in, 64), 0) << "the plug-in did none of it";
+    EXPECT_EQ(calls("test_cable_read4s"), 2);
+    EXPECT_EQ(calls("test_cable_write4s"), 1);
+    EXPECT_EQ(calls("test_cable_block_reads"), 2) << "one call per block, not per chunk";
+    EXPECT_EQ(calls("test_cable_block_writes"), 1);
+    EXPECT_EQ(mclose(mf), 0);
+    EXPECT_EQ(calls("test_cable_closes"), 1);
 
+    errno = 0;
+    EXPECT_EQ(mopen("tq4129_pciconf0_cable_3"), nullptr);
+    EXPECT_EQ(errno, EPERM) << "mopen takes no cable";
+    EXPECT_EQ(calls("test_cable_opens"), 2);
+    EXPECT_EQ(calls("test_cable_closes"), 2) << "the refused handle is closed";
+
+    type_at_plugin_open = 0;
+    const int cable_reads = calls("test_cable_read4s");
     mf = mopend("/dev/qdx/tq4129_pciconf0_lx1_2", 1);
     ASSERT_NE(mf, nullptr) << strerror(errno);
     EXPECT_STREQ(mf->dev_name, "/dev/qdx/tq4129_pciconf0") << "the name is cut at the chip token";
-    EXPECT_NE(mf->plugin_ctx, nullptr);
-    mclose(mf);
+    EXPECT_EQ(type_at_plugin_open, uint32_t(ACCESS_PCICONF));
+    EXPECT_EQ(mf->access_type, uint32_t(ACCESS_CABLON_CHIP));
+    EXPECT_EQ(mf->hw_dev_id, 0xCAB);
+    ASSERT_EQ(mwrite4(mf, 8, 0x1234), 4);
+    ASSERT_EQ(mread4(mf, 8, &v), 4);
+    EXPECT_EQ(v, 0x1234u);
+    uint32_t chip_in[32], chip_out[32] = {};
+    EXPECT_EQ(mwrite4_block(mf, 0, chip_out, 128), 128);
+    EXPECT_EQ(mread4_block(mf, 0, chip_in, 128), 128);
+    EXPECT_EQ(calls("test_cable_chip_read4s"), 2);
+    EXPECT_EQ(calls("test_cable_chip_write4s"), 1);
+    EXPECT_EQ(calls("test_cable_chip_block_reads"), 2) << "two chunks of 64";
+    EXPECT_EQ(calls("test_cable_chip_block_writes"), 2);
+    EXPECT_EQ(calls("test_cable_read4s"), cable_reads) << "nothing of the chip went to the cable entries";
+    EXPECT_EQ(mclose(mf), 0);
+    EXPECT_EQ(calls("test_cable_closes"), 2) << "mcables_close is for cables only";
+
+    errno = 0;
+    EXPECT_EQ(mopen("/dev/qdx/tq4129_pciconf0_lx1_2"), nullptr);
+    EXPECT_EQ(errno, EPERM) << "mopen takes no cable chip";
+    EXPECT_EQ(calls("test_cable_chip_opens"), 2);
+    dlclose(lib);
   });
   VEXIL_EXPECT_SCENARIO(result);
 }

@@ -1,6 +1,8 @@
 // Remote devices through the public interface: mopen of "127.0.0.1:<port>,<device>", dword and
 // block access, address spaces, access registers over "I" frames and over the VSC-flag path where
 // the client drives the ICMD mailbox itself, and mclose.
+#include <dlfcn.h>
+
 #include <gtest/gtest.h>
 
 #include "mtcr_int.h"
@@ -145,6 +147,38 @@ TEST(RemoteHandleOpen, RefusedDeviceFailsTheOpen) {
   EXPECT_EQ(mopen(server.device_name("mt4125_pciconf9").c_str()), nullptr);
   EXPECT_EQ(errno, ENOENT);
   EXPECT_EQ(mopen(server.device_name("mt4125_pciconf0").substr(0, 12).c_str()), nullptr);
+}
+
+// A cable chip behind a remote device: the plug-in opens over the connection, then the handle is a
+// chip handle (refused by mopen) whose dwords go to the chip entries, and mclose still says
+// goodbye to the server.
+TEST(RemoteHandleOpen, ChipNameGivesAChipHandleOverTheConnection) {
+  ScopedEnv no_ssh("SSH_TIMEOUT", "0");
+  ScopedEnv plugin("MCABLES_PATH", TEST_CABLE_PLUGIN);
+  SimulatedAdapter adapter;
+  RemoteServer server(adapter);
+  const std::string name = server.device_name("mt4125_pciconf0_lx1");
+  errno = 0;
+  EXPECT_EQ(mopen(name.c_str()), nullptr);
+  EXPECT_EQ(errno, EPERM);
+  EXPECT_EQ(server.count('C'), 1) << "the refused handle closed its connection";
+
+  mfile* mf = mopend(name.c_str(), 1);
+  ASSERT_NE(mf, nullptr) << strerror(errno);
+  EXPECT_EQ(mf->access_type, uint32_t(ACCESS_CABLON_CHIP));
+  EXPECT_EQ(is_remote_dev(mf), 1);
+  EXPECT_EQ(mf->hw_dev_id, adapter.config().hw_id);
+  void* lib = dlopen(TEST_CABLE_PLUGIN, RTLD_NOW | RTLD_NOLOAD);
+  ASSERT_NE(lib, nullptr);
+  const int* chip_reads = static_cast<int*>(dlsym(lib, "test_cable_chip_read4s"));
+  const int reads_before = *chip_reads;
+  uint32_t value = 0;
+  EXPECT_EQ(mread4(mf, 8, &value), 4);
+  EXPECT_EQ(*chip_reads, reads_before + 1);
+  EXPECT_EQ(server.count('R'), 0);
+  EXPECT_EQ(mclose(mf), 0);
+  EXPECT_EQ(server.requests().back(), "C");
+  dlclose(lib);
 }
 
 }  // namespace
