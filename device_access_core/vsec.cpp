@@ -38,6 +38,7 @@ constexpr int kSemRounds = 2050;  /* rounds 1 to 2049 */
 constexpr int kFlagReads = 2049;
 constexpr int kFlagReadsPerSleep = 16;
 constexpr uint16_t kHwId21E = 0x21E;
+constexpr int kVscSpaceShift = 256; /* a space + 256: the same space through the VSC variant */
 
 constexpr uint32_t kCapPointer = 0x34;
 constexpr uint32_t kFirstCapability = 0x40;
@@ -152,6 +153,33 @@ void probe_legacy_window(mfile* mf)
         mf->ul_ctx->conf_gw_data_first = le32toh(back) == kWriteOnlyAddress;
     lock_file(mf, LOCK_UN);
     DBG_PRINTF("Write Only Address: %d\n", mf->ul_ctx->conf_gw_data_first);
+}
+
+/* The CR space that answered the probe: the plain one, else its VSC
+ * variant; 0 when neither did. */
+int answering_cr_space(const mfile* mf)
+{
+    const int spaces[] = {AS_CR_SPACE, AS_CR_SPACE + kVscSpaceShift};
+    for (int space : spaces)
+        if ((mf->vsec_cap_mask >> space_to_cap_offset(space)) & 1) return space;
+    return 0;
+}
+
+/* Nothing has read the hardware id yet on this path, and a function that
+ * lacks some of the spaces may still be usable by its id: read it through
+ * the window in whichever CR space answered. */
+void read_hw_id_through_window(mfile* mf)
+{
+    const int space = answering_cr_space(mf);
+    if (!space) return;
+    const int saved_space = mf->address_space;
+    mf->address_space = space;
+    install_slots(mf->ul_ctx, tqcr_pciconf_mread4, tqcr_pciconf_mwrite4, mread4_block_pciconf,
+                  mwrite4_block_pciconf);
+    uint32_t id = 0;
+    if (read_device_id(mf, &id) != 4)
+        DBG_PRINTF("failed to read the hardware id in VSC address space %d\n", space);
+    mf->address_space = saved_space;
 }
 
 }  // namespace
@@ -369,6 +397,7 @@ int tqcr_pciconf_open(mfile* mf, const char* path, int mode)
         for (uint16_t space : kProbeOrder) get_space_support_status(mf, space);
         mf->vsec_cap_mask |= 1u;
         tqcr_pciconf_cap9_sem(mf, 0);
+        if (!VSEC_MIN_SUPPORT_UL(mf)) read_hw_id_through_window(mf);
         if (VSEC_SUPPORTED_UL(mf)) {
             mf->address_space = AS_CR_SPACE;
             install_slots(ctx, tqcr_pciconf_mread4, tqcr_pciconf_mwrite4, mread4_block_pciconf,

@@ -69,7 +69,9 @@ int space_to_cap_offset(int space);
 int get_space_support_status(mfile* mf, uint16_t space);
 /* Opens the configuration-space file at path for a handle that has a ul_ctx
  * and installs the dword, block and close slots: the VSEC window when it is
- * usable, slots that refuse with EOPNOTSUPP when a functional window lacks
+ * usable (when the probed spaces alone do not say so, the hardware id is
+ * read through the CR space that answered, plain or VSC variant, to
+ * decide), slots that refuse with EOPNOTSUPP when a functional window lacks
  * the required spaces, the legacy 0x58/0x5C window when there is no
  * functional window. mode bit 0 clears a window semaphore left by a dead
  * process first. Returns 0; -1 with errno (open failure, EBUSY when the

@@ -136,6 +136,44 @@ TEST(VsecWindow, FunctionalWindowWithoutItsSpacesRefusesAccess) {
   VEXIL_EXPECT_SCENARIO(result);
 }
 
+// Hardware id 0x21E is usable although some of its spaces do not answer: the open reads the id
+// through whichever CR space answered (the plain one, else its VSC variant 258) to decide.
+TEST(VsecWindow, HardwareId21EIsUsableWithoutAllItsSpaces) {
+  SKIP_WITHOUT_FUSE_FUNCTION();
+  struct Case {
+    uint16_t hw_id;
+    uint16_t missing;  // the space that does not answer
+    bool usable;
+  } cases[] = {{0x21E, 1, true}, {0x21E, vexil_sim::kSpaceCr, true}, {0x212, 1, false}};
+  for (const Case& c : cases) {
+    SimOptions o = adapter_with_id(c.hw_id);
+    o.knobs.missing_spaces[0] = c.missing;
+    o.prepare = [](vexil_sim::SimulatedAdapter& a) {
+      a.window().add_space(258, a.window().any_space(vexil_sim::kSpaceCr));
+    };
+    auto result = run_with_sim_function(o, [&](FuseFunctionServer&) {
+      mfile* mf = mopen(kSimAddress);
+      ASSERT_NE(mf, nullptr) << strerror(errno);
+      EXPECT_EQ(mf->hw_dev_id, c.hw_id);
+      uint32_t id = 0;
+      if (c.usable) {
+        EXPECT_EQ(mf->address_space, AS_CR_SPACE);
+        ASSERT_EQ(mset_addr_space(mf, c.missing == vexil_sim::kSpaceCr ? 258 : AS_CR_SPACE), 0);
+        ASSERT_EQ(mread4(mf, 0xF0014, &id), 4) << strerror(errno);
+        EXPECT_EQ(id, c.hw_id);
+      } else {
+        errno = 0;
+        EXPECT_EQ(mread4(mf, 0xF0014, &id), -1);
+        EXPECT_EQ(errno, EOPNOTSUPP);
+      }
+      mclose(mf);
+    });
+    SCOPED_TRACE(testing::Message() << "hardware id " << std::hex << c.hw_id << ", space "
+                                    << std::dec << c.missing << " missing");
+    VEXIL_EXPECT_SCENARIO(result);
+  }
+}
+
 TEST(VsecWindow, SemaphoreAndFlagTimeouts) {
   SKIP_WITHOUT_FUSE_FUNCTION();
   auto result = run_with_sim_function(adapter_with_id(0x212), [](FuseFunctionServer& server) {

@@ -46,6 +46,18 @@ struct AdapterStats {
   uint64_t unlocked_icmd_commands = 0;    // ... of them while the ICMD semaphore was free
   uint32_t last_opcode = 0;               // opcode of the last command started
   uint64_t icmd_semaphore_tickets = 0;    // non-zero tickets written to the ICMD semaphore
+  // The address space selected at each window access: access n (counting from 0) at
+  // n % kSpaceLogSize, so the last kSpaceLogSize accesses can be read back in order.
+  static constexpr uint32_t kSpaceLogSize = 1024;
+  uint16_t access_spaces[kSpaceLogSize] = {};
+
+  // The spaces of accesses `from` up to window_accesses; empty when they are no longer all held.
+  std::vector<uint16_t> spaces_since(uint64_t from) const {
+    std::vector<uint16_t> spaces;
+    if (from > window_accesses || window_accesses - from > kSpaceLogSize) return spaces;
+    for (uint64_t n = from; n < window_accesses; ++n) spaces.push_back(access_spaces[n % kSpaceLogSize]);
+    return spaces;
+  }
 };
 static_assert(std::is_trivially_copyable<AdapterStats>::value, "stats travel as bytes");
 

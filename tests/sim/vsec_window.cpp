@@ -58,7 +58,7 @@ void VsecWindow::write(uint32_t reg, uint32_t value) {
 }
 
 void VsecWindow::access(uint32_t address_register) {
-  ++stats_.window_accesses;
+  stats_.access_spaces[stats_.window_accesses++ % AdapterStats::kSpaceLogSize] = selected_;
   if (!semaphore_.held()) ++stats_.unlocked_window_accesses;
   if (knobs_.flag_stuck) {
     address_ = address_register;  // nothing answers: the flag stays as software left it
