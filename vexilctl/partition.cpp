@@ -14,10 +14,27 @@
 
 namespace {
 
-/* num_vhca_id is 8 bits wide: a partition carries at most this many ids. */
-const uint32_t vhca_ids_per_record = 255;
 /* The register holds this many VHCA ids. */
 const uint32_t vhca_id_capacity = 256;
+
+/*
+ * num_vhca_id is 8 bits wide, yet a partition may hold 256 ids. A full list
+ * travels as count 0 with all 256 entries filled. Read back, count 0 means
+ * 256 ids when any entry is non-zero: 256 distinct ids hold at most one 0,
+ * while a partition without ids comes back with every entry 0 (a GET answers
+ * the whole record). The tool never asks for a partition without ids, but
+ * the adapter may hold one made by other means.
+ */
+uint32_t vhca_count(const partition_record& partition)
+{
+    if (partition.num_vhca_id != 0)
+        return partition.num_vhca_id;
+    for (uint32_t i = 0; i < vhca_id_capacity; i++) {
+        if (partition.vhca_id[i] != 0)
+            return vhca_id_capacity;
+    }
+    return 0;
+}
 
 bool vhca_bit(const uint32_t* mask, uint32_t id)
 {
@@ -42,7 +59,7 @@ uint32_t count_vhca_ids(const uint32_t* mask)
 bool take_vhca_ids(partition_record& request)
 {
     const uint32_t count = count_vhca_ids(given_vhca_bit_mask);
-    if (count > max_num_partition_vhca_id || count > vhca_ids_per_record) {
+    if (count > max_num_partition_vhca_id) {
         puts("Error: Sum of requested VHCAs for the Partition exceeds the Max number of possible "
              "VHCAs that can be associated with a single EU Partition");
         print_nic_cap_ext_reg(PARTITION);
@@ -53,7 +70,7 @@ bool take_vhca_ids(partition_record& request)
         if (vhca_bit(given_vhca_bit_mask, id))
             request.vhca_id[taken++] = static_cast<uint16_t>(id);
     }
-    request.num_vhca_id = static_cast<uint8_t>(count);
+    request.num_vhca_id = static_cast<uint8_t>(count); /* 256 wraps to 0, see vhca_count */
     return true;
 }
 
@@ -91,7 +108,8 @@ int create_partition(const char* device, uint16_t requested_groups)
     memset(&partition, 0, sizeof partition);
     scan_partitions(session.handle(), partition, [&](const partition_record& found) {
         add_to_global_member_mask(found.member_mask);
-        for (unsigned i = 0; i < found.num_vhca_id; i++)
+        const uint32_t ids = vhca_count(found);
+        for (uint32_t i = 0; i < ids; i++)
             set_vhca_bit(global_vhca_bit_mask, found.vhca_id[i]);
         partitions++;
         reserved += found.max_num_eug;
@@ -176,8 +194,9 @@ void print_partition(const partition_record* partition)
 {
     printf("EU Partition ID: %u\n", partition->eu_partition_id);
     printf("Maximal number of groups: %u\n", partition->max_num_eug);
-    printf("The partition has a total of %u associated VHCA IDs, namely: ", partition->num_vhca_id);
-    for (unsigned i = 0; i < partition->num_vhca_id; i++)
+    const uint32_t ids = vhca_count(*partition);
+    printf("The partition has a total of %u associated VHCA IDs, namely: ", ids);
+    for (uint32_t i = 0; i < ids; i++)
         printf("%s%u", i == 0 ? "" : ",", partition->vhca_id[i]);
     printf("\n");
     printf("Partition's member EUs are: ");

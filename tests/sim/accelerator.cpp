@@ -86,10 +86,18 @@ PartitionRecord partition_record(const EuPartition& p) {
   std::memset(&r, 0, sizeof r);
   r.eu_partition_id = p.id;
   r.max_num_eug = p.max_num_eug;
-  r.num_vhca_id = static_cast<uint8_t>(p.vhca_ids.size());
+  r.num_vhca_id = static_cast<uint8_t>(p.vhca_ids.size());  // 256 ids: 0, every entry filled
   std::copy(p.members.begin(), p.members.end(), r.member_mask);
   std::copy(p.vhca_ids.begin(), p.vhca_ids.end(), r.vhca_id);
   return r;
+}
+
+// The ids of a partition record: count 0 with any non-zero entry is the full list of 256.
+std::vector<uint16_t> vhca_ids_of(const PartitionRecord& r) {
+  const uint16_t* end = r.vhca_id + 256;
+  size_t count = r.num_vhca_id;
+  if (count == 0 && std::any_of(r.vhca_id, end, [](uint16_t id) { return id != 0; })) count = 256;
+  return std::vector<uint16_t>(r.vhca_id, r.vhca_id + count);
 }
 
 // Lowest id from 1 to `limit` that `used` does not hold; 0 when all are taken.
@@ -216,7 +224,7 @@ uint8_t Accelerator::nic_hxu_eu_partition(RegisterAccess& access) {
       return kRegStatusBadParameter;
     EuPartition partition;
     partition.max_num_eug = request.max_num_eug;
-    partition.vhca_ids.assign(request.vhca_id, request.vhca_id + request.num_vhca_id);
+    partition.vhca_ids = vhca_ids_of(request);
     std::copy(request.member_mask, request.member_mask + 32, partition.members.begin());
     const uint8_t status = create_partition(partition);
     if (status != kRegStatusOk) return status;

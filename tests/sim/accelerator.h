@@ -8,7 +8,8 @@
 // with the record under the lowest free id; it is refused when the EU objects (groups, partitions
 // and every partition's reserved groups) would exceed max_num_hxu_eug, when an EU is out of range
 // or already held by another group or partition, when a group has too many EUs, and when a VHCA id
-// is bound to another partition. DESTROY of a missing id fails, as does destroying a partition
+// is bound to another partition. A partition record carries 256 VHCA ids as count 0 with every
+// entry filled (count 0 with all entries 0 is a partition without ids). DESTROY of a missing id fails, as does destroying a partition
 // that still has groups.
 #pragma once
 

@@ -35,6 +35,9 @@ struct FaultKnobs {
   bool flag_stuck = false;             // the window's address flag never changes on its own
   bool vsec_syndrome = false;          // every window access reports syndrome 3
   uint16_t missing_spaces[8] = {};     // spaces that do not answer (0 = unused slot)
+  int32_t set_status = -1;             // >= 0: every SET answers this status, unexecuted; GETs run
+  int32_t opens_left = -1;             // >= 0: opens of the served config file that still succeed
+                                       // (counts down); later ones are refused with EACCES
 };
 static_assert(std::is_trivially_copyable<FaultKnobs>::value, "knobs travel as bytes");
 

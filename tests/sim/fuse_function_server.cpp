@@ -66,6 +66,16 @@ void op_getattr(fuse_req_t req, fuse_ino_t, fuse_file_info*) { reply_attr(req); 
 void op_setattr(fuse_req_t req, fuse_ino_t, struct stat*, int, fuse_file_info*) { reply_attr(req); }
 
 void op_open(fuse_req_t req, fuse_ino_t, fuse_file_info* fi) {
+  SimulatedAdapter& adapter = adapter_of(req);
+  FaultKnobs knobs = adapter.knobs();
+  if (knobs.opens_left == 0) {
+    fuse_reply_err(req, EACCES);
+    return;
+  }
+  if (knobs.opens_left > 0) {
+    --knobs.opens_left;
+    adapter.set_knobs(knobs);
+  }
   fi->direct_io = 1;  // every read and write reaches the device model, none is cached
   fi->keep_cache = 0;
   fuse_reply_open(req, fi);

@@ -128,9 +128,10 @@ uint8_t IcmdMailbox::access_register(bool with_string) {
   const uint32_t image_size = (uint32_t(reg.len) - 1) * 4;
   if (image_at + image_size > limit) return reply(kRegStatusBadParameter);
 
-  if (knobs_.register_status >= 0) {
+  const bool set_refused = op.method == kMethodSet && knobs_.set_status >= 0;
+  if (knobs_.register_status >= 0 || set_refused) {
     registers_.count(op.register_id, op.method);
-    return reply(static_cast<uint8_t>(knobs_.register_status));
+    return reply(static_cast<uint8_t>(knobs_.register_status >= 0 ? knobs_.register_status : knobs_.set_status));
   }
   if (op.method != kMethodGet && op.method != kMethodSet) {
     registers_.count(op.register_id, op.method);

@@ -21,7 +21,10 @@ void RegisterStore::count(uint16_t register_id, uint8_t method) {
 uint8_t RegisterStore::execute(RegisterAccess& access) {
   count(access.register_id, access.method);
   auto it = handlers_.find(access.register_id);
-  if (it != handlers_.end()) return it->second(access);
+  if (it != handlers_.end()) {
+    if (access.method == kMethodSet) images_[access.register_id] = access.image;  // as sent
+    return it->second(access);
+  }
   if (!plain_storage_) return kRegStatusRegisterNotSupported;
   return plain_access(access);
 }

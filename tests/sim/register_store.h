@@ -54,7 +54,8 @@ class RegisterStore {
   const std::map<uint16_t, RegisterCounts>& all_counts() const { return counts_; }
   void reset_counts() { counts_.clear(); }
 
-  // The plain storage of a register: the last SET image (empty when never set).
+  // The last SET image as sent (empty when never set); for a register without a handler it is
+  // also the plain storage that a GET answers.
   std::vector<uint8_t> stored(uint16_t register_id) const;
   void store(uint16_t register_id, std::vector<uint8_t> image);
 

@@ -6,6 +6,8 @@
  */
 #include "e2e_support.h"
 
+#include "reg_access_hca_layouts.h"
+
 namespace e2e {
 namespace {
 
@@ -250,8 +252,27 @@ TEST(EuGroupProcess, DestroyByIdAndByName)
         expect_tool(sub("destroy", {"--name_group", "b"}), "Group with name: \"b\" (group_id: 2) - destructed\n", 0);
         used = vexil_sim::accelerator_counts(server) - before;
         EXPECT_TRANSACTIONS(used.eug, 2, 1) << "the scan stops at the group found";
+        /* The DESTROY is group b as read (name and EUs too), with only the operation changed. */
+        reg_access_hca_nic_hxu_eug_reg_ext as_read;
+        memset(&as_read, 0, sizeof as_read);
+        as_read.eug_id = 2;
+        as_read.operation = 2;
+        as_read.eug_name[0] = 'b';
+        as_read.member_mask[0] = 0x6;
+        std::vector<uint8_t> image(reg_access_hca_nic_hxu_eug_reg_ext_size());
+        reg_access_hca_nic_hxu_eug_reg_ext_pack(&as_read, image.data());
+        EXPECT_EQ(server.register_image(vexil_sim::kRegNicHxuEug), image);
 
         expect_tool(sub("destroy", {"-g", "2"}), "Error when trying to destroy EU group id: 2.\n", 255);
+
+        vexil_sim::FaultKnobs knobs = server.knobs();
+        knobs.set_status = 7; /* the adapter refuses every SET */
+        server.set_knobs(knobs);
+        before = vexil_sim::accelerator_counts(server);
+        expect_tool(sub("destroy", {"-n", "c"}), "Failed to destroy group name: \"c\" (group id: 3).\n", 255);
+        used = vexil_sim::accelerator_counts(server) - before;
+        EXPECT_TRANSACTIONS(used.eug, 3, 1);
+        server.set_knobs(vexil_sim::FaultKnobs{});
         expect_tool(sub("query", {}), "1) " + group_text(3, "c", "3") + "\nIn total there are 1 EU groups configured.\n",
                     0);
     });

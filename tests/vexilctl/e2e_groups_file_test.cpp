@@ -140,6 +140,59 @@ TEST(GroupsFileProcess, AFailedCreateStopsTheApply)
     });
 }
 
+/* Lets `opens` more opens of the device succeed and refuses the rest; returns how many times one
+ * device open opens the served file (measured with a command that opens the device once). */
+unsigned allow_opens(FuseFunctionServer& server, unsigned opens)
+{
+    vexil_sim::FaultKnobs knobs = server.knobs();
+    knobs.opens_left = 1000;
+    server.set_knobs(knobs);
+    expect_tool({"eu_group", "info", "-d", device}, eu_group_report(two_old_groups().limits), 0);
+    const unsigned per_open = static_cast<unsigned>(1000 - server.knobs().opens_left);
+    knobs.opens_left = static_cast<int32_t>(opens * per_open);
+    server.set_knobs(knobs);
+    return per_open;
+}
+
+/* An apply whose device open is refused part-way: this output and status 255; the device layer
+ * names the file it could not open on standard error. */
+void expect_refused_open(const std::string& out)
+{
+    const test_process::result r = tool(apply(EXAMPLE_JSON));
+    EXPECT_EQ(r.out, out);
+    EXPECT_NE(r.err.find("/sys/bus/pci/devices/" + device + "/config"), std::string::npos) << r.err;
+    EXPECT_EQ(r.exit_status, 255);
+}
+
+TEST(GroupsFileProcess, AReopenRefusedInTheDestroyLoopStopsTheApply)
+{
+    RUN_WITH_ACCELERATOR(two_old_groups(), [](FuseFunctionServer& server) {
+        /* The limits, the file check, the DESTROYs of ids 1 and 2; the open for id 3 fails. */
+        EXPECT_GE(allow_opens(server, 4), 1u);
+        const AcceleratorCounts before = vexil_sim::accelerator_counts(server);
+        expect_refused_open(applying + walked(1, "g1", "0-3") + walked(2, "g2", "4-7,9") + destroying +
+                            destroyed(1) + destroyed(2) + "Inaccessible/no privileges/invalid device: " + device +
+                            "\nFatal error when removing old EU groups. Terminating\n");
+        EXPECT_TRANSACTIONS((vexil_sim::accelerator_counts(server) - before).eug, 0, 2) << "nothing created";
+        server.set_knobs(vexil_sim::FaultKnobs{});
+        expect_tool({"eu_group", "query", "-d", device}, total(0), 0);
+    });
+}
+
+TEST(GroupsFileProcess, AFailedFinalListingFailsTheApply)
+{
+    RUN_WITH_ACCELERATOR(two_old_groups(), [](FuseFunctionServer& server) {
+        /* The limits, the file check and the 8 DESTROYs; the listing's open fails. */
+        allow_opens(server, 10);
+        expect_refused_open(applying + walked(1, "g1", "0-3") + walked(2, "g2", "4-7,9") + destroying +
+                            destroyed(1) + destroyed(2) + "Inaccessible/no privileges/invalid device: " + device +
+                            "\nFatal error when querying new EU groups. Terminating\n");
+        server.set_knobs(vexil_sim::FaultKnobs{});
+        expect_tool({"eu_group", "query", "-d", device},
+                    listed(1, 1, "g1", "0,1,2,3") + listed(2, 2, "g2", "4,5,6,7,9") + total(2), 0);
+    });
+}
+
 struct refused_file {
     const char* what;
     std::string text;

@@ -124,18 +124,28 @@ TEST(PartitionProcess, VhcaCountsUpToTheLimit)
     });
 }
 
-TEST(PartitionProcess, TwoHundredFiftySixVhcaIdsDoNotFitTheCount)
+/* 256 ids travel with num_vhca_id 0 and every entry filled; a partition without ids (made by
+ * another tool) reads back as 0 ids, so VHCA 0 stays free. */
+TEST(PartitionProcess, TwoHundredFiftySixVhcaIdsAreKeptWhole)
 {
     AcceleratorSetup setup = small_adapter();
     setup.limits.max_num_partition_vhca_id = 256;
-    const AcceleratorLimits limits = setup.limits;
+    setup.limits.max_num_hxu_eu_partition = 3;
+    setup.prepare = [](vexil_sim::Accelerator& acc) { ASSERT_EQ(acc.add_partition({}, {7}, 0), 1); };
     RUN_WITH_ACCELERATOR(setup, [&](FuseFunctionServer& server) {
+        const std::string whole = partition_text(2, 0, id_list(0, 255), 256, "0");
+        expect_tool(create("0-255", "0", "0"), "Partition created successfully-\n" + whole, 0);
+        expect_tool(sub("query", {"-p", "2"}), whole, 0);
+        expect_tool(sub("query", {"-p", "1"}), partition_text(1, 0, "", 0, "7"), 0);
+
         const AcceleratorCounts before = vexil_sim::accelerator_counts(server);
-        expect_tool(create("0-255", "0", "0"), vhca_sum + partition_report(limits) + failed, 255);
-        const AcceleratorCounts used = vexil_sim::accelerator_counts(server) - before;
-        EXPECT_TRANSACTIONS(used.partition, 0, 0);
-        expect_tool(create("1000-1254", "0", "0"),
-                    "Partition created successfully-\n" + partition_text(1, 0, id_list(1000, 1254), 255, "0"), 0);
+        expect_tool(create("255", "1", "0"),
+                    "There is an overlap of VHCA IDs between the VHCA IDs given and another existing EU partition. "
+                    "A VHCA's ID can belong at most to a single partition\n" + failed,
+                    255);
+        EXPECT_EQ((vexil_sim::accelerator_counts(server) - before).partition.set, 0u) << "refused by the tool";
+        expect_tool(create("256", "1", "0"), "Partition created successfully-\n" + partition_text(3, 0, "256", 1, "1"),
+                    0);
     });
 }
 
