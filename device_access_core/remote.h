@@ -34,6 +34,12 @@ struct remote_state {
     int server_minor;
     int functional_vsc;
     int width_code; /* the I2C address-width code sent at open */
+    /* Bytes taken off the TCP socket and not yet handed out as messages:
+     * rx_buf[rx_start, rx_end) of REMOTE_RX_BUF_SIZE; allocated at the first
+     * read, released when the connection closes. */
+    char* rx_buf;
+    int rx_start;
+    int rx_end;
 };
 
 /* ---- open and close ---- */
