@@ -67,7 +67,8 @@ int remote_set_i2c_address(mfile* mf, int address);
 int send_remote_open_cmd(mfile* mf, const char* device, int width_code, char* reply,
                          int reply_sz);
 /* Takes the functional-VSC flag from the open reply (servers from minor 4
- * on): 0, or -1 with EBADMSG when the reply lacks it. */
+ * on; a reply without one means 0): 0, or -1 with EBADMSG when what follows
+ * the 'O' is not a flag. */
 int remote_get_vsec_info(mfile* mf, const char* reply);
 
 /* ---- dword, block and address-space access ---- */
