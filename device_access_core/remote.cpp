@@ -180,7 +180,10 @@ int remote_get_vsec_info(mfile* mf, const char* reply)
     if (mf->remote.server_minor < 4) return 0;
     const char* p = reply + 1;
     uint32_t flag = 0;
-    if (*p++ != ' ' || remote_parse_number(&p, &flag) || !remote_at_end(p)) return fail(EBADMSG);
+    /* A bare "O" carries no flag: no functional VSC. */
+    if (!remote_at_end(p) &&
+        (*p++ != ' ' || remote_parse_number(&p, &flag) || !remote_at_end(p)))
+        return fail(EBADMSG);
     mf->remote.functional_vsc = flag ? 1 : 0;
     if (flag) {
         mf->address_space = AS_CR_SPACE;

@@ -34,6 +34,12 @@ struct remote_state {
     int server_minor;
     int functional_vsc;
     int width_code; /* the I2C address-width code sent at open */
+    /* Bytes taken off the TCP socket and not yet handed out as messages:
+     * rx_buf[rx_start, rx_end) of REMOTE_RX_BUF_SIZE; allocated at the first
+     * read, released when the connection closes. */
+    char* rx_buf;
+    int rx_start;
+    int rx_end;
 };
 
 /* ---- open and close ---- */
@@ -61,7 +67,8 @@ int remote_set_i2c_address(mfile* mf, int address);
 int send_remote_open_cmd(mfile* mf, const char* device, int width_code, char* reply,
                          int reply_sz);
 /* Takes the functional-VSC flag from the open reply (servers from minor 4
- * on): 0, or -1 with EBADMSG when the reply lacks it. */
+ * on; a reply without one means 0): 0, or -1 with EBADMSG when what follows
+ * the 'O' is not a flag. */
 int remote_get_vsec_info(mfile* mf, const char* reply);
 
 /* ---- dword, block and address-space access ---- */

@@ -64,9 +64,41 @@ int writes(int fd, const char* text)
     return writen(fd, text, strlen(text) + 1);
 }
 
-/* Reads one message byte by byte. An overlong message is drained to its NUL
- * so that the next reply is read from its own start. */
-static int read_message(int fd, char* buf, int size, bool use_recv)
+/* Bytes read from a descriptor and not yet handed out: data[start, end) of
+ * cap bytes. */
+struct message_source {
+    int fd;
+    bool use_recv;
+    char* data;
+    int cap;
+    int start;
+    int end;
+};
+
+/* Reads what the descriptor holds (at most cap bytes) into the empty source:
+ * the count, 0 at end of stream, or -1. */
+static ssize_t refill(message_source& src)
+{
+    for (;;) {
+        ssize_t rc = src.use_recv ? recv(src.fd, src.data, (size_t)src.cap, 0)
+                                  : read(src.fd, src.data, (size_t)src.cap);
+        if (rc < 0 && src.use_recv && errno == ENOTSOCK) {
+            src.use_recv = false;
+            continue;
+        }
+        if (rc < 0 && errno == EINTR) continue;
+        if (rc > 0) {
+            src.start = 0;
+            src.end = (int)rc;
+        }
+        return rc;
+    }
+}
+
+/* Hands out one message from the source, refilling it as needed. An
+ * overlong message is drained to its NUL so that the next reply is read
+ * from its own start; bytes after the NUL stay in the source. */
+static int read_message(message_source& src, char* buf, int size)
 {
     if (!buf || size < 1) {
         errno = EINVAL;
@@ -75,28 +107,25 @@ static int read_message(int fd, char* buf, int size, bool use_recv)
     int len = 0;
     bool overlong = false;
     for (;;) {
-        char c;
-        ssize_t rc = use_recv ? recv(fd, &c, 1, 0) : read(fd, &c, 1);
-        if (rc < 0 && use_recv && errno == ENOTSOCK) {
-            use_recv = false;
-            continue;
+        if (src.start == src.end) {
+            ssize_t rc = refill(src);
+            if (rc <= 0) {
+                /* At end of stream the message was cut: what came is not a reply. */
+                if (rc == 0) errno = ECONNRESET;
+                buf[len] = '\0';
+                return -1;
+            }
         }
-        if (rc < 0) {
-            if (errno == EINTR) continue;
-            buf[len] = '\0';
-            return -1;
-        }
-        if (rc == 0) {
-            /* The stream ended inside a message: what came is not a reply. */
-            buf[len] = '\0';
-            errno = ECONNRESET;
-            return -1;
-        }
-        if (c == '\0') break;
-        if (len < size - 1)
-            buf[len++] = c;
-        else
-            overlong = true;
+        const char* from = src.data + src.start;
+        const int held = src.end - src.start;
+        const char* nul = (const char*)memchr(from, '\0', (size_t)held);
+        const int piece = nul ? (int)(nul - from) : held;
+        const int take = piece < size - 1 - len ? piece : size - 1 - len;
+        memcpy(buf + len, from, (size_t)take);
+        len += take;
+        if (take < piece) overlong = true;
+        src.start += nul ? piece + 1 : piece;
+        if (nul) break;
     }
     buf[len] = '\0';
     if (overlong) {
@@ -106,8 +135,37 @@ static int read_message(int fd, char* buf, int size, bool use_recv)
     return len;
 }
 
-int tcp_reads(int fd, char* buf, int size) { return read_message(fd, buf, size, true); }
-int reads(int fd, char* buf, int size) { return read_message(fd, buf, size, false); }
+/* A source of one byte: nothing past the NUL is taken from the descriptor. */
+static int read_message_unbuffered(int fd, char* buf, int size, bool use_recv)
+{
+    char byte;
+    message_source src = {fd, use_recv, &byte, 1, 0, 0};
+    return read_message(src, buf, size);
+}
+
+int tcp_reads(int fd, char* buf, int size) { return read_message_unbuffered(fd, buf, size, true); }
+int reads(int fd, char* buf, int size) { return read_message_unbuffered(fd, buf, size, false); }
+
+/* One message through the handle's connection buffer. */
+static int read_connection_message(mfile* mf, char* buf, int size)
+{
+    remote_state& conn = mf->remote;
+    if (!conn.rx_buf) {
+        conn.rx_buf = (char*)malloc(REMOTE_RX_BUF_SIZE);
+        if (!conn.rx_buf) {
+            buf[0] = '\0';
+            errno = ENOMEM;
+            return -1;
+        }
+        conn.rx_start = conn.rx_end = 0;
+    }
+    message_source src = {mf->sock_fd, true, conn.rx_buf, REMOTE_RX_BUF_SIZE, conn.rx_start,
+                          conn.rx_end};
+    int rc = read_message(src, buf, size);
+    conn.rx_start = src.start;
+    conn.rx_end = src.end;
+    return rc;
+}
 
 /* ---- TCP connections ---- */
 
@@ -295,7 +353,11 @@ int remove_remote_host(mfile* mf, const char* host)
 
 int close_remote_connection(mfile* mf)
 {
-    if (!mf || !mf->remote.connected) return 1;
+    if (!mf) return 1;
+    free(mf->remote.rx_buf);
+    mf->remote.rx_buf = nullptr;
+    mf->remote.rx_start = mf->remote.rx_end = 0;
+    if (!mf->remote.connected) return 1;
     if (mf->remote.over_ssh) {
         shut_down_ssh_dl(mf);
         mf->remote.ssh_conn = nullptr;
@@ -334,7 +396,7 @@ int remote_read(mfile* mf, char* buf, int size)
         return -1;
     }
     if (!mf->remote.over_ssh) {
-        int rc = tcp_reads(mf->sock_fd, buf, size);
+        int rc = read_connection_message(mf, buf, size);
         if (rc < 0 && errno != EMSGSIZE) {
             int err = errno;
             close_remote_connection(mf);

@@ -16,6 +16,9 @@ extern "C" {
 
 /* The largest message either way, its NUL included. */
 #define REMOTE_MSG_SIZE 4123
+/* The receive buffer of a TCP connection: a whole message and more, so that
+ * a reply usually takes one read from the socket. */
+#define REMOTE_RX_BUF_SIZE 8192
 
 /* ---- TCP helpers ---- */
 
@@ -35,7 +38,10 @@ int writen(int fd, const void* buf, size_t n);
  * tcp_reads with recv on a socket, reads with read on any descriptor. The
  * length of the text, or -1: a read error (errno), end of stream before the
  * NUL (ECONNRESET), or a message longer than the buffer (EMSGSIZE; the rest
- * of that message is read and dropped, so the next one starts clean). */
+ * of that message is read and dropped, so the next one starts clean). They
+ * keep no state, so they read one byte at a time and never take a byte past
+ * the NUL; a remote handle reads through its connection buffer instead
+ * (remote_read). */
 int tcp_reads(int fd, char* buf, int size);
 int reads(int fd, char* buf, int size);
 
@@ -68,17 +74,19 @@ int remove_remote_host(mfile* mf, const char* host);
 /* Sends one message: its byte count, or negative. A failure closes the
  * connection. */
 int remote_write(mfile* mf, const char* text);
-/* Reads one message into buf (size bytes): its length, or negative. A read
- * error or end of stream closes the connection; an overlong message does
- * not (it has been read whole): it fails with EMSGSIZE and buf holds its
- * first size - 1 characters. */
+/* Reads one message into buf (size bytes): its length, or negative. Over
+ * TCP the socket is read in pieces into the handle's connection buffer and
+ * the messages are split there; bytes after the message's NUL wait there
+ * for the next call. A read error or end of stream closes the connection;
+ * an overlong message does not (it has been read whole): it fails with
+ * EMSGSIZE and buf holds its first size - 1 characters. */
 int remote_read(mfile* mf, char* buf, int size);
 /* One request and its reply: the reply's length, or -1 with errno (as
  * remote_write and remote_read; EMSGSIZE for a request that does not fit a
  * message, which is not sent). */
 int remote_transact(mfile* mf, const char* request, char* reply, int reply_sz);
-/* Closes the connection (SSH or TCP) without a word to the server: 0, or 1
- * when there was none. */
+/* Closes the connection (SSH or TCP) without a word to the server and
+ * releases its receive buffer: 0, or 1 when there was none. */
 int close_remote_connection(mfile* mf);
 
 #ifdef __cplusplus

@@ -129,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(std::make_pair('V', std::string("O")), std::make_pair('V', std::string("O x.y")),
                       std::make_pair('V', std::string("O 1.")), std::make_pair('V', std::string("O 15")),
                       std::make_pair('V', std::string("Z 1.5")), std::make_pair('V', std::string("O 1.5.9")),
-                      std::make_pair('O', std::string("O")), std::make_pair('O', std::string("O x")),
+                      std::make_pair('O', std::string("O x")), std::make_pair('O', std::string("O 1x")),
                       std::make_pair('O', std::string("E"))));
 
 TEST_F(RemoteTest, EndOfStreamDuringTheVersionQueryFailsTheOpen) {

@@ -3,9 +3,12 @@
 #include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <signal.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -93,6 +96,101 @@ TEST(RemoteFraming, PipesCarryMessagesToo) {
   EXPECT_EQ(tcp_reads(p[0], buf, sizeof(buf)), 4) << "recv's refusal of a pipe falls back to read";
   EXPECT_STREQ(buf, "cdef");
   close(p[0]);
+}
+
+// A remote handle connected over loopback TCP to a peer that sends raw bytes: the handle's
+// replies are split out of its connection buffer.
+class LoopbackConnection : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof(addr);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    handle->sock_fd = open_cli_connection("127.0.0.1", ntohs(addr.sin_port));
+    peer = accept(listener, nullptr, nullptr);
+    close(listener);
+    ASSERT_GE(handle->sock_fd, 0);
+    ASSERT_GE(peer, 0);
+    const int on = 1;
+    setsockopt(peer, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));  // each send its own segment
+    handle->remote.connected = 1;
+  }
+  void TearDown() override {
+    if (peer >= 0) close(peer);  // before the handle says goodbye
+  }
+  void send_raw(const std::string& bytes) {
+    ASSERT_EQ(send(peer, bytes.data(), bytes.size(), 0), ssize_t(bytes.size()));
+  }
+  void hang_up() {
+    close(peer);
+    peer = -1;
+  }
+  // Bytes waiting in the handle's socket, once `want` of them have arrived or reading has drained it.
+  int queued(int want = 0) {
+    int n = -1;
+    for (int i = 0; i < 2000; ++i) {
+      if (ioctl(handle->sock_fd, SIOCINQ, &n) != 0 || n == want) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return n;
+  }
+  std::string read_reply(int size = 64) {
+    std::string buf(size, 'Z');
+    const int rc = remote_read(handle.get(), &buf[0], size);
+    return rc < 0 ? "<" + std::string(strerror(errno)) + ">" + buf.c_str() : buf.c_str();
+  }
+  remote_test::RemoteHandle handle;
+  int peer = -1;
+};
+
+TEST_F(LoopbackConnection, OneReadTakesWhatTheSocketHoldsAndLaterMessagesWaitInTheBuffer) {
+  send_raw(std::string("O 1\0O 2\0", 8));
+  ASSERT_EQ(queued(8), 8);
+  EXPECT_EQ(read_reply(), "O 1");
+  EXPECT_EQ(queued(), 0) << "the whole segment left the socket in one read";
+  hang_up();
+  EXPECT_EQ(read_reply(), "O 2") << "the second message was kept for the next read";
+  EXPECT_EQ(read_reply(), "<" + std::string(strerror(ECONNRESET)) + ">");
+  EXPECT_EQ(handle->remote.connected, 0);
+  EXPECT_EQ(handle->remote.rx_buf, nullptr) << "the buffer goes with the connection";
+}
+
+TEST_F(LoopbackConnection, MessageSplitAcrossSegmentsIsJoined) {
+  std::string first;
+  std::thread reader([&] { first = read_reply(); });
+  send_raw("O 0x");
+  queued();  // the reader has taken the first piece and waits for more
+  send_raw("12");
+  queued();
+  send_raw(std::string("34\0O 5", 6));
+  queued();
+  send_raw(std::string("6\0", 2));
+  reader.join();
+  EXPECT_EQ(first, "O 0x1234");
+  EXPECT_EQ(read_reply(), "O 56");
+}
+
+TEST_F(LoopbackConnection, OverlongMessageIsDrainedAcrossRefillsAndTheNextOneIsWhole) {
+  const std::string text = "O " + std::string(3 * REMOTE_RX_BUF_SIZE, 'f');
+  send_raw(text + std::string("\0O 7\0", 5));
+  EXPECT_EQ(read_reply(21), "<" + std::string(strerror(EMSGSIZE)) + ">" + text.substr(0, 20));
+  EXPECT_EQ(handle->remote.connected, 1) << "an overlong reply leaves the connection in step";
+  EXPECT_EQ(read_reply(21), "O 7");
+}
+
+TEST_F(LoopbackConnection, EndOfStreamInsideAMessageFailsAndCloses) {
+  send_raw(std::string("O 1\0O 0x", 8));
+  hang_up();
+  EXPECT_EQ(read_reply(), "O 1");
+  EXPECT_EQ(read_reply(), "<" + std::string(strerror(ECONNRESET)) + ">O 0x");
+  EXPECT_EQ(handle->remote.connected, 0);
+  EXPECT_EQ(handle->sock_fd, -1);
 }
 
 TEST(RemoteSettings, SshTimeoutIsAWholeNumber) {

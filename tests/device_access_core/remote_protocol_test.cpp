@@ -193,6 +193,15 @@ TEST_F(RemoteTest, FunctionalVscFlagOffKeepsTheHandleWithoutVsec) {
   EXPECT_EQ(handle->vsec_supported, 0u);
 }
 
+TEST_F(RemoteTest, BareOpenReplyFromAServerWithTheFlagMeansNoFunctionalVsc) {
+  start(version(1, 4));
+  server->inject('O', vexil_sim::ScriptedReply{"O", true, false});
+  ASSERT_EQ(open(), 0) << strerror(errno);
+  EXPECT_EQ(handle->remote.functional_vsc, 0);
+  EXPECT_EQ(handle->vsec_supported, 0u);
+  EXPECT_EQ(remote_mset_addr_space(handle.get(), 3), 0) << "the handle works";
+}
+
 // ---- dword, block and address space ----
 
 TEST_F(RemoteTest, DwordsAndBlocksReachTheAdaptersSpaces) {

@@ -4,7 +4,9 @@
 // one size byte, then the reply bytes as the server sends them (a NUL ends a message; one is
 // added at the end). The client sends its request over a real socket pair and reads the reply
 // from it; the request's buffers are heap blocks of exactly the size asked for, so a write past
-// them is caught, and a failed request must leave them as they were.
+// them is caught, and a failed request must leave them as they were. Whatever messages the request
+// left are then read one by one into a buffer of the size byte's size: they must be the last
+// messages of the reply, each cut to that buffer, however the connection buffer split them.
 #include <errno.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -12,6 +14,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <string>
 #include <vector>
 
 #include "handle_services.h"
@@ -78,6 +82,30 @@ void run(mfile* mf, int which, int size)
     }
 }
 
+/* Reads the messages still queued until the end of the stream closes the connection. */
+void drain(mfile* mf, const std::vector<uint8_t>& reply, int size)
+{
+    std::vector<std::string> expected(1);
+    for (uint8_t byte : reply) {
+        if (byte)
+            expected.back() += static_cast<char>(byte);
+        else
+            expected.push_back("");
+    }
+    expected.pop_back(); /* the reply ends with a NUL */
+    for (std::string& text : expected) text.resize(std::min(text.size(), size_t(size - 1)));
+    std::vector<std::string> got;
+    std::vector<char> text(size);
+    while (mf->remote.connected) {
+        const int rc = remote_read(mf, text.data(), size);
+        if (rc < 0 && errno != EMSGSIZE) break;
+        trap_unless(strlen(text.data()) == size_t(rc < 0 ? size - 1 : rc));
+        got.emplace_back(text.data());
+    }
+    trap_unless(!mf->remote.connected && got.size() <= expected.size() &&
+                std::equal(got.begin(), got.end(), expected.end() - got.size()));
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t length)
@@ -105,7 +133,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t length)
     mf->remote.server_major = 1;
     mf->remote.server_minor = input[0] >> 4;
     run(mf, input[0] & 0xF, input[1] * 8 + 4);
-    if (mf->remote.connected) close(mf->sock_fd);
+    drain(mf, reply, input[1] * 8 + 4);
+    close_remote_connection(mf); /* releases the connection buffer */
     free(mf);
     close(fds[1]);
     return 0;
