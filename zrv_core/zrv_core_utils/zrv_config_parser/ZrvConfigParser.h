@@ -1,0 +1,30 @@
+/*
+ * ZrvConfigParser.h - reads "key<delimiter>value" lines of the configuration
+ * file ("/etc/zrv/zrv.conf", delimiter '='). The first line that contains the
+ * key anywhere wins; its value is the untrimmed text after the first
+ * delimiter, or the whole line when it has none.
+ */
+#ifndef ZRV_CORE_UTILS_ZRV_CONFIG_PARSER_H
+#define ZRV_CORE_UTILS_ZRV_CONFIG_PARSER_H
+
+#include <string>
+
+namespace zrv_core {
+
+class ZrvConfigParser {
+public:
+    ZrvConfigParser(const std::string& path, char delimiter);
+
+    /* Opens the file for each call. Throws ZrvGeneralException when it cannot
+     * be opened or no line holds the key. */
+    std::string GetFieldValue(const std::string& key) const;
+    bool ExtractValue(const std::string& line, const std::string& key, std::string& value) const;
+
+private:
+    std::string m_path;
+    char m_delimiter;
+};
+
+}  // namespace zrv_core
+
+#endif
