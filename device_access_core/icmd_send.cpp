@@ -5,7 +5,6 @@
  * kernel driver's memory access behind it.
  */
 #include <ctype.h>
-#include <endian.h>
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
@@ -86,11 +85,10 @@ void sleep_us(long us)
 
 /* The buffer went to the device as big-endian dwords, swapped in place;
  * a command that failed before the reply came back returns it to the
- * caller's own byte order. */
+ * caller's own byte order. The caller's buffer need not be aligned. */
 void fix_endianness(void* data, int size)
 {
-    uint32_t* dwords = (uint32_t*)data;
-    for (int i = 0; i < size / 4; ++i) dwords[i] = htobe32(dwords[i]);
+    swap_byte_stream((uint8_t*)data, size);
 }
 
 void debug_hex(const char* prefix, uint32_t offset, int space, const uint8_t* data, int size)
@@ -109,11 +107,14 @@ int select_space(mfile* mf, int space)
     return mset_addr_space(mf, space);
 }
 
-/* Writes the command buffer in the mailbox space; 0 or 512. */
-int write_mailbox(mfile* mf, uint32_t offset, void* data, int size)
+/* Writes the command buffer in the mailbox space; 0 or 512. The write swaps
+ * the caller's buffer in place: from then on *swapped_from is 0, the whole
+ * command being swapped. */
+int write_mailbox(mfile* mf, uint32_t offset, void* data, int size, int* swapped_from)
 {
     if (select_space(mf, AS_ICMD)) return ME_ICMD_STATUS_CR_FAIL;
     debug_hex("-D- MWRITE_BUF_ICMD", offset, mf->address_space, (const uint8_t*)data, size);
+    *swapped_from = 0;
     int done = mwrite_buffer(mf, offset, (uint8_t*)data, size);
     select_space(mf, AS_CR_SPACE);
     if (done != size) {
@@ -123,12 +124,15 @@ int write_mailbox(mfile* mf, uint32_t offset, void* data, int size)
     return ME_OK;
 }
 
-int read_mailbox(mfile* mf, uint32_t offset, void* data, int size)
+/* Reads the reply; 0 or 512, with *got the bytes that reached the buffer. */
+int read_mailbox(mfile* mf, uint32_t offset, void* data, int size, int* got)
 {
+    *got = 0;
     if (select_space(mf, AS_ICMD)) return ME_ICMD_STATUS_CR_FAIL;
     DBG_PRINTF("-D- MREAD_BUF_ICMD: off: %x, addr_space: %x\n", offset, mf->address_space);
     int done = mread_buffer(mf, offset, (uint8_t*)data, size);
     select_space(mf, AS_CR_SPACE);
+    if (done > 0) *got = done / 4 * 4;
     return done == size ? ME_OK : ME_ICMD_STATUS_CR_FAIL;
 }
 
@@ -150,9 +154,11 @@ int begin_command(mfile* mf, int write_size, int read_size, int enhanced)
     return ME_OK;
 }
 
-/* Steps after the semaphore of the normal path; the caller releases it. */
+/* Steps after the semaphore of the normal path; the caller releases it.
+ * *swapped_from tells what of the caller's buffer still holds the command as
+ * swapped for the mailbox: the bytes from there to write_size; -1 for none. */
 int run_command(mfile* mf, int opcode, void* data, int write_size, int read_size,
-                int skip_write, int enhanced, int* swapped)
+                int skip_write, int enhanced, int* swapped_from)
 {
     icmd_params& ic = mf->icmd;
     DBG_PRINTF("setting opcode: 0x%x\n", (unsigned)opcode);
@@ -169,8 +175,7 @@ int run_command(mfile* mf, int opcode, void* data, int write_size, int read_size
             if (tqcr_memaccess(mf, 0, (uint32_t)read_size, (uint8_t*)data, 1, 0))
                 return ME_ICMD_STATUS_CR_FAIL;
         } else {
-            *swapped = 1;
-            int rc = write_mailbox(mf, ic.cmd_addr, data, write_size);
+            int rc = write_mailbox(mf, ic.cmd_addr, data, write_size, swapped_from);
             if (rc) return rc;
         }
     }
@@ -190,8 +195,11 @@ int run_command(mfile* mf, int opcode, void* data, int write_size, int read_size
     if (rc) {
         DBG_PRINTF("Reading syndrome from addr=0x%x\n", ic.syndrome_addr);
         uint32_t syndrome = 0;
-        if (MREAD4_ICMD(mf, ic.syndrome_addr, &syndrome)) return ME_ICMD_STATUS_CR_FAIL;
-        ic.syndrome = syndrome & 0xFFFFFF;
+        /* A syndrome that cannot be read is kept as 512; the command ends
+         * with its own status either way. */
+        ic.syndrome = MREAD4_ICMD(mf, ic.syndrome_addr, &syndrome)
+                          ? (uint32_t)ME_ICMD_STATUS_CR_FAIL
+                          : syndrome & 0xFFFFFF;
         return rc;
     }
 
@@ -199,11 +207,13 @@ int run_command(mfile* mf, int opcode, void* data, int write_size, int read_size
     if (ic.dma_icmd) {
         if (tqcr_memaccess(mf, 0, (uint32_t)read_size, (uint8_t*)data, 0, 0))
             return ME_ICMD_STATUS_CR_FAIL;
-        *swapped = 0;
         return ME_OK;
     }
-    rc = read_mailbox(mf, ic.cmd_addr, data, read_size);
-    if (!rc) *swapped = 0;
+    int got = 0;
+    rc = read_mailbox(mf, ic.cmd_addr, data, read_size, &got);
+    /* What was read back replaced the swapped command. */
+    if (!rc) *swapped_from = -1;
+    else if (*swapped_from >= 0 && got > *swapped_from) *swapped_from = got;
     return rc;
 }
 
@@ -215,10 +225,11 @@ int icmd_send_command_com(mfile* mf, int opcode, void* data, int write_size, int
     if (!mf || !data) return ME_BAD_PARAMS;
     int rc = begin_command(mf, write_size, read_size, enhanced);
     if (rc) return rc;
-    int swapped = 0;
-    rc = run_command(mf, opcode, data, write_size, read_size, skip_write, enhanced, &swapped);
+    int swapped_from = -1;
+    rc = run_command(mf, opcode, data, write_size, read_size, skip_write, enhanced, &swapped_from);
     if (!enhanced) icmd_clear_semaphore(mf);
-    if (rc && swapped) fix_endianness(data, write_size);
+    if (rc && swapped_from >= 0 && swapped_from < write_size)
+        fix_endianness((uint8_t*)data + swapped_from, write_size - swapped_from);
     return rc;
 }
 
@@ -256,12 +267,12 @@ int icmd_send_gbox_command_com(mfile* mf, void* data, int write_size, int read_s
     if (rc) return rc;
     icmd_params& ic = mf->icmd;
     uint32_t ctrl = 0;
-    int swapped = 0;
+    int swapped_from = -1; /* the reply comes through its own buffer: all or nothing */
     rc = check_busy_bit(mf, kGboxBusyBit, &ctrl);
     if (!rc) {
         DBG_PRINTF("-D- Setting command GW\n");
-        swapped = 1;
-        rc = write_mailbox(mf, ic.ctrl_addr - (uint32_t)write_size, data, write_size);
+        rc = write_mailbox(mf, ic.ctrl_addr - (uint32_t)write_size, data, write_size,
+                           &swapped_from);
     }
     if (!rc) {
         ctrl = (((uint32_t)(write_size - 4) / 4) & 0xFF) | kGboxCtrlMarker;
@@ -273,14 +284,15 @@ int icmd_send_gbox_command_com(mfile* mf, void* data, int write_size, int read_s
         uint8_t reply[kGboxReplySize] = {0};
         const uint32_t reg_status = (ctrl >> 8) & 0x7F;
         memcpy(reply, &reg_status, sizeof(reg_status));
-        rc = read_mailbox(mf, ic.gbox_reply_addr, reply + 4, write_size - 4);
+        int got = 0;
+        rc = read_mailbox(mf, ic.gbox_reply_addr, reply + 4, write_size - 4, &got);
         if (!rc) {
             memcpy(data, reply, (size_t)read_size);
-            swapped = 0;
+            swapped_from = -1;
         }
     }
     if (!enhanced) icmd_clear_semaphore(mf);
-    if (rc && swapped) fix_endianness(data, write_size);
+    if (rc && swapped_from == 0) fix_endianness(data, write_size);
     return rc;
 }
 

@@ -514,11 +514,20 @@ int get_chunk_size(mfile* mf)
     return ops->chunk_size_of ? ops->chunk_size_of(mf) : ops->chunk_size;
 }
 
+/* The chunk size of a block loop; a transport that answers 0 or less would
+ * never finish the block, so the block is refused with EINVAL. */
+static int block_chunk(mfile* mf)
+{
+    int chunk = get_chunk_size(mf);
+    return chunk > 0 ? chunk : fail(EINVAL);
+}
+
 /* The gearbox tunnel moves a block chunk by chunk; a failed chunk ends the
  * block with 0. */
 static int gearbox_block(mfile* mf, int method, unsigned int offset, uint32_t* data, int size)
 {
-    int chunk = get_chunk_size(mf);
+    int chunk = block_chunk(mf);
+    if (chunk < 0) return -1;
     for (int done = 0; done < size; done += chunk) {
         int len = size - done < chunk ? size - done : chunk;
         if (gearbox_mddt_crspace_access(mf, method, data + done / 4, offset + done, len) != 0) {
@@ -561,7 +570,8 @@ int mread4_block(mfile* mf, unsigned int offset, uint32_t* data, int byte_len)
     }
     const access_ops* ops = ops_of(mf);
     if (!ops || !ops->read_chunk) return fail(EPERM);
-    int chunk = get_chunk_size(mf);
+    int chunk = block_chunk(mf);
+    if (chunk < 0) return -1;
     for (int done = 0; done < byte_len; done += chunk) {
         int len = byte_len - done < chunk ? byte_len - done : chunk;
         int rc = ops->read_chunk(mf, offset + done, data + done / 4, len);
@@ -584,7 +594,8 @@ int mwrite4_block(mfile* mf, unsigned int offset, uint32_t* data, int byte_len)
     }
     const access_ops* ops = ops_of(mf);
     if (!ops || !ops->write_chunk) return fail(EPERM);
-    int chunk = get_chunk_size(mf);
+    int chunk = block_chunk(mf);
+    if (chunk < 0) return -1;
     if (is_usb_or_ndc(mf) && chunk > 4) chunk = USB_WRITE_CHUNK;
     for (int done = 0; done < byte_len; done += chunk) {
         int len = byte_len - done < chunk ? byte_len - done : chunk;

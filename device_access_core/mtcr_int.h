@@ -184,6 +184,9 @@ int read_byte_stream(mfile* mf, unsigned int offset, uint8_t* data, int byte_len
                      int (*read_block)(mfile*, unsigned int, uint32_t*, int));
 int write_byte_stream(mfile* mf, unsigned int offset, uint8_t* data, int byte_len,
                       int (*write_block)(mfile*, unsigned int, uint32_t*, int));
+/* Every whole dword of the bytes between big-endian and host order, in place;
+ * the bytes need not be dword aligned. */
+void swap_byte_stream(uint8_t* data, int byte_len);
 
 /* ---- identification (dev_id.cpp) ---- */
 int is_kd100_pci_device(uint16_t pci_id);

@@ -36,19 +36,27 @@ int read_byte_stream(mfile* mf, unsigned int offset, uint8_t* data, int byte_len
     return rc;
 }
 
+/* Turns every whole dword of the caller's bytes between the device's
+ * big-endian order and host order, in place; each dword goes through an
+ * aligned copy. */
+void swap_byte_stream(uint8_t* data, int byte_len)
+{
+    for (int i = 0; i < byte_len / 4; ++i) {
+        uint32_t dword;
+        memcpy(&dword, data + 4 * i, 4);
+        dword = be32toh(dword);
+        memcpy(data + 4 * i, &dword, 4);
+    }
+}
+
 /* Swaps every dword of the caller's buffer in place to host order, then writes it. */
 int write_byte_stream(mfile* mf, unsigned int offset, uint8_t* data, int byte_len,
                       int (*write_block)(mfile*, unsigned int, uint32_t*, int))
 {
     if (!data || byte_len < 0) return fail(EINVAL);
+    swap_byte_stream(data, byte_len);
     std::vector<uint32_t> dwords(((size_t)byte_len + 3) / 4);
-    for (int i = 0; i < byte_len / 4; ++i) {
-        uint32_t be;
-        memcpy(&be, data + 4 * i, 4);
-        dwords[i] = be32toh(be);
-        memcpy(data + 4 * i, &dwords[i], 4);
-    }
-    memcpy(dwords.data() + byte_len / 4, data + 4 * (byte_len / 4), (size_t)(byte_len % 4));
+    memcpy(dwords.data(), data, (size_t)byte_len);
     return write_block(mf, offset, dwords.data(), byte_len);
 }
 

@@ -16,6 +16,15 @@
 #include "mtcr_int.h"
 #include "test_handle.h"
 
+// The InfiniBand device layer's answer for its chunk size (linked with --wrap): what a test sets,
+// else the layer's own.
+static bool ib_chunk_set = false;
+static int ib_chunk_answer = 0;
+extern "C" int __real_get_ib_max_chunk_size(void* device);
+extern "C" int __wrap_get_ib_max_chunk_size(void* device) {
+  return ib_chunk_set ? ib_chunk_answer : __real_get_ib_max_chunk_size(device);
+}
+
 namespace {
 
 constexpr uint32_t kWindow = 0x10000;
@@ -183,6 +192,30 @@ TEST(Blocks, ChunksAndTheSharedFallback) {
   EXPECT_EQ(mread4_block(mf, kWindow - 512, in.data(), 1024), 512);
   EXPECT_EQ(mread_chunk_as_multi_mread4(mf, 0, in.data(), 7), -1);
   EXPECT_EQ(mwrite_chunk_as_multi_mwrite4(mf, 0, out.data(), 7), -1);
+  mclose(mf);
+}
+
+// A device layer that answers a chunk of 0 or less gets its blocks refused, not looped over
+// without end; so does a switch gearbox tunnelled over it.
+TEST(Blocks, ChunkOfZeroOrLessIsRefused) {
+  mfile* mf = new_handle(ACCESS_IB_INBAND);
+  ib_chunk_set = true;
+  for (int answer : {0, -8}) {
+    ib_chunk_answer = answer;
+    for (uint32_t gearbox : {0u, uint32_t(GEARBOX_KIND_SWITCH)}) {
+      mf->gearbox_kind = gearbox;
+      uint32_t block[4] = {1, 2, 3, 4};
+      errno = 0;
+      EXPECT_EQ(mread4_block(mf, 0, block, 16), -1) << answer << " " << gearbox;
+      EXPECT_EQ(errno, EINVAL);
+      errno = 0;
+      EXPECT_EQ(mwrite4_block(mf, 0, block, 16), -1) << answer << " " << gearbox;
+      EXPECT_EQ(errno, EINVAL);
+      EXPECT_EQ(block[3], 4u);
+    }
+  }
+  ib_chunk_set = false;
+  mf->gearbox_kind = 0;
   mclose(mf);
 }
 

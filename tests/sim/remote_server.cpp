@@ -169,8 +169,11 @@ void RemoteServer::serve(int fd) {
   ::close(fd);
 }
 
-void RemoteServer::inject(char command, const ScriptedReply& reply, int times) {
+void RemoteServer::inject(char command, const ScriptedReply& reply, int times, int after) {
   std::lock_guard<std::mutex> lock(mutex_);
+  ScriptedReply own;
+  own.own = true;
+  for (int i = 0; i < after; ++i) injected_[command].push_back(own);
   for (int i = 0; i < times; ++i) injected_[command].push_back(reply);
 }
 
@@ -179,7 +182,7 @@ bool RemoteServer::scripted(char command, ScriptedReply& reply) {
   if (it == injected_.end() || it->second.empty()) return false;
   reply = it->second.front();
   it->second.pop_front();
-  return true;
+  return !reply.own;
 }
 
 std::vector<std::string> RemoteServer::requests() const {

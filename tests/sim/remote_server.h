@@ -24,6 +24,7 @@ struct ScriptedReply {
   std::string text;        // the bytes sent
   bool terminate = true;   // followed by the NUL that ends a message
   bool hang_up = false;    // the connection is closed right after
+  bool own = false;        // the server answers itself (lets a later request get the reply)
 };
 
 struct RemoteServerConfig {
@@ -50,8 +51,8 @@ class RemoteServer {
   void stop();
 
   // The next `times` requests whose first character is `command` get `reply` instead of the
-  // server's own answer (and are not carried out).
-  void inject(char command, const ScriptedReply& reply, int times = 1);
+  // server's own answer (and are not carried out), after `after` such requests answered as usual.
+  void inject(char command, const ScriptedReply& reply, int times = 1, int after = 0);
   // Every request received, in order, as sent (without the NUL).
   std::vector<std::string> requests() const;
   void clear_requests();
