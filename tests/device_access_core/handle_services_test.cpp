@@ -172,7 +172,7 @@ TEST(DmaPages, PinReleaseAndFailedPin) {
 }
 
 // There is no LPC port access here: the open fails and leaves no node open behind.
-TEST(Lpc, OpenFailsAndBlocksAreRefused) {
+TEST(Lpc, OpenFailsAndLeavesNothingOpen) {
   auto result = vexil_test::run_in_private_namespace([] {
     const std::string node = vexil_test::add_qdx_node("lpc0");
     errno = 0;
@@ -181,15 +181,6 @@ TEST(Lpc, OpenFailsAndBlocksAreRefused) {
     EXPECT_FALSE(vexil_test::holds_descriptor_on(node));
   });
   VEXIL_EXPECT_SCENARIO(result);
-  mfile* mf = new_handle(ACCESS_LPC);
-  uint32_t block[4] = {};
-  errno = 0;
-  EXPECT_EQ(mread4_block(mf, 0, block, 16), 0) << "no address lies in a region";
-  EXPECT_EQ(errno, EINVAL);
-  errno = 0;
-  EXPECT_EQ(mwrite4_block(mf, 0, block, 16), 0);
-  EXPECT_EQ(errno, EINVAL);
-  mclose(mf);
 }
 
 TEST(HandleUtilities, EnvironmentNumbersAndReplacement) {
@@ -216,14 +207,6 @@ TEST(HandleUtilities, EnvironmentNumbersAndReplacement) {
   EXPECT_EQ(errno, ERANGE);
   EXPECT_STREQ(out, "") << "nothing past the buffer, nothing half-written";
 
-  void* p = malloc(8);
-  safe_free(&p);
-  EXPECT_EQ(p, nullptr);
-  uint8_t mad[256] = {};
-  EXPECT_EQ(maccess_reg_mad(nullptr, mad), 2);
-  mfile* mf = new_handle(ACCESS_PCICONF);
-  EXPECT_EQ(maccess_reg_mad(mf, mad), -1) << "only user-level handles reach the in-band path";
-  mclose(mf);
 }
 
 // A device object placed in a handle takes its dwords, blocks and registers through the flat
