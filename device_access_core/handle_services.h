@@ -14,11 +14,23 @@
 extern "C" {
 #endif
 
+/* Four VPD bytes at any offset: 0; 2 (EINVAL) for null arguments; -1 with
+ * errno (EPERM for a handle that is not PCI memory, BAR gateway or
+ * configuration space, or has no dev_info for the user-level read); or the
+ * errno of a failed sysfs read, EIO when it was short. */
 int mvpd_read4(mfile* mf, unsigned int offset, uint8_t value[4]);
+/* Configuration-space handles only (else -1, EPERM): 0 or -1; 2 for null. */
 int mvpd_write4(mfile* mf, unsigned int offset, uint8_t value[4]);
+/* Pins 1 to 8 pages and fills the pinning record (struct qdx_dma_pages).
+ * 0, or -1 with errno: EINVAL bad arguments or count, EBUSY the handle
+ * already holds pages, or the allocation's, lock's or request's failure
+ * (the handle then holds none). */
 int get_dma_pages(mfile* mf, void* pages_record, int count);
+/* Sends the release request and drops the area: 0, -1 for a null handle. */
 int release_dma_pages(mfile* mf, int count);
 int read_dword_from_conf_space(mfile* mf, uint32_t offset, uint32_t* value);
+/* 2 for null arguments; user-level handles: the in-band register access;
+ * -1 otherwise. */
 int maccess_reg_mad(mfile* mf, uint8_t* data);
 int mhca_reset(mfile* mf);
 
@@ -45,7 +57,10 @@ void print_ver_warn(int major, int minor);
 void print_ver_err(int major, int minor);
 int is_warning_enabled(void);
 
+/* 0 for an unset variable, else its value (strtoul, base 0). */
 unsigned long get_env_variable_by_name(const char* name);
+/* `text` with the first `find` replaced into `out`: 0, 1 when `find` does
+ * not occur (text copied), -1 (ERANGE, `out` empty) when it does not fit. */
 int search_replace(const char* text, char* out, size_t out_sz, const char* find,
                    const char* replace);
 void safe_free(void** ptr);

@@ -155,6 +155,20 @@ int SimulatedDriver::qdx_request(const std::string& node, unsigned long request,
     case QDX_DMA_RELEASE: {
       auto* pages = static_cast<qdx_dma_pages*>(arg);
       log_.push_back({node, request, 0, 0, pages->entry[0].count});
+      if (request == QDX_DMA_PIN) {
+        last_pin = *pages;
+        if (b.dma_pin_errno) return refuse(b.dma_pin_errno);
+      }
+      return 0;
+    }
+    case QDX_VPD_READ4:
+    case QDX_VPD_WRITE4: {
+      auto* rw = static_cast<qdx_rw4_old*>(arg);
+      log_.push_back({node, request, 0, rw->offset, 4});
+      if (vpd.empty()) return refuse(ENOTTY);
+      if (rw->offset % 4 || uint64_t(rw->offset) + 4 > vpd.size()) return refuse(EIO);
+      if (request == QDX_VPD_READ4) memcpy(&rw->data, vpd.data() + rw->offset, 4);
+      else memcpy(vpd.data() + rw->offset, &rw->data, 4);
       return 0;
     }
     default:

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "kernel_driver.h"
 #include "simulated_adapter.h"
 
 namespace vexil_test {
@@ -40,6 +41,7 @@ struct DriverBehaviour {
   uint32_t stuck_address = 0;          // non-zero: reads of this CR address never show 0
   int dword_errno = 0;                 // non-zero: dword requests fail with it
   uint32_t hw_id_override = 0;         // non-zero: what reads of the hardware-id dword answer
+  int dma_pin_errno = 0;               // non-zero: the DMA pinning request fails with it
 };
 
 class SimulatedDriver {
@@ -60,6 +62,10 @@ class SimulatedDriver {
 
   // Init records as the driver received them (before it answered).
   std::vector<std::vector<uint8_t>> init_records;
+  // The function's VPD, read and written a dword at a time; empty: a driver without VPD requests.
+  std::vector<uint8_t> vpd;
+  // The last pinning record as the driver received it.
+  qdx_dma_pages last_pin = {};
 
  private:
   int qdx_request(const std::string& node, unsigned long request, void* arg);

@@ -50,7 +50,8 @@ bool exists(const std::string& path) {
 // checkout lies under one of the directories the fixture replaces (a clone under /tmp, say):
 // the tests run the built tool and read their expected files from there.
 const char* const kKeptTrees[] = {VEXIL_SOURCE_DIR, VEXIL_BINARY_DIR};
-const char* const kReplacedDirs[] = {"/tmp", "/dev", "/etc", "/sys/bus/pci/devices", "/sys/class"};
+const char* const kReplacedDirs[] = {"/tmp",       "/dev",       "/etc", "/sys/bus/pci/devices",
+                                     "/sys/class", "/var/log"};
 
 bool is_under(const std::string& path, const std::string& dir) {
   return path.compare(0, dir.size(), dir) == 0 && (path.size() == dir.size() || path[dir.size()] == '/');
@@ -158,6 +159,9 @@ void enter_private_system() {
   must(exists("/sys/bus/pci/devices"), "find", "/sys/bus/pci/devices");
   mount_tmpfs("/sys/bus/pci/devices", "755");
   mount_tmpfs("/sys/class", "755");
+  // The class-based layers' log directory (/var/log/zrv), made by every device object.
+  must(mkdir("/var/log", 0755) == 0 || errno == EEXIST, "mkdir", "/var/log");
+  mount_tmpfs("/var/log", "755");
   restore_kept_trees(kept);
   must(chdir("/") == 0, "chdir", "/");
 }

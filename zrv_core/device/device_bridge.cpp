@@ -1,46 +1,153 @@
 /*
- * device_bridge.cpp - flat functions over device objects.
- * Placeholder until the device classes land: a name that would select a
- * device class fails (-1), every other name selects none (0, null device),
- * and no device operation can succeed.
+ * device_bridge.cpp - the flat functions through which the device access
+ * core uses device objects.
+ *
+ * No exception crosses into the core: each function turns whatever its
+ * device throws into its failure value (-1 for device operations and opens,
+ * 0 for the capability queries) after logging it. A null device gets the
+ * failure value too. The class-specific functions (InfiniBand, i2c-dev,
+ * switch OS, USB adapters) need a device object of their class; the classes
+ * that this build does not include are never built (DeviceFactory), so those
+ * functions answer their failure value for every device they are given.
  */
 #include "device_bridge.h"
 
 #include <errno.h>
-#include <string.h>
+#include <stdio.h>
 
-/* Substrings that select a device class, in matching order. */
-static const char* const class_substrings[] = {"crvlsw-", "objtag", "lid-", "ibdr-", "obl-",
-                                                "tqusb-",  "/dev/bus/usb/", "nicx",
-                                                "dev-i2c", "gpu", "ndc-"};
+#include <exception>
+#include <string>
+
+#include "Device.h"
+#include "DeviceFactory.h"
+#include "Logger.h"
+#include "ZrvGeneralException.h"
+
+using zrv_core::Device;
+using zrv_core::Logger;
+
+static const char* const oSource = "zrv_core/device/device_bridge";
+
+static Logger* Log(const char* function, int line)
+{
+    return Logger::GetInstance(zrv_core::LogLocation(oSource, function, line), "ZRV_PRINT_LOG");
+}
+
+/* Logging a caught failure must not itself let an exception out. */
+static void LogCaught(const char* function, int line, const char* text)
+{
+    try {
+        Log(function, line)->Error(text);
+    } catch (...) {
+    }
+}
+
+/* Runs `operation` and returns its result, or `failure` when it throws. */
+template <typename Result, typename Operation>
+static Result Guarded(const char* function, int line, Result failure, Operation operation)
+{
+    try {
+        return operation();
+    } catch (const std::exception& e) {
+        LogCaught(function, line, e.what());
+    } catch (...) {
+        LogCaught(function, line, "unknown exception");
+    }
+    return failure;
+}
+
+static Device* AsDevice(void* device) { return static_cast<Device*>(device); }
 
 int init_device(const char* name, void** device, int, int)
 {
     if (device) *device = nullptr;
     if (!name) return 0;
-    for (const char* sub : class_substrings) {
-        if (strstr(name, sub)) {
-            errno = ENOTSUP;
-            return -1;
-        }
+    if (!device) {
+        errno = EINVAL;
+        return -1;
     }
+    try {
+        Device* created = zrv_core::DeviceFactory::CreateInstance(name);
+        *device = created;
+        return created ? static_cast<int>(created->GetCommunicationType()) : 0;
+    } catch (const zrv_core::DeviceClassNotBuiltException& e) {
+        LogCaught(__func__, __LINE__, e.what());
+        fprintf(stderr, "-E- %s\n", e.what());
+        errno = EOPNOTSUPP;
+    } catch (const zrv_core::ZrvGeneralException& e) {
+        LogCaught(__func__, __LINE__, e.what());
+    } catch (const std::exception& e) {
+        /* Not a device failure the class logged (the log directory, a
+         * library): say it where the open's caller can see it. */
+        LogCaught(__func__, __LINE__, e.what());
+        fprintf(stderr, "-E- %s\n", e.what());
+    } catch (...) {
+        LogCaught(__func__, __LINE__, "unknown exception");
+        fprintf(stderr, "-E- %s: unknown exception\n", name);
+    }
+    if (!errno) errno = EIO;
+    return -1;
+}
+
+int destroy_device(void* device)
+{
+    delete AsDevice(device);
     return 0;
 }
-int destroy_device(void*) { return 0; }
-int reg_access_send(uint32_t*, uint32_t, uint32_t, int*, void*) { return -1; }
-int reg_access_get(uint32_t*, uint32_t, uint32_t, int*, void*) { return -1; }
-int config_space_access_read(uint32_t, uint32_t, uint32_t*, void*) { return -1; }
-int config_space_access_write(uint32_t, uint32_t, uint32_t*, void*) { return -1; }
+
+int reg_access_send(uint32_t* buffer, uint32_t length, uint32_t reg_id, int* status, void* device)
+{
+    if (!device || !status) return -1;
+    return Guarded(__func__, __LINE__, -1, [&] {
+        return AsDevice(device)->AccessRegisterSend(buffer, length, reg_id & 0xFFFF, *status);
+    });
+}
+
+int reg_access_get(uint32_t* buffer, uint32_t length, uint32_t reg_id, int* status, void* device)
+{
+    if (!device || !status) return -1;
+    return Guarded(__func__, __LINE__, -1, [&] {
+        return AsDevice(device)->AccessRegisterGet(buffer, length, reg_id & 0xFFFF, *status);
+    });
+}
+
+int config_space_access_read(uint32_t address, uint32_t length, uint32_t* data, void* device)
+{
+    if (!device) return -1;
+    return Guarded(__func__, __LINE__, -1,
+                   [&] { return AsDevice(device)->Read(address, length, data); });
+}
+
+int config_space_access_write(uint32_t address, uint32_t length, uint32_t* data, void* device)
+{
+    if (!device) return -1;
+    return Guarded(__func__, __LINE__, -1,
+                   [&] { return AsDevice(device)->Write(address, length, data); });
+}
+
+/* ---- i2c-dev devices (I2CDevice) ---- */
+
 void i2c_set_i2c_address_width(uint32_t, void*) {}
 void i2c_update_secondary_address(uint32_t, void*) {}
+
+/* ---- InfiniBand devices (IBDevice) ---- */
+
 int is_gmp_supported(int, void*) { return 0; }
 int is_class_a_supported(int, void*) { return 0; }
-int get_ib_max_chunk_size(void*) { return 56; }
-int get_register_maximum_size(void*) { return 0; }
+/* 0 refuses the block: the core never loops on a chunk size below 1. */
+int get_ib_max_chunk_size(void*) { return 0; }
 int reset_ib_device(void*) { return -1; }
 void force_use_smp(void*) {}
+
 int mad_set(void*, uint32_t, uint32_t, void*) { return -1; }
 int mad_get(void*, uint32_t, uint32_t, void*) { return -1; }
+
+/* ---- switch operating-system devices (CorvelleOSDevice) ---- */
+
+int get_register_maximum_size(void*) { return 0; }
+
+/* ---- USB-to-I2C and NDC adapters (TQUSBDevice, NDCDevice) ---- */
+
 int tqusb_access_set_frequency(uint32_t, void*) { return 1; }
 int tqusb_access_get_frequency(int*, void*) { return 1; }
 int tqusb_detect(uint8_t*, void*) { return 1; }

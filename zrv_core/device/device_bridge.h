@@ -13,8 +13,13 @@ extern "C" {
 #endif
 
 /* Builds the device object the name selects: its communication type, 0 when
- * no class matches (null device), -1 on failure. The last two arguments are
- * not read. */
+ * no class matches (null device), -1 on failure (EOPNOTSUPP, with a message
+ * on standard error, for a class this build does not include). The last two
+ * arguments are not read.
+ *
+ * No function lets an exception out; each gives its failure value instead
+ * (-1 for device operations, 0 for the capability queries), and so does a
+ * null device or one of another class than the function needs. */
 int init_device(const char* name, void** device, int reserved, int chip);
 int destroy_device(void* device);
 int reg_access_send(uint32_t* buffer, uint32_t length, uint32_t reg_id, int* status,
@@ -27,6 +32,7 @@ void i2c_set_i2c_address_width(uint32_t width, void* device);
 void i2c_update_secondary_address(uint32_t address, void* device);
 int is_gmp_supported(int method, void* device);
 int is_class_a_supported(int method, void* device);
+/* 56 or 224 for an InfiniBand device; 0 for any other, which refuses blocks. */
 int get_ib_max_chunk_size(void* device);
 /* Largest register image in bytes of a switch-OS device object. */
 int get_register_maximum_size(void* device);
