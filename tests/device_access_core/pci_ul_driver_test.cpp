@@ -6,7 +6,6 @@
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/inotify.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -324,21 +323,6 @@ vexil_test::IcmdGeometry sim_geometry(const FunctionConfig& cfg) {
   return g;
 }
 
-// Times `name` was read, as a watch on IN_ACCESS | IN_OPEN | IN_CLOSE sees it: inotify folds the
-// reads of one open into one event, and the open and close events keep two opens apart.
-int reads_of(int watch_fd, const std::string& name) {
-  alignas(inotify_event) char events[4096];
-  int reads = 0;
-  for (ssize_t n; (n = read(watch_fd, events, sizeof events)) > 0;) {
-    for (ssize_t at = 0; at < n;) {
-      const auto* e = reinterpret_cast<const inotify_event*>(events + at);
-      if ((e->mask & IN_ACCESS) && e->len && name == e->name) ++reads;
-      at += sizeof(inotify_event) + e->len;
-    }
-  }
-  return reads;
-}
-
 TEST(DriverNodes, IcmdInCrSpaceTakesItsMailboxFromTheDeviceFile) {
   auto result = vexil_test::run_in_private_namespace([] {
     FunctionConfig cfg;
@@ -371,9 +355,7 @@ TEST(DriverNodes, IcmdInCrSpaceTakesItsMailboxFromTheDeviceFile) {
     vexil_test::DeviceFileDir dir;
     dir.add("0xf00", vexil_test::device_object("fixture adapter", "NIC", sim_geometry(cfg)));
     dir.make_default();
-    const int watch = inotify_init1(IN_NONBLOCK);
-    ASSERT_GE(watch, 0);
-    ASSERT_GE(inotify_add_watch(watch, dir.path().c_str(), IN_ACCESS | IN_OPEN | IN_CLOSE), 0);
+    vexil_test::ReadWatch watch(dir.path());
     mf = mopen("0000:03:00.0");
     ASSERT_NE(mf, nullptr) << strerror(errno);
     EXPECT_EQ(maccess_reg(mf, kCapRegister, MACCESS_REG_METHOD_GET, data.data(), 8, 8, 8, &status), 0);
@@ -390,8 +372,7 @@ TEST(DriverNodes, IcmdInCrSpaceTakesItsMailboxFromTheDeviceFile) {
     for (const auto& r : driver.log()) EXPECT_EQ(r.node, kCrNode);
     EXPECT_EQ(adapter.register_counts(kCapRegister).get, 1u);
     mclose(mf);
-    EXPECT_EQ(reads_of(watch, "0xf00.json"), 1) << "one read of the device file for the handle";
-    close(watch);
+    EXPECT_EQ(watch.reads("0xf00.json"), 1) << "one read of the device file for the handle";
 
     // A cable has no mailbox, by its file's device type.
     dir.add("0xf00", vexil_test::device_object("fixture cable", "Cable", sim_geometry(cfg)));

@@ -1,6 +1,8 @@
 #include "device_files.h"
 
 #include <stdlib.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -81,6 +83,33 @@ void DeviceFileDir::add_raw(const std::string& name, const std::string& contents
 
 void DeviceFileDir::make_default() const {
   write_zrv_conf("zrv_prefix_location=" + root_ + "\ndevice_info=/db\n");
+}
+
+ReadWatch::ReadWatch(const std::string& dir) {
+  fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (fd_ < 0 || inotify_add_watch(fd_, dir.c_str(), IN_ACCESS | IN_OPEN | IN_CLOSE) < 0) {
+    if (fd_ >= 0) close(fd_);
+    throw std::runtime_error("cannot watch " + dir);
+  }
+}
+
+ReadWatch::~ReadWatch() { close(fd_); }
+
+int ReadWatch::reads(const std::string& name) { return count(&name); }
+
+int ReadWatch::reads() { return count(nullptr); }
+
+int ReadWatch::count(const std::string* name) {
+  alignas(inotify_event) char events[4096];
+  int reads = 0;
+  for (ssize_t n; (n = read(fd_, events, sizeof events)) > 0;) {
+    for (ssize_t at = 0; at < n;) {
+      const auto* e = reinterpret_cast<const inotify_event*>(events + at);
+      if ((e->mask & IN_ACCESS) && e->len && (!name || *name == e->name)) ++reads;
+      at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+    }
+  }
+  return reads;
 }
 
 }  // namespace vexil_test

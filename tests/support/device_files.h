@@ -47,4 +47,23 @@ class DeviceFileDir {
   std::string json_dir_;
 };
 
+// Watches a directory with inotify and counts how often each file in it was read: inotify folds
+// the reads of one open into one event, and the open and close events keep two opens apart, so
+// each open that read counts once.
+class ReadWatch {
+ public:
+  explicit ReadWatch(const std::string& dir);  // throws std::runtime_error when it cannot watch
+  ~ReadWatch();
+  ReadWatch(const ReadWatch&) = delete;
+  ReadWatch& operator=(const ReadWatch&) = delete;
+  // Reads of `name` since the previous call.
+  int reads(const std::string& name);
+  // Reads of any file since the previous call.
+  int reads();
+
+ private:
+  int count(const std::string* name);
+  int fd_ = -1;
+};
+
 }  // namespace vexil_test

@@ -4,7 +4,6 @@
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <string>
@@ -274,9 +273,7 @@ TEST(DeviceFile, ACreateReplacesTheHandleItIsGivenOnEveryPath) {
 TEST(DeviceFile, TheFileIsReadOnceForAHandle) {
   DeviceFileDir dir;
   dir.add(kFixture, device_object("once"));
-  int fd = inotify_init1(IN_NONBLOCK);
-  ASSERT_GE(fd, 0);
-  ASSERT_GE(inotify_add_watch(fd, dir.path().c_str(), IN_ACCESS | IN_OPEN | IN_CLOSE), 0);
+  vexil_test::ReadWatch watch(dir.path());
   Handle d;
   ASSERT_EQ(create_device_info_with_json_dir(&d.h, kFixtureId, dir.path().c_str()), 0);
   char name[DEVICE_INFO_MAX_STR_LEN];
@@ -287,18 +284,7 @@ TEST(DeviceFile, TheFileIsReadOnceForAHandle) {
     get_version_bitlen(d.h);
     is_tn4(d.h);
   }
-  // inotify folds the reads of one open into one event; the open and close events keep the
-  // reads of two opens apart.
-  alignas(inotify_event) char events[4096];
-  ssize_t n = read(fd, events, sizeof events);
-  int reads = 0;
-  for (ssize_t at = 0; n > 0 && at < n;) {
-    const auto* e = reinterpret_cast<const inotify_event*>(events + at);
-    if ((e->mask & IN_ACCESS) && e->len && std::string(e->name) == "0xf00.json") ++reads;
-    at += sizeof(inotify_event) + e->len;
-  }
-  close(fd);
-  EXPECT_EQ(reads, 1);
+  EXPECT_EQ(watch.reads("0xf00.json"), 1);
 }
 
 TEST(DeviceFile, DirectoryRules) {
