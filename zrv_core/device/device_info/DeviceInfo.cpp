@@ -5,6 +5,7 @@
 #include "DeviceInfo.h"
 
 #include <algorithm>
+#include <iterator>
 #include <sstream>
 
 #include "DeviceInfoFields.h"
