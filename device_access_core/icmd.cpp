@@ -7,6 +7,7 @@
 #include <execinfo.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
 #include "icmd.h"
@@ -62,13 +63,24 @@ uint32_t extract_field(uint32_t word, uint32_t bit_offset, uint32_t bitlen)
     return low_bits(word >> bit_offset, bitlen);
 }
 
+/* A cable, by the handle's own description of the device: asking by id
+ * would read the device file again. Without a description there is nothing
+ * to read (the by-id answer would fail the same way and say no). */
+int is_cable_device(device_info_handle info)
+{
+    if (!info) return 0;
+    char type[DEVICE_INFO_MAX_STR_LEN] = "";
+    get_field_as_string(info, type, "device_type", "general_info");
+    return strcmp(type, "Cable") == 0;
+}
+
 /* Device kinds that have no ICMD mailbox: cables, Tarnel-3 and Tarnel-3 Pro,
  * gearboxes other than the Brell gearbox, Cablon devices other than the
  * PeloraE SDDV (and, in CR space, other than retimers). */
-int device_kind_without_icmd(mfile* mf, uint32_t hw_id, int retimer_allowed)
+int device_kind_without_icmd(mfile* mf, int retimer_allowed)
 {
     device_info_handle info = mf->device_info;
-    if (is_cable(hw_id)) return 1;
+    if (is_cable_device(info)) return 1;
     if (is_tn3(info) || is_tn3pro(info)) return 1;
     if (is_gearbox(info) && !is_brell_gear_box(info)) return 1;
     if (is_cablon(info) && !is_pelorae_sddv(info) && !(retimer_allowed && is_retimer(info)))
@@ -138,7 +150,7 @@ int open_over_vsec(mfile* mf)
     } else if (hw_id == kHwIdNoDevice) {
         DBG_PRINTF("icmd_init_vcr_crspace not supported\n");
         rc = ME_REG_ACCESS_ICMD_NOT_SUPPORTED;
-    } else if (device_kind_without_icmd(mf, hw_id, 0)) {
+    } else if (device_kind_without_icmd(mf, 0)) {
         DBG_PRINTF("icmd_init_vcr_crspace not supported for this device\n");
         rc = ME_REG_ACCESS_ICMD_NOT_SUPPORTED;
     } else {
@@ -185,7 +197,7 @@ int open_in_cr_space(mfile* mf)
     uint32_t hw_id = 0;
     if (read_device_id(mf, &hw_id) != 4 || hw_id == kHwIdNoDevice)
         return ME_REG_ACCESS_ICMD_NOT_SUPPORTED;
-    if (device_kind_without_icmd(mf, hw_id, 1)) {
+    if (device_kind_without_icmd(mf, 1)) {
         DBG_PRINTF("ICMD not supported for device type\n");
         return ME_REG_ACCESS_ICMD_NOT_SUPPORTED;
     }

@@ -1,7 +1,8 @@
 // The user-level path through the driver's per-function nodes: "/dev/<address>_qdxcr" and
 // "_qdxconf" are plain files in a private mount namespace whose requests a simulated driver
 // answers from a simulated adapter. Covers the cr node with its conf secondary, the fall-back to
-// the conf node, the oldest NICs' flush through the driver and its bound, and block chunking.
+// the conf node, the oldest NICs' flush through the driver and its bound, block chunking, and
+// ICMD in CR space at the geometry the device's file gives.
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
@@ -13,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "device_files.h"
 #include "fake_system.h"
 #include "ioctl_interposer.h"
 #include "kernel_driver.h"
@@ -299,3 +301,89 @@ TEST(DriverNodes, OldestNicFlushesThroughTheDriverAndGivesUp) {
 }
 
 }  // namespace
+
+// ICMD where the device has no usable VSEC: the mailbox sits in CR space where the device file
+// says, and the cr node's dword requests reach it.
+namespace icmd_in_cr_space {
+
+constexpr uint16_t kCapRegister = 0xC011;
+constexpr uint32_t kFixtureId = 0xF00;  // no known device has it
+
+vexil_test::IcmdGeometry sim_geometry(const FunctionConfig& cfg) {
+  using vexil_sim::CrSpace;
+  vexil_test::IcmdGeometry g;
+  g.cmd_ptr_address = CrSpace::kMailboxPointerAddress;
+  g.cmd_ptr_bitlen = 24;
+  g.semaphore_address = CrSpace::kMailboxSemaphoreAddress;
+  g.static_cfg_not_done_address = cfg.not_ready_address;
+  g.static_cfg_not_done_offset = cfg.not_ready_bit;
+  g.version_address = CrSpace::kMailboxVersionAddress;
+  g.version_bit_offset = 24;
+  g.version_bitlen = 8;
+  return g;
+}
+
+TEST(DriverNodes, IcmdInCrSpaceTakesItsMailboxFromTheDeviceFile) {
+  auto result = vexil_test::run_in_private_namespace([] {
+    FunctionConfig cfg;
+    cfg.hw_id = kFixtureId;
+    cfg.cr_mailbox = true;
+    SimulatedAdapter adapter(cfg);
+    SimulatedDriver driver(adapter);
+    vexil_test::IoctlHandlerScope scope;
+    build_function(driver);
+    driver.behaviour().vsec_supported = 0;
+    const std::vector<uint8_t> limits = {0, 1, 0, 0, 0x12, 0x34, 0x56, 0x78};
+    adapter.set_register_image(kCapRegister, limits);
+
+    // Without a device file the version word is looked for at 0 and reads 0.
+    std::vector<uint8_t> data(8, 0);
+    int status = -1;
+    mfile* mf = mopen("0000:03:00.0");
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    ASSERT_EQ(mf->vsec_supported, 0u);
+    {
+      vexil_test::CapturedStream err(2);
+      EXPECT_EQ(maccess_reg(mf, kCapRegister, MACCESS_REG_METHOD_GET, data.data(), 8, 8, 8, &status),
+                ME_ICMD_UNSUPPORTED_ICMD_VERSION);
+      EXPECT_EQ(err.text(), "ICMD version 0 unsupported\n");
+    }
+    EXPECT_EQ(mf->device_info, nullptr);
+    EXPECT_EQ(adapter.stats().icmd_commands, 0u);
+    mclose(mf);
+
+    vexil_test::DeviceFileDir dir;
+    dir.add("0xf00", vexil_test::device_object("fixture adapter", "NIC", sim_geometry(cfg)));
+    dir.make_default();
+    vexil_test::ReadWatch watch(dir.path());
+    mf = mopen("0000:03:00.0");
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    EXPECT_EQ(maccess_reg(mf, kCapRegister, MACCESS_REG_METHOD_GET, data.data(), 8, 8, 8, &status), 0);
+    EXPECT_NE(mf->device_info, nullptr);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(data, limits);
+    EXPECT_EQ(mf->icmd.cmd_addr, vexil_sim::CrSpace::kMailboxAddress) << "the pointer's low 24 bits";
+    EXPECT_EQ(mf->icmd.ctrl_addr, vexil_sim::CrSpace::kMailboxAddress + 0x3FC);
+    const vexil_sim::AdapterStats stats = adapter.stats();
+    EXPECT_EQ(stats.icmd_commands, 1u);
+    EXPECT_EQ(stats.unlocked_icmd_commands, 0u) << "under the CR-space semaphore";
+    EXPECT_EQ(stats.last_opcode, 0x9001u);
+    EXPECT_EQ(mf->icmd.took_semaphore, 0);
+    for (const auto& r : driver.log()) EXPECT_EQ(r.node, kCrNode);
+    EXPECT_EQ(adapter.register_counts(kCapRegister).get, 1u);
+    mclose(mf);
+    EXPECT_EQ(watch.reads("0xf00.json"), 1) << "one read of the device file for the handle";
+
+    // A cable has no mailbox, by its file's device type.
+    dir.add("0xf00", vexil_test::device_object("fixture cable", "Cable", sim_geometry(cfg)));
+    mf = mopen("0000:03:00.0");
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    EXPECT_EQ(maccess_reg(mf, kCapRegister, MACCESS_REG_METHOD_GET, data.data(), 8, 8, 8, &status),
+              ME_REG_ACCESS_ICMD_NOT_SUPPORTED);
+    EXPECT_EQ(adapter.stats().icmd_commands, 1u);
+    mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+}  // namespace icmd_in_cr_space

@@ -1,5 +1,7 @@
 #include "address_space.h"
 
+#include "icmd_mailbox.h"
+
 namespace vexil_sim {
 
 bool MemorySpace::read(uint32_t address, uint32_t& value) {
@@ -15,9 +17,37 @@ bool MemorySpace::write(uint32_t address, uint32_t value) {
   return true;
 }
 
+bool CrSpace::in_mailbox(uint32_t address, uint32_t& mailbox_address) const {
+  if (!mailbox_ || address < kMailboxAddress || address >= kMailboxAddress + kMailboxCtrlOffset + 4)
+    return false;
+  const uint32_t offset = address - kMailboxAddress;
+  if (offset == kMailboxCtrlOffset)
+    mailbox_address = IcmdMailbox::kCtrlAddress;
+  else if (offset == kMailboxSyndromeOffset)
+    mailbox_address = IcmdMailbox::kSyndromeAddress;
+  else
+    mailbox_address = IcmdMailbox::kBufferAddress + offset;
+  return true;
+}
+
 bool CrSpace::read(uint32_t address, uint32_t& value) {
   if (address == kHwIdAddress) {
     value = hw_id_dword_;
+    return true;
+  }
+  uint32_t at = 0;
+  if (in_mailbox(address, at)) return mailbox_->read(at, value);
+  if (mailbox_ && address == kMailboxVersionAddress) {
+    value = 1u << 24;
+    return true;
+  }
+  if (mailbox_ && address == kMailboxPointerAddress) {
+    value = kMailboxPointerJunk | kMailboxAddress;
+    return true;
+  }
+  if (mailbox_ && address == kMailboxSemaphoreAddress) {
+    value = semaphore_->read();
+    if (value == 0) semaphore_->write(1);  // the read that sees it free takes it
     return true;
   }
   if (!MemorySpace::read(address, value)) return false;
@@ -30,6 +60,12 @@ bool CrSpace::read(uint32_t address, uint32_t& value) {
 
 bool CrSpace::write(uint32_t address, uint32_t value) {
   if (address == kHwIdAddress) return valid(address);  // read-only: the write is dropped
+  uint32_t at = 0;
+  if (in_mailbox(address, at)) return mailbox_->write(at, value);
+  if (mailbox_ && address == kMailboxSemaphoreAddress) {
+    if (value == 0) semaphore_->write(0);
+    return true;
+  }
   return MemorySpace::write(address, value);
 }
 

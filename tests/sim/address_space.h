@@ -32,11 +32,23 @@ class MemorySpace : public AddressSpace {
   std::unordered_map<uint32_t, uint32_t> dwords_;
 };
 
-// CR space: memory with the read-only hardware id dword and the firmware's readiness bit.
+class HardwareSemaphore;
+
+// CR space: memory with the read-only hardware id dword and the firmware's readiness bit. Once a
+// mailbox is attached it also shows the ICMD mailbox as devices without a usable VSEC have it: a
+// version word, a command-pointer word, a semaphore taken by the read that returns 0, and the
+// mailbox at the pointer with the syndrome and control words at its end.
 class CrSpace : public MemorySpace {
  public:
   static constexpr uint32_t kHwIdAddress = 0xF0014;
   static constexpr uint32_t kSize = 0x1000000;
+  static constexpr uint32_t kMailboxVersionAddress = 0xE0000;  // version 1 in bits 24-31
+  static constexpr uint32_t kMailboxPointerAddress = 0xE0004;  // the mailbox in bits 0-23
+  static constexpr uint32_t kMailboxPointerJunk = 0x5A000000;  // bits 24-31 of that word
+  static constexpr uint32_t kMailboxSemaphoreAddress = 0xE0008;
+  static constexpr uint32_t kMailboxAddress = 0x100000;
+  static constexpr uint32_t kMailboxSyndromeOffset = 0x3F8;
+  static constexpr uint32_t kMailboxCtrlOffset = 0x3FC;
 
   CrSpace(const FaultKnobs& knobs, uint32_t hw_id_dword, uint32_t not_ready_address,
           unsigned not_ready_bit)
@@ -44,9 +56,19 @@ class CrSpace : public MemorySpace {
         not_ready_address_(not_ready_address), not_ready_bit_(not_ready_bit) {}
   bool read(uint32_t address, uint32_t& value) override;
   bool write(uint32_t address, uint32_t value) override;
+  // `mailbox` is the ICMD space (control word at 0, syndrome and buffer at their addresses).
+  void attach_mailbox(AddressSpace* mailbox, HardwareSemaphore* semaphore) {
+    mailbox_ = mailbox;
+    semaphore_ = semaphore;
+  }
 
  private:
+  // The mailbox-space address of a CR address inside the mailbox, or false.
+  bool in_mailbox(uint32_t address, uint32_t& mailbox_address) const;
+
   const FaultKnobs& knobs_;
+  AddressSpace* mailbox_ = nullptr;
+  HardwareSemaphore* semaphore_ = nullptr;
   uint32_t hw_id_dword_;
   uint32_t not_ready_address_;
   unsigned not_ready_bit_;
@@ -77,6 +99,7 @@ class SemaphoreSpace : public AddressSpace {
   bool read(uint32_t address, uint32_t& value) override;
   bool write(uint32_t address, uint32_t value) override;
   const HardwareSemaphore& icmd_semaphore() const { return semaphore_; }
+  HardwareSemaphore& icmd_semaphore() { return semaphore_; }
 
  private:
   AdapterStats& stats_;

@@ -53,6 +53,7 @@ SimulatedAdapter::SimulatedAdapter(const FunctionConfig& config)
   window_.add_space(kSpaceCr, &cr_);
   window_.add_space(kSpaceIcmd, &icmd_);
   window_.add_space(kSpaceSemaphore, &semaphore_space_);
+  if (config.cr_mailbox) cr_.attach_mailbox(&icmd_, &semaphore_space_.icmd_semaphore());
 }
 
 void SimulatedAdapter::add_plain_space(uint16_t id, uint32_t limit) {

@@ -30,6 +30,7 @@ struct FunctionConfig {
   uint32_t not_ready_address = 0xB5E04;
   unsigned not_ready_bit = 31;
   bool vsec_present = true;
+  bool cr_mailbox = false;        // CR space shows the ICMD mailbox too (CrSpace::kMailbox...)
   uint8_t vsec_type = 0;          // 0: functional window
   bool capability_loop = false;   // the list loops back on itself (and has no VSEC)
   uint32_t config_size = 4096;
