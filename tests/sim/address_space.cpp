@@ -15,7 +15,14 @@ bool MemorySpace::write(uint32_t address, uint32_t value) {
   return true;
 }
 
+AddressSpace* CrSpace::device_at(uint32_t address) const {
+  for (const Attached& a : devices_)
+    if (address >= a.first && address < a.end) return a.device;
+  return nullptr;
+}
+
 bool CrSpace::read(uint32_t address, uint32_t& value) {
+  if (AddressSpace* device = device_at(address)) return valid(address) && device->read(address, value);
   if (address == kHwIdAddress) {
     value = hw_id_dword_;
     return true;
@@ -29,6 +36,7 @@ bool CrSpace::read(uint32_t address, uint32_t& value) {
 }
 
 bool CrSpace::write(uint32_t address, uint32_t value) {
+  if (AddressSpace* device = device_at(address)) return valid(address) && device->write(address, value);
   if (address == kHwIdAddress) return valid(address);  // read-only: the write is dropped
   return MemorySpace::write(address, value);
 }

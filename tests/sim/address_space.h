@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <unordered_map>
+#include <vector>
 
 #include "fault_knobs.h"
 
@@ -44,8 +45,18 @@ class CrSpace : public MemorySpace {
         not_ready_address_(not_ready_address), not_ready_bit_(not_ready_bit) {}
   bool read(uint32_t address, uint32_t& value) override;
   bool write(uint32_t address, uint32_t value) override;
+  // A device that answers the addresses [first, end) of CR space (at their CR addresses) instead
+  // of the plain memory; the device must outlive the space.
+  void attach(uint32_t first, uint32_t end, AddressSpace* device) { devices_.push_back({first, end, device}); }
 
  private:
+  struct Attached {
+    uint32_t first, end;
+    AddressSpace* device;
+  };
+  AddressSpace* device_at(uint32_t address) const;
+
+  std::vector<Attached> devices_;
   const FaultKnobs& knobs_;
   uint32_t hw_id_dword_;
   uint32_t not_ready_address_;
