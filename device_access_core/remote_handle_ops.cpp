@@ -108,9 +108,9 @@ int remote_i2c_detect(mfile* mf, uint8_t table[128])
         if (*p++ != ' ') return fail(EBADMSG);
         if (remote_at_end(p)) break;
         uint32_t address = 0;
-        if (remote_parse_number(&p, &address) || !remote_at_token_end(p) || address >= 128)
-            return fail(EBADMSG);
-        found[address] = 1;
+        if (remote_parse_number(&p, &address) || !remote_at_token_end(p)) return fail(EBADMSG);
+        /* Only 0-127 are I2C addresses; a server's other numbers are no entries. */
+        if (address < 128) found[address] = 1;
     }
     memcpy(table, found, sizeof(found));
     return 0;

@@ -1,6 +1,7 @@
 // Fuzz target: replies of a remote server.
 //
-// Input: one selector byte (low nibble: which request, high nibble: the server's minor version),
+// Input: one selector byte (low nibble: which request - 0 dword, 1 block, 2 ICMD, 3 I2C read, 4 scan,
+// 5 cable, 6 version, 7 device id, 9 I2C write, others open - high nibble: the server's minor version),
 // one size byte, then the reply bytes as the server sends them (a NUL ends a message; one is
 // added at the end). The client sends its request over a real socket pair and reads the reply
 // from it; the request's buffers are heap blocks of exactly the size asked for, so a write past
@@ -54,12 +55,21 @@ void run(mfile* mf, int which, int size)
     case 3:
         rc = remote_i2c_read_block(mf, 0x50, 1, 0, data, size > 64 ? 64 : size);
         trap_unless(rc <= (size > 64 ? 64 : size));
+        if (rc < 0) trap_unless(buffer == before);
         break;
     case 4: {
+        /* Every entry is a flag; a refused scan leaves none set. */
         uint8_t table[128];
+        memset(table, 0xA5, sizeof(table));
         rc = remote_i2c_detect(mf, table);
+        for (uint8_t flag : table) trap_unless(flag == 0 || (rc == 0 && flag == 1));
         break;
     }
+    case 9:
+        rc = remote_i2c_write_block(mf, 0x50, 2, 0x10, data, size > 64 ? 64 : size);
+        trap_unless(rc == -1 || rc == (size > 64 ? 64 : size));
+        trap_unless(buffer == before);
+        break;
     case 5:
         rc = mcables_remote_operation_client_side(mf, 0, size, data, 0);
         if (rc != 0) trap_unless(buffer == before);

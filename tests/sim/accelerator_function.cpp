@@ -24,7 +24,7 @@ vexil_test::ScenarioResult with_accelerator_function(const AcceleratorSetup& set
   options.timeout_seconds = setup.timeout_seconds;
   return vexil_test::run_in_private_namespace(
       [&] {
-        FunctionConfig config;
+        const FunctionConfig& config = setup.function;
         vexil_test::FakePciFunction fn;
         fn.address = kAcceleratorAddress;
         fn.device = config.device;

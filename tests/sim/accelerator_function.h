@@ -19,6 +19,7 @@ struct AcceleratorSetup {
   // Runs on the model before the server takes its copy: seed groups and partitions, set faults.
   std::function<void(Accelerator&)> prepare;
   int timeout_seconds = 50;
+  FunctionConfig function;  // e.g. hw_id 0x1F5: the oldest adapter, registers over the tools HCR
 };
 
 // The accelerator's registers' transaction counts, and their growth between two snapshots.

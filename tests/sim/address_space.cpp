@@ -30,7 +30,14 @@ bool CrSpace::in_mailbox(uint32_t address, uint32_t& mailbox_address) const {
   return true;
 }
 
+AddressSpace* CrSpace::device_at(uint32_t address) const {
+  for (const Attached& a : devices_)
+    if (address >= a.first && address < a.end) return a.device;
+  return nullptr;
+}
+
 bool CrSpace::read(uint32_t address, uint32_t& value) {
+  if (AddressSpace* device = device_at(address)) return valid(address) && device->read(address, value);
   if (address == kHwIdAddress) {
     value = hw_id_dword_;
     return true;
@@ -59,6 +66,7 @@ bool CrSpace::read(uint32_t address, uint32_t& value) {
 }
 
 bool CrSpace::write(uint32_t address, uint32_t value) {
+  if (AddressSpace* device = device_at(address)) return valid(address) && device->write(address, value);
   if (address == kHwIdAddress) return valid(address);  // read-only: the write is dropped
   uint32_t at = 0;
   if (in_mailbox(address, at)) return mailbox_->write(at, value);

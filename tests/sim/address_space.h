@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <unordered_map>
+#include <vector>
 
 #include "fault_knobs.h"
 
@@ -61,11 +62,20 @@ class CrSpace : public MemorySpace {
     mailbox_ = mailbox;
     semaphore_ = semaphore;
   }
+  // A device that answers the addresses [first, end) of CR space (at their CR addresses) instead
+  // of the plain memory; the device must outlive the space.
+  void attach(uint32_t first, uint32_t end, AddressSpace* device) { devices_.push_back({first, end, device}); }
 
  private:
+  struct Attached {
+    uint32_t first, end;
+    AddressSpace* device;
+  };
   // The mailbox-space address of a CR address inside the mailbox, or false.
   bool in_mailbox(uint32_t address, uint32_t& mailbox_address) const;
+  AddressSpace* device_at(uint32_t address) const;
 
+  std::vector<Attached> devices_;
   const FaultKnobs& knobs_;
   AddressSpace* mailbox_ = nullptr;
   HardwareSemaphore* semaphore_ = nullptr;

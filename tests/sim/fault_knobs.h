@@ -38,6 +38,10 @@ struct FaultKnobs {
   int32_t set_status = -1;             // >= 0: every SET answers this status, unexecuted; GETs run
   int32_t opens_left = -1;             // >= 0: opens of the served config file that still succeed
                                        // (counts down); later ones are refused with EACCES
+  // Tools command interface (oldest adapters); busy_stuck and busy_polls hold its go bit too.
+  uint8_t hcr_status = 0;              // non-zero: every HCR command completes with this status
+  bool hcr_no_cr_mailbox = false;      // the CR mailbox window holds nothing (reads 0)
+  bool hcr_semaphore_foreign = false;  // the tools semaphore at 0xF03BC is held by another owner
 };
 static_assert(std::is_trivially_copyable<FaultKnobs>::value, "knobs travel as bytes");
 
@@ -49,6 +53,15 @@ struct AdapterStats {
   uint64_t unlocked_icmd_commands = 0;    // ... of them while the ICMD semaphore was free
   uint32_t last_opcode = 0;               // opcode of the last command started
   uint64_t icmd_semaphore_tickets = 0;    // non-zero tickets written to the ICMD semaphore
+  uint64_t hcr_commands = 0;              // HCR go bits that started a command
+  uint64_t unlocked_hcr_commands = 0;     // ... of them while the tools semaphore was free
+  uint64_t hcr_mailbox_pieces = 0;        // mailbox write and read commands (8 bytes each)
+  uint64_t i2c_transactions = 0;          // I2C gateway commands (write, read, stop)
+  uint32_t last_i2c_gateway = 0;          // CR address of the I2C gateway that ran the last one
+  uint64_t smbus_transactions = 0;        // SMBus gateway transactions
+  uint64_t unlocked_smbus_transactions = 0;  // ... of them while the gateway's lock bit was clear
+  uint32_t last_smbus_gateway = 0;        // CR address of the SMBus gateway that ran the last one
+  uint64_t i2c_nacks = 0;                 // transfers a secondary did not acknowledge
   // The address space selected at each window access: access n (counting from 0) at
   // n % kSpaceLogSize, so the last kSpaceLogSize accesses can be read back in order.
   static constexpr uint32_t kSpaceLogSize = 1024;

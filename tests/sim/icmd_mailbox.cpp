@@ -104,8 +104,11 @@ uint8_t IcmdMailbox::execute(uint16_t opcode, bool dma) {
 // the register image. The reply goes back in place: the operation TLV with dr 1 and the register
 // status, the reply text in the string TLV, the reply image after the register TLV.
 uint8_t IcmdMailbox::access_register(bool with_string) {
-  uint8_t* frame = buffer_.data();
-  const uint32_t limit = buffer_limit();
+  return serve_register_frame(knobs_, registers_, buffer_.data(), buffer_limit(), with_string);
+}
+
+uint8_t serve_register_frame(const FaultKnobs& knobs, RegisterStore& registers, uint8_t* frame,
+                             uint32_t limit, bool with_string) {
   const uint32_t reg_at = kOperationTlvBytes + (with_string ? kStringTlvBytes : 0);
   if (limit < reg_at + kRegTlvBytes) return kIcmdBadParam;
 
@@ -128,13 +131,13 @@ uint8_t IcmdMailbox::access_register(bool with_string) {
   const uint32_t image_size = (uint32_t(reg.len) - 1) * 4;
   if (image_at + image_size > limit) return reply(kRegStatusBadParameter);
 
-  const bool set_refused = op.method == kMethodSet && knobs_.set_status >= 0;
-  if (knobs_.register_status >= 0 || set_refused) {
-    registers_.count(op.register_id, op.method);
-    return reply(static_cast<uint8_t>(knobs_.register_status >= 0 ? knobs_.register_status : knobs_.set_status));
+  const bool set_refused = op.method == kMethodSet && knobs.set_status >= 0;
+  if (knobs.register_status >= 0 || set_refused) {
+    registers.count(op.register_id, op.method);
+    return reply(static_cast<uint8_t>(knobs.register_status >= 0 ? knobs.register_status : knobs.set_status));
   }
   if (op.method != kMethodGet && op.method != kMethodSet) {
-    registers_.count(op.register_id, op.method);
+    registers.count(op.register_id, op.method);
     return reply(kRegStatusMethodNotSupported);
   }
 
@@ -142,7 +145,7 @@ uint8_t IcmdMailbox::access_register(bool with_string) {
   access.register_id = op.register_id;
   access.method = op.method;
   access.image.assign(frame + image_at, frame + image_at + image_size);
-  const uint8_t status = registers_.execute(access);
+  const uint8_t status = registers.execute(access);
   access.image.resize(image_size, 0);
   std::memcpy(frame + image_at, access.image.data(), image_size);
   if (with_string) {

@@ -22,6 +22,13 @@ constexpr uint8_t kIcmdInvalidOpcode = 1;
 constexpr uint8_t kIcmdInvalidCmd = 2;
 constexpr uint8_t kIcmdBadParam = 4;
 
+// Runs the access register in `frame` (`limit` bytes) and leaves the reply in place: the
+// operation TLV with dr 1 and the register status, the reply image after the register TLV. Returns
+// kIcmdOk, or kIcmdBadParam when the frame cannot hold even the TLVs. The ICMD firmware and the
+// tools command interface both serve registers this way.
+uint8_t serve_register_frame(const FaultKnobs& knobs, RegisterStore& registers, uint8_t* frame,
+                             uint32_t limit, bool with_string);
+
 class IcmdMailbox : public AddressSpace {
  public:
   static constexpr uint32_t kCtrlAddress = 0;

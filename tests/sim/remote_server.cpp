@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -17,7 +18,10 @@ namespace vexil_sim {
 namespace {
 
 constexpr uint32_t kCableSize = 0x10000;
-constexpr uint32_t kI2cDeviceSize = 256;
+constexpr uint32_t kI2cBlockMax = 256;
+constexpr uint32_t kI2cGateway = 0xF0180;           // gateway 0 of most adapters
+constexpr uint32_t kI2cGatewayLarge = 0xF0800;      // ... of those with a table of their own
+constexpr int kI2cGatewayPolls = 1000;
 constexpr uint32_t kIcmdTicket = 0x5EEDu;
 constexpr int kIcmdPolls = 1000;
 
@@ -212,19 +216,6 @@ int RemoteServer::secondary_address() const {
   return secondary_;
 }
 
-void RemoteServer::add_i2c_device(uint8_t secondary, const std::vector<uint8_t>& bytes) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  std::vector<uint8_t>& dev = i2c_[secondary];
-  dev = bytes;
-  dev.resize(kI2cDeviceSize, 0);
-}
-
-std::vector<uint8_t> RemoteServer::i2c_device(uint8_t secondary) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  auto it = i2c_.find(secondary);
-  return it == i2c_.end() ? std::vector<uint8_t>() : it->second;
-}
-
 std::vector<uint8_t> RemoteServer::cable_bytes(uint32_t address, uint32_t length) const {
   std::lock_guard<std::mutex> lock(mutex_);
   if (address > kCableSize || length > kCableSize - address) return {};
@@ -341,23 +332,24 @@ ScriptedReply RemoteServer::answer(Session& session, const std::string& request)
     case 'r':
     case 'w': {
       // width, secondary, length, address [, bytes]
-      if (words.size() < 5 || !number(words[2], a) || !number(words[3], b) ||
-          !number(words[4], c))
+      if (words.size() < 5 || !number(words[1], d) || !number(words[2], a) || a > 0x7F ||
+          !number(words[3], b) || !number(words[4], c) || b > kI2cBlockMax ||
+          (d != 0 && d != 1 && d != 2 && d != 4))
         return kRefuse;
-      auto dev = i2c_.find(static_cast<uint8_t>(a));
-      if (dev == i2c_.end() || c > kI2cDeviceSize || b > kI2cDeviceSize - c) return kRefuse;
-      if (command == 'r') {
-        std::vector<uint8_t> bytes(dev->second.begin() + c, dev->second.begin() + c + b);
-        return say("O" + std::to_string(b) + " " + hex_of(bytes));
-      }
-      std::vector<uint8_t> bytes;
-      if (words.size() != 6 || !bytes_of(words[5], bytes) || bytes.size() != b) return kRefuse;
-      std::copy(bytes.begin(), bytes.end(), dev->second.begin() + c);
-      return say("O");
+      std::vector<uint8_t> bytes(b, 0);
+      if (command == 'w' &&
+          (words.size() != 6 || !bytes_of(words[5], bytes) || bytes.size() != b))
+        return kRefuse;
+      if (!i2c(static_cast<uint8_t>(a), d, c, bytes, command == 'w')) return kRefuse;
+      if (command == 'w') return say("O");
+      return say("O" + std::to_string(b) + " " + hex_of(bytes));
     }
     case 'S': {
       std::string text = "O";
-      for (const auto& dev : i2c_) text += " " + std::to_string(dev.first);
+      for (uint8_t secondary = 0; secondary < 128; ++secondary) {
+        std::vector<uint8_t> probe(1);
+        if (i2c(secondary, 0, 0, probe, false)) text += " " + std::to_string(secondary);
+      }
       return say(text);
     }
     case 'x':
@@ -457,6 +449,51 @@ std::string RemoteServer::icmd(const std::string& request) {
   release();
   out.resize(size);
   return std::string(config_.icmd_reply_0x ? "O 0x" : "O ") + hex_of(out);
+}
+
+// One command of the I2C primary gateway: the result bits (7 done, 6 not acknowledged), -1 when
+// the gateway does not answer or never finishes.
+int RemoteServer::i2c_gateway_command(uint32_t gateway, uint32_t ctrl) {
+  uint32_t status = 0;
+  if (!adapter_.write_space(kSpaceCr, gateway, ctrl)) return -1;
+  for (int polls = 0; polls < kI2cGatewayPolls; ++polls) {
+    if (!adapter_.read_space(kSpaceCr, gateway, status)) return -1;
+    if (!(status & 0xE0000000u)) return static_cast<int>((status >> 16) & 7);
+  }
+  return -1;
+}
+
+// The server's own client of the gateway: enable it, send the offset's `width` bytes (most
+// significant first), move the data in pieces of up to 4 bytes, stop.
+bool RemoteServer::i2c(uint8_t secondary, uint32_t width, uint32_t offset, std::vector<uint8_t>& bytes,
+                       bool write) {
+  uint32_t id = 0, enable = 0;
+  if (!adapter_.read_space(kSpaceCr, CrSpace::kHwIdAddress, id)) return false;
+  id &= 0xFFFF;
+  const bool large = id == 0x1FF || id == 0x209 || id == 0x20B || id == 0x247 || id == 0x249 || id == 0x24B;
+  const uint32_t gw = large ? kI2cGatewayLarge : kI2cGateway;
+  if (!adapter_.read_space(kSpaceCr, gw + 12, enable) ||
+      !adapter_.write_space(kSpaceCr, gw + 12, enable | 1u << 22))
+    return false;
+  auto transfer = [&](const uint8_t* out, uint8_t* in, uint32_t n) {
+    uint32_t data = 0;
+    for (uint32_t i = 0; out && i < n; ++i) data |= uint32_t(out[i]) << (24 - 8 * i);
+    if (out && !adapter_.write_space(kSpaceCr, gw + 4, data)) return false;
+    const uint32_t command = out ? 0x40000000u : 0x20000000u;
+    if (i2c_gateway_command(gw, secondary | command | (n - 1) << 22) != 7) return false;
+    if (in && !adapter_.read_space(kSpaceCr, gw + 4, data)) return false;
+    for (uint32_t i = 0; in && i < n; ++i) in[i] = static_cast<uint8_t>(data >> (24 - 8 * i));
+    return true;
+  };
+  uint8_t encoded[4];
+  for (uint32_t i = 0; i < width; ++i) encoded[i] = static_cast<uint8_t>(offset >> (8 * (width - 1 - i)));
+  bool ok = width == 0 || transfer(encoded, nullptr, width);
+  for (size_t at = 0; ok && at < bytes.size(); at += 4) {
+    const uint32_t n = static_cast<uint32_t>(std::min<size_t>(4, bytes.size() - at));
+    ok = write ? transfer(bytes.data() + at, nullptr, n) : transfer(nullptr, bytes.data() + at, n);
+  }
+  i2c_gateway_command(gw, secondary | 0x60000000u);
+  return ok;
 }
 
 }  // namespace vexil_sim

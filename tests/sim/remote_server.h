@@ -1,8 +1,9 @@
 // The simulated adapter's network front end: a loopback TCP server (127.0.0.1, an ephemeral
 // port) that speaks the remote access protocol - NUL-terminated text requests, one reply each -
 // in front of a SimulatedAdapter. Dword, block and address-space requests reach the adapter's
-// spaces as its window would, "I" runs the adapter's ICMD firmware, "r"/"w"/"S" reach a small
-// I2C bus model and "x"/"X" a cable memory. Tests choose the version the server reports, the
+// spaces as its window would, "I" runs the adapter's ICMD firmware, "r"/"w"/"S" drive the
+// adapter's I2C primary gateway in CR space (the secondaries are the adapter's, see i2c_bus()) and
+// "x"/"X" reach a cable memory. Tests choose the version the server reports, the
 // functional-VSC flag of its open reply, and inject faulty replies for any request.
 #pragma once
 
@@ -64,9 +65,6 @@ class RemoteServer {
   int forced_i2c_address() const;
   int secondary_address() const;
 
-  // The I2C bus: a device at `secondary` holding 256 bytes (the scan lists it).
-  void add_i2c_device(uint8_t secondary, const std::vector<uint8_t>& bytes);
-  std::vector<uint8_t> i2c_device(uint8_t secondary) const;
   // The cable memory of "x"/"X" (64 KiB, zero at start).
   std::vector<uint8_t> cable_bytes(uint32_t address, uint32_t length) const;
   void set_cable_bytes(uint32_t address, const std::vector<uint8_t>& bytes);
@@ -79,6 +77,9 @@ class RemoteServer {
   ScriptedReply answer(Session& session, const std::string& request);
   bool scripted(char command, ScriptedReply& reply);
   std::string icmd(const std::string& request);
+  // One I2C block (width offset bytes, then the data) or one probe through the I2C gateway.
+  bool i2c(uint8_t secondary, uint32_t width, uint32_t offset, std::vector<uint8_t>& bytes, bool write);
+  int i2c_gateway_command(uint32_t gateway, uint32_t ctrl);
   int minimum_minor(char command) const;
 
   SimulatedAdapter& adapter_;
@@ -94,7 +95,6 @@ class RemoteServer {
   std::vector<int> open_fds_;
   std::vector<std::string> requests_;
   std::map<char, std::deque<ScriptedReply>> injected_;
-  std::map<uint8_t, std::vector<uint8_t>> i2c_;
   std::vector<uint8_t> cable_;
   int forced_i2c_ = -1;
   int secondary_ = -1;

@@ -18,7 +18,9 @@ SimulatedAdapter::SimulatedAdapter(const FunctionConfig& config)
       cr_(knobs_, uint32_t(config.hw_id) | uint32_t(config.hw_rev & 0xF) << 16,
           config.not_ready_address, config.not_ready_bit),
       semaphore_space_(knobs_, stats_),
-      icmd_(knobs_, registers_, semaphore_space_.icmd_semaphore(), stats_) {
+      icmd_(knobs_, registers_, semaphore_space_.icmd_semaphore(), stats_),
+      hcr_(knobs_, registers_, stats_),
+      i2c_(stats_, config.hw_id) {
   std::vector<uint8_t>& c = header_;
   put16(c, 0x00, config.vendor);
   put16(c, 0x02, config.device);
@@ -51,7 +53,11 @@ SimulatedAdapter::SimulatedAdapter(const FunctionConfig& config)
 
   add_plain_space(kSpaceIcmdExt);
   window_.add_space(kSpaceCr, &cr_);
-  window_.add_space(kSpaceIcmd, &icmd_);
+  if (tools_hcr_mode())
+    hcr_.attach_to(cr_);
+  else
+    window_.add_space(kSpaceIcmd, &icmd_);
+  i2c_.attach_to(cr_);
   window_.add_space(kSpaceSemaphore, &semaphore_space_);
   if (config.cr_mailbox) cr_.attach_mailbox(&icmd_, &semaphore_space_.icmd_semaphore());
 }

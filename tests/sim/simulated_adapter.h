@@ -10,8 +10,10 @@
 
 #include "address_space.h"
 #include "fault_knobs.h"
+#include "i2c_bus.h"
 #include "icmd_mailbox.h"
 #include "register_store.h"
+#include "tools_hcr.h"
 #include "vsec_window.h"
 
 namespace vexil_sim {
@@ -59,6 +61,11 @@ class SimulatedAdapter : public AdapterControl {
   const FunctionConfig& config() const { return config_; }
   RegisterStore& registers() { return registers_; }
   VsecWindow& window() { return window_; }
+  // The secondaries behind the adapter's I2C and SMBus primary gateways.
+  I2cBus& i2c_bus() { return i2c_.bus(); }
+  // The oldest adapters (hardware ids 0x1F5, 0x1F7) answer the tools command interface in CR
+  // space and have no ICMD space.
+  bool tools_hcr_mode() const { return config_.hw_id == 0x1F5 || config_.hw_id == 0x1F7; }
   // Adds a plain-memory space (e.g. a space a later device needs).
   void add_plain_space(uint16_t id, uint32_t limit = 0x40000000u);
 
@@ -89,6 +96,8 @@ class SimulatedAdapter : public AdapterControl {
   CrSpace cr_;
   SemaphoreSpace semaphore_space_;
   IcmdMailbox icmd_;
+  ToolsHcr hcr_;
+  I2cGateways i2c_;
   std::vector<std::unique_ptr<MemorySpace>> plain_spaces_;
   uint32_t legacy_address_ = 0;
 };

@@ -1,0 +1,218 @@
+// Block transfers and bus scans through the I2C and SMBus primary gateways of the simulated
+// adapter, reached through the real user-level PCI path: the gateway each hardware id uses, the
+// environment variables that choose or force one, the SMBus lock and GPIO hand-over, retries of a
+// secondary that does not acknowledge, and sizes the SMBus gateway cannot carry.
+#include <errno.h>
+#include <stdlib.h>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "i2c_gw.h"
+#include "mtcr_int.h"
+#include "sim_function.h"
+
+namespace vexil_core_test {
+namespace {
+
+using vexil_sim::FuseFunctionServer;
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint8_t kEeprom = 0x50;
+constexpr uint8_t kSilent = 0x51;
+
+Bytes pattern(size_t size, uint8_t seed) {
+  Bytes b(size);
+  for (size_t i = 0; i < size; ++i) b[i] = (uint8_t)(seed + i * 11);
+  return b;
+}
+
+// An adapter with an EEPROM (offset_bytes wide) and a secondary that acknowledges nothing.
+SimOptions with_bus(uint16_t hw_id, uint8_t offset_bytes) {
+  SimOptions o;
+  o.config.device = kSimPciId;
+  o.config.hw_id = hw_id;
+  o.prepare = [offset_bytes](vexil_sim::SimulatedAdapter& a) {
+    a.i2c_bus().add_memory(kEeprom, offset_bytes, pattern(512, 3), 512);
+    a.i2c_bus().add_silent(kSilent);
+  };
+  return o;
+}
+
+struct Env {
+  Env(const char* name, const char* value) : name_(name) { setenv(name, value, 1); }
+  ~Env() { unsetenv(name_); }
+  const char* name_;
+};
+
+mfile* open_function() {
+  mfile* mf = mopen(kSimAddress);
+  EXPECT_NE(mf, nullptr) << strerror(errno);
+  return mf;
+}
+
+TEST(I2cGateway, OldestAdapterUsesTheI2cPrimaryGatewayByteByByte) {
+  SKIP_WITHOUT_FUSE_FUNCTION();
+  auto result = run_with_sim_function(with_bus(0x1F5, 1), [](FuseFunctionServer& server) {
+    mfile* mf = open_function();
+    ASSERT_NE(mf, nullptr);
+    Bytes got(8, 0);
+    ASSERT_EQ(mread_i2cblock(mf, kEeprom, 1, 0x10, got.data(), 8), 8) << strerror(errno);
+    const Bytes eeprom = pattern(512, 3);
+    EXPECT_EQ(got, Bytes(eeprom.begin() + 0x10, eeprom.begin() + 0x18));
+    EXPECT_EQ(mf->i2c_secondary, kEeprom);
+    EXPECT_EQ(server.stats().last_i2c_gateway, 0xF0180u);
+
+    Bytes out = {0xDE, 0xAD, 0xBE};
+    ASSERT_EQ(mwrite_i2cblock(mf, kEeprom, 1, 0x40, out.data(), 3), 3);
+    Bytes back(3, 0);
+    ASSERT_EQ(mread_i2cblock(mf, kEeprom, 1, 0x40, back.data(), 3), 3);
+    EXPECT_EQ(back, out);
+
+    // A secondary that never acknowledges: 100 attempts, then EIO.
+    const uint64_t nacks = server.stats().i2c_nacks;
+    errno = 0;
+    EXPECT_EQ(mread_i2cblock(mf, kSilent, 1, 0, got.data(), 1), -1);
+    EXPECT_EQ(errno, EIO);
+    EXPECT_EQ(server.stats().i2c_nacks - nacks, 100u);
+
+    errno = 0;
+    EXPECT_EQ(mread_i2cblock(mf, kEeprom, 1, 0, got.data(), 65), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(mread_i2cblock(mf, kEeprom, 3, 0, got.data(), 1), -1) << "no width 3";
+    EXPECT_EQ(errno, EINVAL);
+    mclose(mf);
+
+    // "TQCR_I2C_GW" picks the gateway; a negative index is malformed and falls back to 0.
+    const struct {
+      const char* index;
+      uint32_t gateway;
+    } cases[] = {{"1", 0xF01A0}, {"2", 0xF0180}, {"-2000000000", 0xF0180}, {"x", 0xF0180}};
+    for (const auto& c : cases) {
+      Env env("TQCR_I2C_GW", c.index);
+      mfile* h = open_function();
+      ASSERT_NE(h, nullptr);
+      Bytes one(1, 0);
+      EXPECT_EQ(mread_i2cblock(h, kEeprom, 1, 0x10, one.data(), 1), 1) << c.index;
+      EXPECT_EQ(one[0], pattern(512, 3)[0x10]) << c.index;
+      EXPECT_EQ(server.stats().last_i2c_gateway, c.gateway) << c.index;
+      mclose(h);
+    }
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+TEST(I2cGateway, SmbusGatewayCarriesOffsetAndDataInOneTransactionUnderItsLock) {
+  SKIP_WITHOUT_FUSE_FUNCTION();
+  auto result = run_with_sim_function(with_bus(0x212, 2), [](FuseFunctionServer& server) {
+    mfile* mf = open_function();
+    ASSERT_NE(mf, nullptr);
+    Bytes got(10, 0);
+    errno = 0;
+    EXPECT_EQ(mread_i2cblock(mf, kEeprom, 2, 0x120, got.data(), 10), -1) << "needs FORCE_I2C";
+    EXPECT_EQ(errno, EPERM);
+
+    Env force("FORCE_I2C", "1");
+    Bytes out = {1, 2, 3, 4};
+    uint64_t before = server.stats().smbus_transactions;
+    ASSERT_EQ(mwrite_i2cblock(mf, kEeprom, 2, 0x120, out.data(), 4), 4);
+    EXPECT_EQ(server.stats().smbus_transactions - before, 1u) << "2 offset bytes and 4 data bytes";
+    before = server.stats().smbus_transactions;
+    ASSERT_EQ(mread_i2cblock(mf, kEeprom, 2, 0x11E, got.data(), 10), 10);
+    EXPECT_EQ(server.stats().smbus_transactions - before, 6u) << "offset and read per piece of 4";
+    Bytes expected = pattern(512, 3);
+    std::copy(out.begin(), out.end(), expected.begin() + 0x120);
+    EXPECT_EQ(got, Bytes(expected.begin() + 0x11E, expected.begin() + 0x128));
+    {
+      Env single("TQCR_SMBUS_READ_IN_SINGLE_TRANS", "1");
+      before = server.stats().smbus_transactions;
+      Bytes four(4, 0);
+      ASSERT_EQ(mread_i2cblock(mf, kEeprom, 2, 0x120, four.data(), 4), 4);
+      EXPECT_EQ(four, out);
+      EXPECT_EQ(server.stats().smbus_transactions - before, 1u);
+    }
+    EXPECT_EQ(server.stats().unlocked_smbus_transactions, 0u);
+    EXPECT_EQ(server.stats().last_smbus_gateway, 0xF4200u);
+
+    // Sizes outside 1-4 are refused before anything reaches the gateway (with a one-byte offset a
+    // 5-byte write would still fit the transaction's 8 bytes).
+    ASSERT_EQ(mset_i2c_addr_width(mf, 1), 0);
+    before = server.stats().smbus_transactions;
+    uint8_t big[8] = {};
+    for (int size : {0, 5, 8, -1}) {
+      errno = 0;
+      EXPECT_EQ(smbus_primary_write(mf, big, 0, size), -1) << size;
+      EXPECT_EQ(errno, EINVAL) << size;
+      errno = 0;
+      EXPECT_EQ(smbus_primary_read(mf, big, 0, size), -1) << size;
+      EXPECT_EQ(errno, EINVAL) << size;
+    }
+    EXPECT_EQ(server.stats().smbus_transactions, before);
+
+    uint8_t table[128];
+    ASSERT_EQ(mi2c_detect(mf, table), 0);
+    for (int a = 0; a < 128; ++a) EXPECT_EQ(table[a], a == kEeprom) << a;
+    EXPECT_EQ(mf->i2c_addr_mode, (uint32_t)I2C_ADDR_MODE_NONE);
+    mclose(mf);
+
+    const struct {
+      const char* index;
+      uint32_t gateway;
+    } cases[] = {{"2", 0xF5200}, {"10", 0xF9200}, {"11", 0xF4200}, {"-3", 0xF4200}};
+    for (const auto& c : cases) {
+      Env env("TQCR_I2C_GW", c.index);
+      mfile* h = open_function();
+      ASSERT_NE(h, nullptr);
+      Bytes one(1, 0);
+      EXPECT_EQ(mread_i2cblock(h, kEeprom, 2, 0x100, one.data(), 1), 1) << c.index;
+      EXPECT_EQ(one[0], pattern(512, 3)[0x100]) << c.index;
+      EXPECT_EQ(server.stats().last_smbus_gateway, c.gateway) << c.index;
+      mclose(h);
+    }
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+TEST(I2cGateway, ForcedSmbusHandsTheGpioPinsOverAndBack) {
+  SKIP_WITHOUT_FUSE_FUNCTION();
+  SimOptions o = with_bus(0x209, 1);
+  auto prepare = o.prepare;
+  o.prepare = [prepare](vexil_sim::SimulatedAdapter& a) {
+    prepare(a);
+    a.write_space(vexil_sim::kSpaceCr, 0xF2028, 0x11);
+    a.write_space(vexil_sim::kSpaceCr, 0xF202C, 0xFFFFFFFF);
+  };
+  auto result = run_with_sim_function(o, [](FuseFunctionServer& server) {
+    Env force("FORCE_I2C", "1");
+    {
+      mfile* mf = open_function();
+      ASSERT_NE(mf, nullptr);
+      Bytes one(1, 0);
+      ASSERT_EQ(mread_i2cblock(mf, kEeprom, 1, 5, one.data(), 1), 1);
+      EXPECT_EQ(server.stats().last_i2c_gateway, 0xF0800u) << "this id's own I2C gateway";
+      EXPECT_EQ(server.stats().smbus_transactions, 0u);
+      mclose(mf);
+    }
+    Env smbus("FORCE_SMBUS", "1");
+    mfile* mf = open_function();
+    ASSERT_NE(mf, nullptr);
+    Bytes one(1, 0);
+    ASSERT_EQ(mread_i2cblock(mf, kEeprom, 1, 5, one.data(), 1), 1);
+    EXPECT_EQ(one[0], pattern(512, 3)[5]);
+    EXPECT_EQ(mf->force_smbus, 1u);
+    EXPECT_EQ(server.stats().smbus_transactions, 2u);
+    uint32_t v = 0;
+    ASSERT_TRUE(server.read_space(vexil_sim::kSpaceCr, 0xF2028, v));
+    EXPECT_EQ(v, 0x11u) << "restored";
+    ASSERT_TRUE(server.read_space(vexil_sim::kSpaceCr, 0xF202C, v));
+    EXPECT_EQ(v, 0xFFFFFFFFu) << "restored";
+    ASSERT_TRUE(server.read_space(vexil_sim::kSpaceCr, 0xF0208, v));
+    EXPECT_NE(v & (1u << 23), 0u) << "the boot record gets the bus back";
+    mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+}  // namespace
+}  // namespace vexil_core_test
