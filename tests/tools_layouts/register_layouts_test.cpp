@@ -2,11 +2,15 @@
 // against images worked out by hand from the registers' byte and bit positions.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 #include <utility>
 #include <vector>
 
+#include "layout_test_util.h"
 #include "reg_access_hca_layouts.h"
+#include "switchen_layouts.h"
 #include "tools_layouts.h"
 #include "tools_open_layouts.h"
 
@@ -194,6 +198,51 @@ TEST(RegisterLayouts, NvHeaderTypeIsItsDword)
     EXPECT_EQ(Image(whole.begin(), whole.begin() + 12), img);
     EXPECT_EQ(whole[12], 0x5A);
     EXPECT_EQ(whole[267], 0xA5);
+}
+
+// A union packs its last alternative alone: the counter sets' mpls_separated fills bytes 0-159
+// of the 240 and leaves the rest.
+TEST(RegisterLayouts, SwitchUnionAndByteStrings)
+{
+    ASSERT_EQ(switchen_router_counter_sets_size(), 240u);
+    auto sets = zeroed<switchen_router_counter_sets>();
+    sets.mpls_separated.ipv4_ipv6.good_unicast_packets_hi = 0x01020304;
+    sets.mpls_separated.mpls.discard_bytes_lo = 0x0A0B0C0D;
+    Image img(240, 0xEE);
+    switchen_router_counter_sets_pack(&sets, img.data());
+    Image expect(240, 0xEE);
+    std::fill(expect.begin(), expect.begin() + 160, 0);
+    expect[0] = 1, expect[1] = 2, expect[2] = 3, expect[3] = 4;
+    expect[156] = 0x0A, expect[157] = 0x0B, expect[158] = 0x0C, expect[159] = 0x0D;
+    EXPECT_EQ(img, expect);
+
+    // MSGI: serial number bytes 0-23, part number 32-51, revision 56-59, date 60-62, name 64-127.
+    ASSERT_EQ(switchen_msgi_size(), 128u);
+    Image reply(128, 0);
+    for (size_t i = 0; i < 128; ++i)
+        reply[i] = static_cast<uint8_t>(i + 1);
+    auto msgi = zeroed<switchen_msgi>();
+    switchen_msgi_unpack(&msgi, reply.data());
+    EXPECT_EQ(msgi.serial_number.Byte[0].val, 1);
+    EXPECT_EQ(msgi.serial_number.Byte[23].val, 24);
+    EXPECT_EQ(msgi.part_number.Byte[0].val, 33);
+    EXPECT_EQ(msgi.part_number.Byte[19].val, 52);
+    EXPECT_EQ(msgi.revision.Byte[3].val, 60);
+    EXPECT_EQ(msgi.manufacturing_date.Byte[0].val, 61);
+    EXPECT_EQ(msgi.manufacturing_date.Byte[2].val, 63);
+    EXPECT_EQ(msgi.product_name.Byte[0].val, 65);
+    EXPECT_EQ(msgi.product_name.Byte[63].val, 128);
+}
+
+// A value without a name prints as unknown.
+TEST(RegisterLayouts, McqsUnnamedIdentifier)
+{
+    auto rec = zeroed<reg_access_hca_mcqs_reg_ext>();
+    rec.identifier = 2;
+    rec.component_update_state = 4;
+    const std::string text = capture_output([&](FILE* f) { reg_access_hca_mcqs_reg_ext_dump(&rec, f); });
+    EXPECT_NE(text.find("identifier           : unknown (0x2)\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("component_update_state : ACTIVE_PENDING_RESET (0x4)\n"), std::string::npos) << text;
 }
 
 }  // namespace
