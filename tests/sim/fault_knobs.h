@@ -46,6 +46,10 @@ struct AdapterStats {
   uint64_t unlocked_icmd_commands = 0;    // ... of them while the ICMD semaphore was free
   uint32_t last_opcode = 0;               // opcode of the last command started
   uint64_t icmd_semaphore_tickets = 0;    // non-zero tickets written to the ICMD semaphore
+  // Mailbox buffer bytes (up to the highest dword touched) written for the last command started,
+  // and read back since it ended: the frame sizes a client sent and asked for.
+  uint32_t last_command_bytes = 0;
+  uint32_t last_reply_bytes = 0;
   // The address space selected at each window access: access n (counting from 0) at
   // n % kSpaceLogSize, so the last kSpaceLogSize accesses can be read back in order.
   static constexpr uint32_t kSpaceLogSize = 1024;
