@@ -16,6 +16,7 @@
 #include "adb_to_c_utils.h"
 #include "reg_access.h"
 #include "reg_access_frame.h"
+#include "reg_access_reply.h"
 
 using reg_access_frame::Buffer;
 using reg_access_frame::deliver;
@@ -263,12 +264,18 @@ int reg_access_mtrc_stdb(mfile* mf, uint32_t method, struct reg_access_hca_mtrc_
     const int rc = maccess_reg(mf, REG_ID_mtrc_stdb, static_cast<int>(method), image.bytes, size, size, size, &status);
     if (rc)
         return rc;
+    reg_access_mtrc_stdb_unpack_reply(reg, image.bytes, read_length);
+    return ME_OK;
+}
+
+void reg_access_mtrc_stdb_unpack_reply(struct reg_access_hca_mtrc_stdb_reg_ext* reg, uint8_t* image,
+                                       uint32_t read_length)
+{
     /* Unpack moves read_size bytes of the reply into string_db_data, which
      * holds read_length: a device that says more gets no more. */
-    if (adb2c_pop_bits_from_buff(image.bytes, kStdbReadSizePos, kStdbReadSizeWidth) > read_length)
-        adb2c_push_bits_to_buff(image.bytes, kStdbReadSizePos, kStdbReadSizeWidth, read_length);
-    reg_access_hca_mtrc_stdb_reg_ext_unpack(reg, image.bytes);
-    return ME_OK;
+    if (adb2c_pop_bits_from_buff(image, kStdbReadSizePos, kStdbReadSizeWidth) > read_length)
+        adb2c_push_bits_to_buff(image, kStdbReadSizePos, kStdbReadSizeWidth, read_length);
+    reg_access_hca_mtrc_stdb_reg_ext_unpack(reg, image);
 }
 
 int reg_access_mtrc_stdb_wrapper(mfile* mf, uint32_t total, uint8_t string_db_index, uint8_t* buffer)
