@@ -352,6 +352,7 @@ TEST_F(RegisterFunctions, DebugDumpsFollowTheirVariables) {
     EXPECT_EQ(reg_access_mcqs(mf, MACCESS_REG_METHOD_GET, &mcqs), ME_OK);
     EXPECT_EQ(reg_access_mcqi(mf, MACCESS_REG_METHOD_GET, &mcqi), ME_OK);
     EXPECT_EQ(reg_access_res_dump(mf, 3, &dump), 257) << "dumped before the method is looked at";
+    EXPECT_EQ(reg_access_res_dump(mf, MACCESS_REG_METHOD_SET, &dump), ME_OK);
   };
   for (const char* name : {"MCQS_DEBUG", "MCQI_DEBUG", "DUMP_DEBUG"}) unsetenv(name);
   EXPECT_EQ(output_of(all), "");
@@ -368,6 +369,7 @@ TEST_F(RegisterFunctions, DebugDumpsFollowTheirVariables) {
   const size_t dumped = out.find("======== reg_access_hca_resource_dump_ext ========\n");
   ASSERT_NE(dumped, std::string::npos);
   EXPECT_NE(out.find("segment_type         : 0x1234\n", dumped), std::string::npos);
+  EXPECT_EQ(adapter.registers().counts(REG_ID_res_dump).set, 2u);
 }
 
 }  // namespace
