@@ -6,16 +6,7 @@
 
 namespace {
 
-inline uint32_t low_mask(uint32_t bits)
-{
-    return bits >= 32 ? 0xffffffffu : ((1u << bits) - 1u);
-}
-
-// Floor division and modulo by 32 that also hold for negative offsets.
-inline int64_t dword_floor(int64_t v)
-{
-    return v >= 0 ? v / 32 : -((-v + 31) / 32);
-}
+using adb2c_detail::low_mask;
 
 inline bool valid_bit_width(uint32_t field_size)
 {
@@ -49,83 +40,10 @@ inline uint32_t le_first_offset(uint32_t bit_offset, uint32_t first_bits)
 
 }  // namespace
 
-void adb2c_push_bits_to_buff(uint8_t* buff, uint32_t bit_offset, uint32_t field_size, uint32_t field_value)
+void adb2c_detail::array_size_assert_failed(void)
 {
-    if (!valid_bit_width(field_size))
-        return;
-    uint32_t byte = bit_offset / 8;
-    uint32_t o = bit_offset % 8;
-    uint32_t remaining = field_size;
-    while (remaining > 0) {
-        const uint32_t n = remaining < 8 - o ? remaining : 8 - o;
-        remaining -= n;
-        merge_bits(&buff[byte], 8 - o - n, n, (field_value >> remaining) & low_mask(n));
-        ++byte;
-        o = 0;
-    }
-}
-
-uint32_t adb2c_pop_bits_from_buff(const uint8_t* buff, uint32_t bit_offset, uint32_t field_size)
-{
-    if (!valid_bit_width(field_size))
-        return 0;
-    uint32_t byte = bit_offset / 8;
-    uint32_t o = bit_offset % 8;
-    uint32_t remaining = field_size;
-    uint32_t value = 0;
-    while (remaining > 0) {
-        const uint32_t n = remaining < 8 - o ? remaining : 8 - o;
-        remaining -= n;
-        const uint32_t bits = (static_cast<uint32_t>(buff[byte]) >> (8 - o - n)) & low_mask(n);
-        value = (value << n) | bits;
-        ++byte;
-        o = 0;
-    }
-    return value;
-}
-
-void adb2c_push_integer_to_buff(uint8_t* buff, uint32_t bit_offset, uint32_t byte_size, uint64_t field_value)
-{
-    if (!valid_byte_length(byte_size))
-        return;
-    uint8_t* out = buff + bit_offset / 8;
-    for (uint32_t i = 0; i < byte_size; ++i)
-        out[i] = static_cast<uint8_t>(field_value >> (8 * (byte_size - 1 - i)));
-}
-
-uint64_t adb2c_pop_integer_from_buff(const uint8_t* buff, uint32_t bit_offset, uint32_t byte_size)
-{
-    if (!valid_byte_length(byte_size))
-        return 0;
-    const uint8_t* in = buff + bit_offset / 8;
-    uint64_t value = 0;
-    for (uint32_t i = 0; i < byte_size; ++i)
-        value = (value << 8) | in[i];
-    return value;
-}
-
-uint32_t adb2c_calc_array_field_address(uint32_t start_bit_offset, uint32_t arr_elemnt_size, int arr_idx,
-                                        uint32_t parent_node_size, int is_big_endian_arr)
-{
-    if (arr_elemnt_size > 32) {
-        if (arr_elemnt_size % 32) {
-            fprintf(stderr, "adb2c_calc_array_field_address: Assertion `!(arr_elemnt_size %% 32)' failed.\n");
-            abort();
-        }
-        return start_bit_offset + static_cast<uint32_t>(arr_idx) * arr_elemnt_size;
-    }
-    if (!is_big_endian_arr)
-        return start_bit_offset + static_cast<uint32_t>(arr_idx) * arr_elemnt_size;
-
-    const int64_t start = start_bit_offset;
-    int64_t f = start - static_cast<int64_t>(arr_idx) * arr_elemnt_size;
-    // Every dword boundary crossed below the start's dword moves the element one dword up
-    // instead of down: elements run from the most significant end of each dword onward.
-    f += 64 * (dword_floor(start) - dword_floor(f));
-    const int64_t dword_base = dword_floor(f) * 32;
-    const int64_t in_dword = f - dword_base;
-    const int64_t node_width = parent_node_size < 32 ? parent_node_size : 32;
-    return static_cast<uint32_t>(node_width + dword_base - arr_elemnt_size - in_dword);
+    fprintf(stderr, "adb2c_calc_array_field_address: Assertion `!(arr_elemnt_size %% 32)' failed.\n");
+    abort();
 }
 
 void adb2c_push_to_buf(uint8_t* buff, uint32_t bit_offset, uint32_t field_size, uint64_t field_value)

@@ -11,16 +11,122 @@
 #include <stdio.h>
 
 // ---- big-endian images ----
+//
+// The push and pop routines and the array position are defined here, inline: the generated
+// code calls them with constant positions and widths, and the compiler folds each call into a
+// few byte moves. Byte-aligned whole bytes take a fast path of plain stores and loads.
+
+namespace adb2c_detail {
+
+inline uint32_t low_mask(uint32_t bits)
+{
+    return bits >= 32 ? 0xffffffffu : ((1u << bits) - 1u);
+}
+
+// Writes the low n (1 to 8) bytes of value big-endian at out.
+inline void store_be(uint8_t* out, uint32_t n, uint64_t value)
+{
+    if (n == 4) {
+        const uint32_t v = __builtin_bswap32(static_cast<uint32_t>(value));
+        __builtin_memcpy(out, &v, 4);
+    } else if (n == 8) {
+        const uint64_t v = __builtin_bswap64(value);
+        __builtin_memcpy(out, &v, 8);
+    } else if (n == 2) {
+        const uint16_t v = __builtin_bswap16(static_cast<uint16_t>(value));
+        __builtin_memcpy(out, &v, 2);
+    } else {
+        for (uint32_t i = 0; i < n; ++i)
+            out[i] = static_cast<uint8_t>(value >> (8 * (n - 1 - i)));
+    }
+}
+
+// Reads n (1 to 8) bytes big-endian at in.
+inline uint64_t load_be(const uint8_t* in, uint32_t n)
+{
+    if (n == 4) {
+        uint32_t v;
+        __builtin_memcpy(&v, in, 4);
+        return __builtin_bswap32(v);
+    }
+    if (n == 8) {
+        uint64_t v;
+        __builtin_memcpy(&v, in, 8);
+        return __builtin_bswap64(v);
+    }
+    if (n == 2) {
+        uint16_t v;
+        __builtin_memcpy(&v, in, 2);
+        return __builtin_bswap16(v);
+    }
+    uint64_t value = 0;
+    for (uint32_t i = 0; i < n; ++i)
+        value = (value << 8) | in[i];
+    return value;
+}
+
+// Stops the process: an array element wider than 32 bits that is not a multiple of 32.
+[[noreturn]] void array_size_assert_failed(void);
+
+}  // namespace adb2c_detail
 
 // Writes the low field_size bits (1 to 32) of field_value at bit_offset, most significant bit
 // first. Bits of the touched bytes outside the field keep their value.
-void adb2c_push_bits_to_buff(uint8_t* buff, uint32_t bit_offset, uint32_t field_size, uint32_t field_value);
+inline void adb2c_push_bits_to_buff(uint8_t* buff, uint32_t bit_offset, uint32_t field_size, uint32_t field_value)
+{
+    if (field_size < 1 || field_size > 32)
+        return;
+    if (bit_offset % 8 == 0 && field_size % 8 == 0)
+        return adb2c_detail::store_be(buff + bit_offset / 8, field_size / 8, field_value);
+    uint32_t byte = bit_offset / 8;
+    uint32_t o = bit_offset % 8;
+    uint32_t remaining = field_size;
+    while (remaining > 0) {
+        const uint32_t n = remaining < 8 - o ? remaining : 8 - o;
+        remaining -= n;
+        const uint32_t shift = 8 - o - n;
+        const uint32_t mask = adb2c_detail::low_mask(n) << shift;
+        buff[byte] = static_cast<uint8_t>((buff[byte] & ~mask) | (((field_value >> remaining) << shift) & mask));
+        ++byte;
+        o = 0;
+    }
+}
+
 // Returns the unsigned value of the field_size bits (1 to 32) at bit_offset.
-uint32_t adb2c_pop_bits_from_buff(const uint8_t* buff, uint32_t bit_offset, uint32_t field_size);
+inline uint32_t adb2c_pop_bits_from_buff(const uint8_t* buff, uint32_t bit_offset, uint32_t field_size)
+{
+    if (field_size < 1 || field_size > 32)
+        return 0;
+    if (bit_offset % 8 == 0 && field_size % 8 == 0)
+        return static_cast<uint32_t>(adb2c_detail::load_be(buff + bit_offset / 8, field_size / 8));
+    uint32_t byte = bit_offset / 8;
+    uint32_t o = bit_offset % 8;
+    uint32_t remaining = field_size;
+    uint32_t value = 0;
+    while (remaining > 0) {
+        const uint32_t n = remaining < 8 - o ? remaining : 8 - o;
+        remaining -= n;
+        value = (value << n) | ((static_cast<uint32_t>(buff[byte]) >> (8 - o - n)) & adb2c_detail::low_mask(n));
+        ++byte;
+        o = 0;
+    }
+    return value;
+}
+
 // Writes the low byte_size bytes (1 to 8) of field_value as a big-endian integer at byte bit_offset / 8.
-void adb2c_push_integer_to_buff(uint8_t* buff, uint32_t bit_offset, uint32_t byte_size, uint64_t field_value);
+inline void adb2c_push_integer_to_buff(uint8_t* buff, uint32_t bit_offset, uint32_t byte_size, uint64_t field_value)
+{
+    if (byte_size >= 1 && byte_size <= 8)
+        adb2c_detail::store_be(buff + bit_offset / 8, byte_size, field_value);
+}
+
 // Reads byte_size bytes (1 to 8) at byte bit_offset / 8 as a big-endian integer.
-uint64_t adb2c_pop_integer_from_buff(const uint8_t* buff, uint32_t bit_offset, uint32_t byte_size);
+inline uint64_t adb2c_pop_integer_from_buff(const uint8_t* buff, uint32_t bit_offset, uint32_t byte_size)
+{
+    if (byte_size < 1 || byte_size > 8)
+        return 0;
+    return adb2c_detail::load_be(buff + bit_offset / 8, byte_size);
+}
 
 // Bit position of element arr_idx of an array field.
 //  - Elements wider than 32 bits (a multiple of 32, else the process stops): start + idx * size.
@@ -28,8 +134,28 @@ uint64_t adb2c_pop_integer_from_buff(const uint8_t* buff, uint32_t bit_offset, u
 //    counted from the least significant end of its dword; elements fill each dword from its most
 //    significant end, element 0 first. parent_node_size is the enclosing record's size in bits.
 //  - Elements of 32 bits or less in a little-endian array: start + idx * size.
-uint32_t adb2c_calc_array_field_address(uint32_t start_bit_offset, uint32_t arr_elemnt_size, int arr_idx,
-                                        uint32_t parent_node_size, int is_big_endian_arr);
+inline uint32_t adb2c_calc_array_field_address(uint32_t start_bit_offset, uint32_t arr_elemnt_size, int arr_idx,
+                                               uint32_t parent_node_size, int is_big_endian_arr)
+{
+    if (arr_elemnt_size > 32) {
+        if (arr_elemnt_size % 32)
+            adb2c_detail::array_size_assert_failed();
+        return start_bit_offset + static_cast<uint32_t>(arr_idx) * arr_elemnt_size;
+    }
+    if (!is_big_endian_arr)
+        return start_bit_offset + static_cast<uint32_t>(arr_idx) * arr_elemnt_size;
+
+    // Dword numbers by an arithmetic shift: floor division by 32, negative offsets included.
+    const int64_t start = start_bit_offset;
+    int64_t f = start - static_cast<int64_t>(arr_idx) * arr_elemnt_size;
+    // Every dword boundary crossed below the start's dword moves the element one dword up
+    // instead of down: elements run from the most significant end of each dword onward.
+    f += 64 * ((start >> 5) - (f >> 5));
+    const int64_t dword_base = (f >> 5) * 32;
+    const int64_t in_dword = f - dword_base;
+    const int64_t node_width = parent_node_size < 32 ? parent_node_size : 32;
+    return static_cast<uint32_t>(node_width + dword_base - arr_elemnt_size - in_dword);
+}
 
 // One field given by an offset counted from the least significant end of its dword. Widths up to
 // 32 are bit fields; wider ones are integers of field_size / 8 bytes at the offset.

@@ -117,7 +117,7 @@ TEST(RegisterFunctions, EachAcceleratorRegisterCrossesTheDevice)
         perf.sample_type = 1;
         perf.count_state = 3;
         ASSERT_EQ(reg_access_nic_hxu_perf_ctrl(mf, MACCESS_REG_METHOD_SET, &perf), ME_OK);
-        const std::vector<uint8_t> image = server.register_image(REG_ID_NIC_HXU_PERF_CTRL);
+        const std::vector<uint8_t> image = server.register_image(REG_ID_nic_hxu_perf_ctrl);
         ASSERT_EQ(image.size(), 64u) << "the register's full image";
         EXPECT_EQ(image[0], 0xDE);
         EXPECT_EQ(image[4], 0xC9); /* count_state 3, valid, sample type 1 */
@@ -132,7 +132,7 @@ TEST(RegisterFunctions, EachAcceleratorRegisterCrossesTheDevice)
         EXPECT_EQ(counts.cap.get, 1u);
         EXPECT_EQ(counts.eug.get + counts.eug.set, 2u);
         EXPECT_EQ(counts.partition.get + counts.partition.set, 2u);
-        EXPECT_EQ(server.register_counts(REG_ID_NIC_HXU_PERF_CTRL).set, 1u);
+        EXPECT_EQ(server.register_counts(REG_ID_nic_hxu_perf_ctrl).set, 1u);
         mclose(mf);
     }));
 }

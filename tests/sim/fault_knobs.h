@@ -62,6 +62,10 @@ struct AdapterStats {
   uint64_t unlocked_smbus_transactions = 0;  // ... of them while the gateway's lock bit was clear
   uint32_t last_smbus_gateway = 0;        // CR address of the SMBus gateway that ran the last one
   uint64_t i2c_nacks = 0;                 // transfers a secondary did not acknowledge
+  // Mailbox buffer bytes (up to the highest dword touched) written for the last command started,
+  // and read back since it ended: the frame sizes a client sent and asked for.
+  uint32_t last_command_bytes = 0;
+  uint32_t last_reply_bytes = 0;
   // The address space selected at each window access: access n (counting from 0) at
   // n % kSpaceLogSize, so the last kSpaceLogSize accesses can be read back in order.
   static constexpr uint32_t kSpaceLogSize = 1024;

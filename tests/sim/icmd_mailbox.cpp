@@ -35,7 +35,9 @@ bool IcmdMailbox::read(uint32_t address, uint32_t& value) {
   if (address % 4 != 0 || address < kBufferAddress || address - kBufferAddress >= buffer_limit())
     return false;
   // The buffer holds the frame as a byte stream: dword n is bytes 4n..4n+3, big-endian.
-  const uint8_t* p = buffer_.data() + (address - kBufferAddress);
+  const uint32_t offset = address - kBufferAddress;
+  if (!busy()) stats_.last_reply_bytes = std::max(stats_.last_reply_bytes, offset + 4);
+  const uint8_t* p = buffer_.data() + offset;
   value = uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
   return true;
 }
@@ -57,7 +59,9 @@ bool IcmdMailbox::write(uint32_t address, uint32_t value) {
   }
   if (address % 4 != 0 || address < kBufferAddress || address - kBufferAddress >= buffer_limit())
     return false;
-  uint8_t* p = buffer_.data() + (address - kBufferAddress);
+  const uint32_t offset = address - kBufferAddress;
+  written_end_ = std::max(written_end_, offset + 4);
+  uint8_t* p = buffer_.data() + offset;
   p[0] = static_cast<uint8_t>(value >> 24);
   p[1] = static_cast<uint8_t>(value >> 16);
   p[2] = static_cast<uint8_t>(value >> 8);
@@ -70,6 +74,9 @@ void IcmdMailbox::start(uint32_t ctrl) {
   ++stats_.icmd_commands;
   if (!semaphore_.held()) ++stats_.unlocked_icmd_commands;
   stats_.last_opcode = ctrl >> 16;
+  stats_.last_command_bytes = written_end_;
+  stats_.last_reply_bytes = 0;
+  written_end_ = 0;
   if (knobs_.busy_stuck) {
     ctrl_ |= 1u;
     stuck_ = true;

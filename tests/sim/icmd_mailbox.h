@@ -61,6 +61,7 @@ class IcmdMailbox : public AddressSpace {
   uint32_t ctrl_ = 0;
   uint32_t syndrome_ = 0;
   uint32_t busy_reads_left_ = 0;
+  uint32_t written_end_ = 0;  // end of the buffer bytes written since the last command started
   bool stuck_ = false;  // started while the busy-stuck knob was on; runs once it is turned off
 };
 

@@ -98,6 +98,18 @@ TEST(IntegerFields, BigEndianLengths)
     EXPECT_EQ(adb2c_pop_integer_from_buff(eight.data(), 64, 8), 0x0102030405060708ull);
     // The byte position of an integer is bit_offset / 8.
     EXPECT_EQ(adb2c_pop_integer_from_buff(eight.data(), 70, 2), 0x0102u);
+
+    // Every length writes its low bytes, most significant first, and nothing around them.
+    for (uint32_t len = 1; len <= 8; ++len) {
+        std::vector<uint8_t> any(12, 0xEE);
+        adb2c_push_integer_to_buff(any.data(), 8, len, 0x1122334455667788ull);
+        for (uint32_t i = 0; i < 12; ++i) {
+            const uint8_t want = i >= 1 && i <= len ? static_cast<uint8_t>(0x88 + 0x11 * (i - len)) : 0xEE;
+            ASSERT_EQ(any[i], want) << "length " << len << " byte " << i;
+        }
+        const uint64_t mask = len == 8 ? ~0ull : (1ull << (8 * len)) - 1;
+        ASSERT_EQ(adb2c_pop_integer_from_buff(any.data(), 8, len), 0x1122334455667788ull & mask) << len;
+    }
 }
 
 TEST(ArrayAddress, NarrowElementsFillEachDwordFromTheTop)

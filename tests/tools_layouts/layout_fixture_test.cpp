@@ -136,23 +136,21 @@ TEST(FixtureLayouts, PrintOfSelectedAreaNestedArraysAndOpenArray)
     EXPECT_EQ(text, expect);
 }
 
-TEST(FixtureLayouts, UnionPacksThroughItsNamedMemberAndPrintsAll)
+TEST(FixtureLayouts, UnionPacksThroughItsLastMemberAndPrintsAll)
 {
     fixture_holder rec{};
     rec.tag = 0xDEADBEEF;
-    rec.u.second.hi = 0x11111111;  // shares its bytes with first.b
-    rec.u.second.lo = 0x22222222;  // not packed: the union goes through `first`
-    Image img(fixture_holder_size(), 0);
+    rec.u.second.b = 0x11111111;  // the last member: packed
+    Image img(fixture_holder_size(), 0x5A);
     fixture_holder_pack(&rec, img.data());
-    const Image expect = {0xDE, 0xAD, 0xBE, 0xEF, 0x11, 0x11, 0x11, 0x11, 0, 0, 0, 0};
+    // The first member's second word lies past the last member: left as it was.
+    const Image expect = {0xDE, 0xAD, 0xBE, 0xEF, 0x11, 0x11, 0x11, 0x11, 0x5A, 0x5A, 0x5A, 0x5A};
     EXPECT_EQ(img, expect);
 
-    Image reply = expect;
-    reply[8] = 0x77;
     fixture_holder back{};
-    fixture_holder_unpack(&back, reply.data());
-    EXPECT_EQ(back.u.first.b, 0x11111111u);
-    EXPECT_EQ(back.u.second.lo, 0u);
+    fixture_holder_unpack(&back, expect.data());
+    EXPECT_EQ(back.u.second.b, 0x11111111u);
+    EXPECT_EQ(back.u.first.lo, 0u) << "unpack read past the last member";
 
     EXPECT_EQ(fixture_union_size(), 8u);
     const std::string text = capture_output([&](FILE* f) { fixture_holder_print(&back, f, 0); });
@@ -162,12 +160,12 @@ TEST(FixtureLayouts, UnionPacksThroughItsNamedMemberAndPrintsAll)
               "u:\n"
               "\t======== fixture_union ========\n"
               "\tfirst:\n"
-              "\t\t======== fixture_alt_b ========\n"
-              "\t\tb                    : 0x11111111\n"
-              "\tsecond:\n"
               "\t\t======== fixture_pair ========\n"
               "\t\thi                   : 0x11111111\n"
-              "\t\tlo                   : 0x00000000\n");
+              "\t\tlo                   : 0x00000000\n"
+              "\tsecond:\n"
+              "\t\t======== fixture_alt_b ========\n"
+              "\t\tb                    : 0x11111111\n");
 }
 
 TEST(FixtureLayouts, PointerMemberMovesLengthOverFourWords)
@@ -177,11 +175,12 @@ TEST(FixtureLayouts, PointerMemberMovesLengthOverFourWords)
     fixture_ptr_reg rec{};
     rec.length = 12;
     rec.index = 5;
+    rec.end = 1;
     rec.start = 704;
     rec.data = data;
     Image img(8 + 12, 0);
     fixture_ptr_reg_pack(&rec, img.data());
-    const Image expect = {0x50, 0, 0, 12, 0, 0, 0x02, 0xC0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    const Image expect = {0x58, 0, 0, 12, 0, 0, 0x02, 0xC0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
     EXPECT_EQ(img, expect);
 
     uint32_t read[3] = {};
@@ -196,6 +195,7 @@ TEST(FixtureLayouts, PointerMemberMovesLengthOverFourWords)
               "======== fixture_ptr_reg ========\n"
               "length               : 0xc\n"
               "index                : 0x5\n"
+              "end                  : 0x1\n"
               "start                : 0x000002c0\n"
               "data_000            : 0x01020304\n"
               "data_001            : 0x05060708\n"

@@ -66,18 +66,21 @@ private:
 
     void check_union()
     {
-        bool packs_found = false;
+        if (record_.fields.empty())
+            throw LayoutError(record_.family->path, record_.line, "union '" + record_.name + "' has no member");
+        uint32_t largest = 0;
         for (Field& f : record_.fields) {
             const Record* sub = model_.find(f.type);
             f.width = sub->size_bits();
             if (sub->size > record_.size)
                 fail(f, "member " + where(f) + " is " + std::to_string(sub->size) +
                             " bytes, past the end of the union (" + std::to_string(record_.size) + " bytes)");
-            packs_found = packs_found || f.name == record_.packs;
+            largest = std::max(largest, sub->size);
         }
-        if (!packs_found)
+        if (largest != record_.size)
             throw LayoutError(record_.family->path, record_.line,
-                              "union '" + record_.name + "' packs unknown member '" + record_.packs + "'");
+                              "union '" + record_.name + "' is " + std::to_string(record_.size) +
+                                  " bytes, its largest member " + std::to_string(largest));
     }
 
     void check_width_in_dword(const Field& f)

@@ -43,15 +43,16 @@ private:
         }
     }
 
+    // A union's pack and unpack go through its last member only; print shows every member.
     void emit_union()
     {
         const std::string t = type_ref(r_);
-        c_ << "void " << r_.name << "_pack(const " << t << "* ptr_struct, uint8_t* ptr_buff)\n{\n    "
-           << model_.find(r_.find_field(r_.packs)->type)->name << "_pack(&ptr_struct->" << r_.packs
-           << ", ptr_buff);\n}\n\n";
-        c_ << "void " << r_.name << "_unpack(" << t << "* ptr_struct, const uint8_t* ptr_buff)\n{\n    "
-           << model_.find(r_.find_field(r_.packs)->type)->name << "_unpack(&ptr_struct->" << r_.packs
-           << ", ptr_buff);\n}\n\n";
+        const Field& last = r_.packed_member();
+        const std::string name = sub(last).name;
+        c_ << "void " << r_.name << "_pack(const " << t << "* ptr_struct, uint8_t* ptr_buff)\n{\n    " << name
+           << "_pack(&ptr_struct->" << last.name << ", ptr_buff);\n}\n\n";
+        c_ << "void " << r_.name << "_unpack(" << t << "* ptr_struct, const uint8_t* ptr_buff)\n{\n    " << name
+           << "_unpack(&ptr_struct->" << last.name << ", ptr_buff);\n}\n\n";
         c_ << "void " << r_.name << "_print(const " << t << "* ptr_struct, FILE* fd, int indent_level)\n{\n";
         emit_header_line();
         for (const Field& f : r_.fields)

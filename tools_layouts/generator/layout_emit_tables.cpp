@@ -62,7 +62,7 @@ void emit_record_table(const Model& model, const Record& r, std::ostream& c)
     c << "static const struct adb2c_attribute_format db_attrs_" << r.name << "[] = {\n"
       << "    {\"kind\", \"" << (r.is_union ? "union" : "record") << "\"},\n";
     if (r.is_union)
-        c << "    {\"packs\", \"" << r.packs << "\"},\n";
+        c << "    {\"packs\", \"" << r.packed_member().name << "\"},\n";
     c << "};\n\n";
 }
 

@@ -58,13 +58,14 @@ struct Record {
     std::string name;
     bool is_union = false;
     uint32_t size = 0;   // image bytes
-    std::string packs;   // union: the member that pack and unpack go through
     std::vector<Field> fields;
     int line = 0;
     Family* family = nullptr;
 
     uint32_t size_bits() const { return size * 8; }
     const Field* find_field(const std::string& field_name) const;
+    // Union: the member that pack and unpack go through, its last one.
+    const Field& packed_member() const { return fields.back(); }
 };
 
 struct Family {

@@ -6,7 +6,8 @@
 // hexadecimal. Statements:
 //
 //   record NAME size BYTES                  a record; its fields follow, in member order
-//   union NAME size BYTES packs MEMBER      a union record; pack and unpack go through MEMBER
+//   union NAME size BYTES                   a union record of the largest member's size; its
+//                                           pack and unpack go through its last member
 //   end                                     closes the record or union
 //
 //   field NAME at POS width BITS [count N] [values V=NAME ...]
@@ -17,13 +18,19 @@
 //       a nested record (or an array of them) at a byte boundary
 //   select NAME at POS type RECORD when SELECTOR is V[,V...]
 //       an alternative of the area at POS, handled only while the field SELECTOR holds one of
-//       the values; the alternatives of one selector at one position share the area
+//       the values; the alternatives of one selector at one position share the area, and pack,
+//       unpack and print handle none of them for a value that chooses none
 //   pointer NAME at POS width 32 count FIELD/DIV
 //       a pointer to FIELD / DIV words, moved from POS on
 //   open NAME
 //       an array of open length: pack and unpack leave it alone, print names it
 //   member NAME type RECORD
 //       an alternative of a union, at position 0
+//
+// Names: a record's or field's NAME stands on the line of its statement word, and there it may
+// be any identifier, words of the format included ("field end at 32 width 1" is a field named
+// `end`; a lone "end" on a line of its own closes the record). Names after `type`, `when` and
+// `count` refer to records and fields and follow the same rule.
 #include "layout_model.h"
 
 #include <cctype>
@@ -68,16 +75,6 @@ bool is_identifier(const std::string& s)
         if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_'))
             return false;
     return true;
-}
-
-bool is_keyword(const std::string& s)
-{
-    static const char* const keywords[] = {"record", "union", "end", "field", "node",
-                                           "select", "pointer", "open", "member"};
-    for (const char* k : keywords)
-        if (s == k)
-            return true;
-    return false;
 }
 
 class Parser {
@@ -126,10 +123,15 @@ private:
             fail(t.line, std::string("expected '") + word + "', found '" + t.text + "'");
     }
 
-    std::string identifier(const char* what)
+    // A name on the line of the statement word that line_of gives: there any identifier is a
+    // name, words of the format included. A name missing at the end of its line is reported as
+    // such rather than taking the next line's first word.
+    std::string identifier(const char* what, int statement_line)
     {
+        if (at_end() || tokens_[pos_].line != statement_line)
+            fail(statement_line, std::string("expected ") + what + " at the end of the line");
         const Token& t = next();
-        if (!is_identifier(t.text) || is_keyword(t.text))
+        if (!is_identifier(t.text))
             fail(t.line, std::string("expected ") + what + ", found '" + t.text + "'");
         return t.text;
     }
@@ -167,15 +169,11 @@ private:
         record->is_union = t.text == "union";
         record->line = t.line;
         record->family = &family_;
-        record->name = identifier("a record name");
+        record->name = identifier("a record name", t.line);
         expect("size");
         record->size = number32("size");
         if (record->size == 0)
             fail(t.line, "record '" + record->name + "' has size 0");
-        if (record->is_union) {
-            expect("packs");
-            record->packs = identifier("the member that pack and unpack go through");
-        }
         if (model_.records.count(record->name))
             fail(t.line, "record '" + record->name + "' is defined twice");
         current_ = record.get();
@@ -199,7 +197,7 @@ private:
                                             : "'member' is allowed only in a union");
         Field f;
         f.line = t.line;
-        f.name = identifier("a field name");
+        f.name = identifier("a field name", t.line);
         if (current_->find_field(f.name))
             fail(t.line, "field '" + f.name + "' is defined twice in '" + current_->name + "'");
         if (t.text == "field")
@@ -259,7 +257,7 @@ private:
         expect("at");
         f.pos = number32("position");
         expect("type");
-        f.type = identifier("a record name");
+        f.type = identifier("a record name", f.line);
         if (kind == FieldKind::Node && peek_is("count")) {
             next();
             f.count = number32("count");
@@ -272,7 +270,7 @@ private:
     {
         nested(f, FieldKind::Select);
         expect("when");
-        f.selector = identifier("a selector field");
+        f.selector = identifier("a selector field", f.line);
         expect("is");
         const Token& t = next();
         size_t start = 0;
@@ -311,7 +309,7 @@ private:
         f.kind = FieldKind::Node;
         f.pos = 0;
         expect("type");
-        f.type = identifier("a record name");
+        f.type = identifier("a record name", f.line);
     }
 
     Model& model_;
