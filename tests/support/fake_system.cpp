@@ -1,11 +1,13 @@
 #include "fake_system.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <sched.h>
@@ -94,7 +96,7 @@ void mount_tmpfs(const char* target, const char* mode) {
   must(mount("tmpfs", target, "tmpfs", MS_NOSUID, data.c_str()) == 0, "mount tmpfs", target);
 }
 
-void bind(const std::string& source, const std::string& target, unsigned long extra = 0) {
+void bind_mount(const std::string& source, const std::string& target, unsigned long extra = 0) {
   must(mount(source.c_str(), target.c_str(), nullptr, MS_BIND | extra, nullptr) == 0,
        "bind " + source, target);
 }
@@ -105,12 +107,12 @@ void bind_entry(const std::string& source, const std::string& target) {
   if (stat(source.c_str(), &st) != 0) return;  // not on this host: nothing to keep
   if (S_ISDIR(st.st_mode)) {
     must(mkdir(target.c_str(), 0755) == 0 || errno == EEXIST, "mkdir", target);
-    bind(source, target, MS_REC);
+    bind_mount(source, target, MS_REC);
   } else {
     int fd = open(target.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
     must(fd >= 0, "create", target);
     close(fd);
-    bind(source, target);
+    bind_mount(source, target);
   }
 }
 
@@ -133,8 +135,8 @@ void enter_private_system() {
   mount_tmpfs("/tmp", "1777");
   must(mkdir(kHostDev, 0700) == 0, "mkdir", kHostDev);
   must(mkdir(kHostEtc, 0700) == 0, "mkdir", kHostEtc);
-  bind("/dev", kHostDev, MS_REC);
-  bind("/etc", kHostEtc, MS_REC);
+  bind_mount("/dev", kHostDev, MS_REC);
+  bind_mount("/etc", kHostEtc, MS_REC);
 
   mount_tmpfs("/dev", "755");
   for (const char* node : kKeptDevNodes)
@@ -486,5 +488,86 @@ std::string add_qdx_node(const std::string& name, const std::string& contents) {
 }
 
 void write_zrv_conf(const std::string& contents) { add_file("/etc/zrv/zrv.conf", contents); }
+
+namespace {
+
+// Fills the empty directory `target` with the entries of the directory open as `source_fd`:
+// directories (with everything mounted below them) and files are bound in, links copied.
+void mirror_entries(int source_fd, const std::string& target) {
+  int list_fd = dup(source_fd);
+  must(list_fd >= 0, "dup", target);
+  DIR* dir = fdopendir(list_fd);
+  must(dir != nullptr, "fdopendir", target);
+  const std::string source = "/proc/self/fd/" + std::to_string(source_fd) + "/";
+  while (dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st;
+    if (fstatat(source_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    const std::string to = target + "/" + name;
+    if (S_ISLNK(st.st_mode)) {
+      char link[4096];
+      ssize_t n = readlinkat(source_fd, name.c_str(), link, sizeof link - 1);
+      must(n >= 0, "readlink", source + name);
+      link[n] = '\0';
+      must(symlink(link, to.c_str()) == 0, "symlink", to);
+    } else if (S_ISDIR(st.st_mode)) {
+      must(mkdir(to.c_str(), st.st_mode & 07777) == 0, "mkdir", to);
+      bind_mount(source + name, to, MS_REC);
+    } else {
+      int fd = open(to.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+      must(fd >= 0, "create", to);
+      close(fd);
+      bind_mount(source + name, to);
+    }
+  }
+  closedir(dir);
+}
+
+// Puts a tmpfs over the directory `path`, holding binds of what it held.
+void shadow_directory(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  must(fd >= 0, "open", path);
+  mount_tmpfs(path.c_str(), "755");
+  mirror_entries(fd, path);
+  close(fd);
+}
+
+// Moves the scenario into a tmpfs root holding binds of the old root's entries.
+void shadow_root() {
+  const std::string new_root = "/tmp/.vexil-root";
+  const std::string old_root = new_root + "/.vexil-old-root";
+  must(mkdir(new_root.c_str(), 0755) == 0, "mkdir", new_root);
+  mount_tmpfs(new_root.c_str(), "755");
+  int fd = open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  must(fd >= 0, "open", "/");
+  mirror_entries(fd, new_root);
+  close(fd);
+  must(mkdir(old_root.c_str(), 0700) == 0, "mkdir", old_root);
+  must(syscall(SYS_pivot_root, new_root.c_str(), old_root.c_str()) == 0, "pivot_root", new_root);
+  must(chdir("/") == 0, "chdir", "/");
+  // The old root stays mounted under the new one: the running program's path (/proc/self/exe)
+  // must stay reachable.
+  // Where the bound /tmp holds the new root once more, it goes.
+  umount2(new_root.c_str(), MNT_DETACH);
+  rmdir(new_root.c_str());
+}
+
+}  // namespace
+
+void make_writable(const std::string& dir) {
+  if (dir.empty() || dir[0] != '/') throw std::runtime_error("make_writable needs an absolute path: " + dir);
+  std::string deepest = "/";
+  for (size_t pos = 1; pos <= dir.size(); ++pos) {
+    if (pos != dir.size() && dir[pos] != '/') continue;
+    const std::string part = dir.substr(0, pos);
+    struct stat st;
+    if (lstat(part.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) break;
+    deepest = part;
+  }
+  if (deepest == "/") shadow_root();
+  else shadow_directory(deepest);
+  make_dirs(dir);
+}
 
 }  // namespace vexil_test

@@ -105,6 +105,12 @@ void add_file(const std::string& path, const std::string& contents, unsigned mod
 // Creates a directory and its missing parents.
 void make_dirs(const std::string& path, unsigned mode = 0755);
 
+// Makes the directory `dir` (created when missing) writable for the scenario alone, for files a
+// program looks for at a fixed path ("/usr/lib64/...", a file at the root). The deepest directory
+// of the path that exists is replaced by a tmpfs holding binds of its entries; for "/" the
+// scenario moves into such a tmpfs root. The host's files stay as they are.
+void make_writable(const std::string& dir);
+
 // Reads a whole file; throws when it cannot be read.
 std::string read_file(const std::string& path);
 

@@ -175,6 +175,33 @@ TEST(FakeSystem, DevEtcAndTmpArePrivate) {
   EXPECT_EQ(rmdir(host_tmp.c_str()), 0);
 }
 
+// Files at fixed places (the root, under /usr) are written for the scenario alone; what was there
+// stays usable, and so do the kept /dev/pts, the project trees and the program's own path.
+TEST(FakeSystem, MakeWritableStaysInside) {
+  SKIP_WITHOUT_NAMESPACES();
+  auto result = run_in_private_namespace([] {
+    EXPECT_TRUE(list_dir("/dev/pts").count("ptmx")) << "devpts bound into /dev/pts";
+    const std::set<std::string> lib64 = list_dir("/usr/lib64");
+    make_writable("/usr/lib64/vexil-probe/dir");
+    add_file("/usr/lib64/vexil-probe/dir/lib.so", "x");
+    EXPECT_EQ(read_file("/usr/lib64/vexil-probe/dir/lib.so"), "x");
+    std::set<std::string> now = list_dir("/usr/lib64");
+    now.erase("vexil-probe");
+    EXPECT_EQ(now, lib64);
+    make_writable("/");
+    add_file("/vexil-root-probe", "y");
+    EXPECT_EQ(read_file("/vexil-root-probe"), "y");
+    EXPECT_EQ(read_file("/usr/lib64/vexil-probe/dir/lib.so"), "x");
+    EXPECT_EQ(access("/usr/bin/sh", X_OK), 0);
+    EXPECT_EQ(access(VEXIL_SOURCE_DIR "/CMakeLists.txt", R_OK), 0);
+    EXPECT_NE(link_target("/proc/self/exe"), "");
+    EXPECT_TRUE(list_dir("/dev/pts").count("ptmx"));
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+  EXPECT_NE(access("/vexil-root-probe", F_OK), 0);
+  EXPECT_NE(access("/usr/lib64/vexil-probe", F_OK), 0);
+}
+
 // Each way a scenario fails must come back as a failure with a message, never as a pass.
 TEST(FakeSystem, ReportsEveryKindOfFailure) {
   SKIP_WITHOUT_NAMESPACES();

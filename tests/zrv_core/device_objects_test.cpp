@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <sys/stat.h>
 
+#include <set>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -44,14 +45,20 @@ TEST(DeviceFactory, MatchesByKeyOrder) {
 }
 
 // Every key of the map has a class; a class this build lacks is refused by name, never built
-// half; a value that names no class gives null.
+// half; a value that names no class gives null. (Built classes: their own tests.)
 TEST(DeviceFactory, ClassesNotBuiltAreRefusedByName) {
   const char* const classes[] = {"CorvelleOSDevice", "OBJTAGDevice", "IBDevice", "TQUSBDevice",
                                  "TQUSBDevice", "NicXDevice", "I2CDevice", "RmDriverDevice",
                                  "NDCDevice"};
+  const std::set<int> built = {zrv_core::eCommunicationTypeSwitchOS, zrv_core::eCommunicationTypeJtag,
+                               zrv_core::eCommunicationTypeNicX};
   size_t i = 0;
   for (const auto& entry : DeviceFactory::GetDeviceNameSubStringMap()) {
     ASSERT_LT(i, sizeof(classes) / sizeof(classes[0]));
+    if (built.count(entry.first)) {
+      ++i;
+      continue;
+    }
     try {
       delete DeviceFactory::CreateDevice("name-" + entry.second[0], entry.first);
       ADD_FAILURE() << entry.first << " built a device";

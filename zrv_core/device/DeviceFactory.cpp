@@ -8,7 +8,10 @@
  */
 #include "DeviceFactory.h"
 
+#include "CorvelleOSDevice.h"
 #include "Logger.h"
+#include "NicXDevice.h"
+#include "OBJTAGDevice.h"
 
 namespace zrv_core {
 
@@ -34,12 +37,12 @@ struct sDeviceClass {
 };
 
 const sDeviceClass oDeviceClasses[] = {
-    {eCommunicationTypeSwitchOS, "CorvelleOSDevice", "switch operating-system", nullptr},
-    {eCommunicationTypeJtag, "OBJTAGDevice", "JTAG", nullptr},
+    {eCommunicationTypeSwitchOS, "CorvelleOSDevice", "switch operating-system", Build<CorvelleOSDevice>},
+    {eCommunicationTypeJtag, "OBJTAGDevice", "JTAG", Build<OBJTAGDevice>},
     {eCommunicationTypeInfiniBand, "IBDevice", "InfiniBand", nullptr},
     {eCommunicationTypeUsbByName, "TQUSBDevice", "USB-to-I2C adapter", nullptr},
     {eCommunicationTypeUsbByPath, "TQUSBDevice", "USB-to-I2C adapter", nullptr},
-    {eCommunicationTypeNicX, "NicXDevice", "NicX mailbox", nullptr},
+    {eCommunicationTypeNicX, "NicXDevice", "NicX mailbox", Build<NicXDevice>},
     {eCommunicationTypeI2C, "I2CDevice", "i2c-dev", nullptr},
     {eCommunicationTypeGpu, "RmDriverDevice", "GPU", nullptr},
     {eCommunicationTypeNdc, "NDCDevice", "NDC serial adapter", nullptr},

@@ -18,6 +18,7 @@
 #include <exception>
 #include <string>
 
+#include "CorvelleOSDevice.h"
 #include "Device.h"
 #include "DeviceFactory.h"
 #include "Logger.h"
@@ -144,7 +145,13 @@ int mad_get(void*, uint32_t, uint32_t, void*) { return -1; }
 
 /* ---- switch operating-system devices (CorvelleOSDevice) ---- */
 
-int get_register_maximum_size(void*) { return 0; }
+/* 0 for any other device, and when the query throws: the core then sends no register. */
+int get_register_maximum_size(void* device)
+{
+    auto* switch_os = dynamic_cast<CorvelleOSDevice*>(AsDevice(device));
+    if (!switch_os) return 0;
+    return Guarded(__func__, __LINE__, 0, [&] { return switch_os->GetRegisterMaximumSize(); });
+}
 
 /* ---- USB-to-I2C and NDC adapters (TQUSBDevice, NDCDevice) ---- */
 

@@ -34,7 +34,8 @@ int is_gmp_supported(int method, void* device);
 int is_class_a_supported(int method, void* device);
 /* 56 or 224 for an InfiniBand device; 0 for any other, which refuses blocks. */
 int get_ib_max_chunk_size(void* device);
-/* Largest register image in bytes of a switch-OS device object. */
+/* Largest register image in bytes of a switch-OS device object; 0 for any other device or when
+ * the SDK cannot be asked. */
 int get_register_maximum_size(void* device);
 int reset_ib_device(void* device);
 void force_use_smp(void* device);

@@ -1,0 +1,117 @@
+/*
+ * NicXDevice.cpp - the NicX mailbox handshake.
+ *
+ * The client fills the operation, the address and the data, then raises the
+ * busy flag; the server answers and lowers it. The flag is stored with
+ * release and loaded with acquire, so the server sees the request words
+ * before the flag and the client reads the answer only after the server has
+ * written it.
+ */
+#include "NicXDevice.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <sstream>
+
+#include "Logger.h"
+#include "ZrvGeneralException.h"
+
+namespace zrv_core {
+
+const char* const oNicXMailboxPath = "/zrv_nicx_com";
+
+static const char* const oSource = "zrv_core/device/nicx/NicXDevice";
+
+static Logger* Log(const char* function, int line)
+{
+    return Logger::GetInstance(LogLocation(oSource, function, line), "ZRV_PRINT_LOG");
+}
+
+[[noreturn]] static void Fail(const char* function, int line, const std::string& text)
+{
+    std::stringstream message;
+    message << text << std::endl;
+    Log(function, line)->Error(message.str());
+    throw ZrvGeneralException(message.str(), 0);
+}
+
+static uint32_t LoadBusy(const uint32_t* flag) { return __atomic_load_n(flag, __ATOMIC_ACQUIRE); }
+
+static void StoreBusy(uint32_t* flag, uint32_t value) { __atomic_store_n(flag, value, __ATOMIC_RELEASE); }
+
+static void WaitWhileBusy(const sNicXMailbox* mailbox)
+{
+    while (LoadBusy(&mailbox->busy) != 0) {
+    }
+}
+
+NicXDevice::NicXDevice(const std::string& name, eCommunicationType type) : Device(name, type) {}
+
+int NicXDevice::Read(uint32_t address, uint32_t length, uint32_t* data)
+{
+    return SendTransaction(address, length, data, eNicXRead);
+}
+
+int NicXDevice::Write(uint32_t address, uint32_t length, uint32_t* data)
+{
+    return SendTransaction(address, length, data, eNicXWrite);
+}
+
+/* The file is made the mailbox's size before it is mapped: a word past the
+ * end of a shorter file would raise SIGBUS when touched, so a file that
+ * cannot be sized and is short is refused. */
+int NicXDevice::SendTransaction(uint32_t address, uint32_t, uint32_t* data, eNicXOperation operation)
+{
+    const std::string path = oNicXMailboxPath;
+    int fd = open(oNicXMailboxPath, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) Fail(__func__, __LINE__, "Cannot open " + path + ": " + strerror(errno));
+    if (ftruncate(fd, sizeof(sNicXMailbox)) != 0)
+        Log(__func__, __LINE__)->Warning(path + " truncate error: " + strerror(errno));
+    struct stat st;
+    if (fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(sizeof(sNicXMailbox))) {
+        close(fd);
+        Fail(__func__, __LINE__, path + " is shorter than the mailbox's " +
+                                     std::to_string(sizeof(sNicXMailbox)) + " bytes");
+    }
+    void* map = mmap(nullptr, sizeof(sNicXMailbox), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (map == MAP_FAILED) {
+        const int error = errno;
+        close(fd);
+        Fail(__func__, __LINE__, "Cannot map " + path + ": " + strerror(error));
+    }
+    sNicXMailbox* mailbox = static_cast<sNicXMailbox*>(map);
+
+    WaitWhileBusy(mailbox);
+    mailbox->operation = operation;
+    mailbox->address = address;
+    mailbox->data = data[0];
+    StoreBusy(&mailbox->busy, 1);
+    WaitWhileBusy(mailbox);
+    if (operation == eNicXRead) data[0] = mailbox->data;
+
+    munmap(map, sizeof(sNicXMailbox));
+    close(fd);
+    return 4;
+}
+
+static int NoAccessRegister(const char* function, int line)
+{
+    Fail(function, line, "AccessRegister is not implemented for NICX Device!");
+}
+
+int NicXDevice::AccessRegisterSend(uint32_t*, uint32_t, uint32_t, int&)
+{
+    return NoAccessRegister(__func__, __LINE__);
+}
+
+int NicXDevice::AccessRegisterGet(uint32_t*, uint32_t, uint32_t, int&)
+{
+    return NoAccessRegister(__func__, __LINE__);
+}
+
+}  // namespace zrv_core
