@@ -8,7 +8,10 @@
  */
 #include "DeviceFactory.h"
 
+#include "I2CDevice.h"
 #include "Logger.h"
+#include "NDCDevice.h"
+#include "TQUSBDevice.h"
 
 namespace zrv_core {
 
@@ -37,12 +40,12 @@ const sDeviceClass oDeviceClasses[] = {
     {eCommunicationTypeSwitchOS, "CorvelleOSDevice", "switch operating-system", nullptr},
     {eCommunicationTypeJtag, "OBJTAGDevice", "JTAG", nullptr},
     {eCommunicationTypeInfiniBand, "IBDevice", "InfiniBand", nullptr},
-    {eCommunicationTypeUsbByName, "TQUSBDevice", "USB-to-I2C adapter", nullptr},
-    {eCommunicationTypeUsbByPath, "TQUSBDevice", "USB-to-I2C adapter", nullptr},
+    {eCommunicationTypeUsbByName, "TQUSBDevice", "USB-to-I2C adapter", Build<TQUSBDevice>},
+    {eCommunicationTypeUsbByPath, "TQUSBDevice", "USB-to-I2C adapter", Build<TQUSBDevice>},
     {eCommunicationTypeNicX, "NicXDevice", "NicX mailbox", nullptr},
-    {eCommunicationTypeI2C, "I2CDevice", "i2c-dev", nullptr},
+    {eCommunicationTypeI2C, "I2CDevice", "i2c-dev", Build<I2CDevice>},
     {eCommunicationTypeGpu, "RmDriverDevice", "GPU", nullptr},
-    {eCommunicationTypeNdc, "NDCDevice", "NDC serial adapter", nullptr},
+    {eCommunicationTypeNdc, "NDCDevice", "NDC serial adapter", Build<NDCDevice>},
 };
 
 const sDeviceClass* FindClass(eCommunicationType type)
