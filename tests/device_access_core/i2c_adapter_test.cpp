@@ -182,6 +182,10 @@ TEST(TqusbAdapter, FailuresAreFailures) {
     node.bulk_in_failures = 10;
     EXPECT_EQ(tqusb_read(0x10, 1, &byte, device), 1);
     EXPECT_EQ(byte, 0xA5) << "a failed bulk-in brought no data";
+    uint32_t serial = 7;
+    node.bulk_in_failures = 1;
+    EXPECT_EQ(tqusb_get_serial_number(&serial, device), 1) << "no zeros for a serial number";
+    EXPECT_EQ(serial, 7u);
     node.bulk_in_failures = 1;
     EXPECT_EQ(tqusb_read(0x10, 1, &byte, device), 0);
     EXPECT_EQ(byte, 0x5A);
