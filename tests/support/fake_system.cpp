@@ -31,7 +31,7 @@ constexpr const char* kHostEtc = "/tmp/.vexil-host-etc";
 
 // Device nodes and /etc files a scenario may still need (the loader cache for dlopen by bare name,
 // user and host lookups, local time for log lines).
-const char* const kKeptDevNodes[] = {"null", "zero", "full", "random", "urandom", "fuse", "ptmx"};
+const char* const kKeptDevNodes[] = {"null", "zero", "full", "random", "urandom", "fuse"};
 const char* const kKeptEtcFiles[] = {"ld.so.cache", "ld.so.conf", "passwd", "group",
                                      "nsswitch.conf", "hosts", "localtime"};
 
@@ -141,9 +141,13 @@ void enter_private_system() {
   mount_tmpfs("/dev", "755");
   for (const char* node : kKeptDevNodes)
     bind_entry(std::string(kHostDev) + "/" + node, std::string("/dev/") + node);
-  bind_entry(std::string(kHostDev) + "/pts", "/dev/pts");
+  // Terminals of the scenario's own: a fresh devpts instance, its ptmx as /dev/ptmx.
+  must(mkdir("/dev/pts", 0755) == 0, "mkdir", "/dev/pts");
+  must(mount("devpts", "/dev/pts", "devpts", MS_NOSUID | MS_NOEXEC, "newinstance,ptmxmode=0666,mode=0620") == 0,
+       "mount devpts", "/dev/pts");
   must(mkdir("/dev/shm", 01777) == 0 && chmod("/dev/shm", 01777) == 0, "mkdir", "/dev/shm");
-  const char* const links[][2] = {{"/proc/self/fd", "/dev/fd"},
+  const char* const links[][2] = {{"pts/ptmx", "/dev/ptmx"},
+                                  {"/proc/self/fd", "/dev/fd"},
                                   {"/proc/self/fd/0", "/dev/stdin"},
                                   {"/proc/self/fd/1", "/dev/stdout"},
                                   {"/proc/self/fd/2", "/dev/stderr"}};

@@ -47,8 +47,9 @@ struct ScenarioOptions {
 };
 
 // Forks a child that unshares its mount namespace, makes / private recursively, mounts the fresh
-// tmpfs trees (keeping /dev/null, /dev/zero, /dev/full, /dev/random, /dev/urandom, /dev/fuse,
-// /dev/ptmx and /dev/pts usable inside), runs `scenario` and reports back through a pipe.
+// tmpfs trees (keeping /dev/null, /dev/zero, /dev/full, /dev/random, /dev/urandom and /dev/fuse
+// usable inside, with a terminal instance of its own at /dev/pts and /dev/ptmx), runs `scenario`
+// and reports back through a pipe.
 // gtest failures inside the scenario (EXPECT_*/ASSERT_*/ADD_FAILURE), uncaught exceptions and
 // crashes all count as failures. The child never returns into the test runner: it always _exits.
 ScenarioResult run_in_private_namespace(const std::function<void()>& scenario,

@@ -45,30 +45,38 @@ TEST(DeviceFactory, MatchesByKeyOrder) {
 }
 
 // Every key of the map has a class; a class this build lacks is refused by name, never built
-// half; a value that names no class gives null. (Built classes: their own tests.)
+// half, and one it has fails on a name that is no node of its transport (in a private namespace:
+// every device prepares the log directory); a value that names no class gives null.
 TEST(DeviceFactory, ClassesNotBuiltAreRefusedByName) {
-  const char* const classes[] = {"CorvelleOSDevice", "OBJTAGDevice", "IBDevice", "TQUSBDevice",
-                                 "TQUSBDevice", "NicXDevice", "I2CDevice", "RmDriverDevice",
-                                 "NDCDevice"};
-  const std::set<int> built = {zrv_core::eCommunicationTypeSwitchOS, zrv_core::eCommunicationTypeJtag,
-                               zrv_core::eCommunicationTypeNicX};
-  size_t i = 0;
-  for (const auto& entry : DeviceFactory::GetDeviceNameSubStringMap()) {
-    ASSERT_LT(i, sizeof(classes) / sizeof(classes[0]));
-    if (built.count(entry.first)) {
+  auto result = vexil_test::run_in_private_namespace([] {
+    const char* const classes[] = {"CorvelleOSDevice", "OBJTAGDevice", "IBDevice", "TQUSBDevice",
+                                   "TQUSBDevice", "NicXDevice", "I2CDevice", "RmDriverDevice",
+                                   "NDCDevice"};
+    // Devices that reach outside the namespace's private trees when built (an SDK, a mailbox file
+    // at the root) are left to their own tests.
+    const std::set<int> own_tests = {zrv_core::eCommunicationTypeSwitchOS,
+                                     zrv_core::eCommunicationTypeJtag, zrv_core::eCommunicationTypeNicX};
+    size_t i = 0;
+    for (const auto& entry : DeviceFactory::GetDeviceNameSubStringMap()) {
+      ASSERT_LT(i, sizeof(classes) / sizeof(classes[0]));
+      if (own_tests.count(entry.first)) {
+        ++i;
+        continue;
+      }
+      try {
+        delete DeviceFactory::CreateDevice("name-" + entry.second[0] + ".1", entry.first);
+        ADD_FAILURE() << entry.first << " built a device";
+      } catch (const zrv_core::DeviceClassNotBuiltException& e) {
+        EXPECT_NE(std::string(e.what()).find(classes[i]), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("name-" + entry.second[0]), std::string::npos);
+      } catch (const zrv_core::ZrvGeneralException& e) {
+        EXPECT_EQ(std::string(e.what()).find("which this build does not include"), std::string::npos);
+      }
       ++i;
-      continue;
     }
-    try {
-      delete DeviceFactory::CreateDevice("name-" + entry.second[0], entry.first);
-      ADD_FAILURE() << entry.first << " built a device";
-    } catch (const zrv_core::DeviceClassNotBuiltException& e) {
-      EXPECT_NE(std::string(e.what()).find(classes[i]), std::string::npos) << e.what();
-      EXPECT_NE(std::string(e.what()).find("name-" + entry.second[0]), std::string::npos);
-    }
-    ++i;
-  }
-  EXPECT_EQ(i, 9u);
+    EXPECT_EQ(i, 9u);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
   EXPECT_EQ(DeviceFactory::CreateDevice("x", static_cast<eCommunicationType>(4)), nullptr);
 
   void* device = reinterpret_cast<void*>(1);
@@ -135,6 +143,12 @@ TEST(DeviceBridge, PassesThroughAndCatchesEverything) {
       EXPECT_EQ(get_register_maximum_size(other), 0);
       i2c_set_i2c_address_width(2, other);
       i2c_update_secondary_address(0x148, other);
+      tqusb_update_slave_address(0x48, other);
+      tqusb_set_i2c_address_width(2, other);
+      uint32_t word = 0;
+      uint8_t map[128] = {};
+      EXPECT_EQ(tqusb_read(0, 4, &word, other), 1);
+      EXPECT_EQ(tqusb_detect(map, other), 1);
       force_use_smp(other);
     }
     EXPECT_EQ(dev->last_op, "") << "the class-specific functions never reach another class";

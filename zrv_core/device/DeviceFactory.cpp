@@ -9,9 +9,12 @@
 #include "DeviceFactory.h"
 
 #include "CorvelleOSDevice.h"
+#include "I2CDevice.h"
 #include "Logger.h"
+#include "NDCDevice.h"
 #include "NicXDevice.h"
 #include "OBJTAGDevice.h"
+#include "TQUSBDevice.h"
 
 namespace zrv_core {
 
@@ -40,12 +43,12 @@ const sDeviceClass oDeviceClasses[] = {
     {eCommunicationTypeSwitchOS, "CorvelleOSDevice", "switch operating-system", Build<CorvelleOSDevice>},
     {eCommunicationTypeJtag, "OBJTAGDevice", "JTAG", Build<OBJTAGDevice>},
     {eCommunicationTypeInfiniBand, "IBDevice", "InfiniBand", nullptr},
-    {eCommunicationTypeUsbByName, "TQUSBDevice", "USB-to-I2C adapter", nullptr},
-    {eCommunicationTypeUsbByPath, "TQUSBDevice", "USB-to-I2C adapter", nullptr},
+    {eCommunicationTypeUsbByName, "TQUSBDevice", "USB-to-I2C adapter", Build<TQUSBDevice>},
+    {eCommunicationTypeUsbByPath, "TQUSBDevice", "USB-to-I2C adapter", Build<TQUSBDevice>},
     {eCommunicationTypeNicX, "NicXDevice", "NicX mailbox", Build<NicXDevice>},
-    {eCommunicationTypeI2C, "I2CDevice", "i2c-dev", nullptr},
+    {eCommunicationTypeI2C, "I2CDevice", "i2c-dev", Build<I2CDevice>},
     {eCommunicationTypeGpu, "RmDriverDevice", "GPU", nullptr},
-    {eCommunicationTypeNdc, "NDCDevice", "NDC serial adapter", nullptr},
+    {eCommunicationTypeNdc, "NDCDevice", "NDC serial adapter", Build<NDCDevice>},
 };
 
 const sDeviceClass* FindClass(eCommunicationType type)

@@ -6,9 +6,9 @@
  * device throws into its failure value (-1 for device operations and opens,
  * 0 for the capability queries) after logging it. A null device gets the
  * failure value too. The class-specific functions (InfiniBand, i2c-dev,
- * switch OS, USB adapters) need a device object of their class; the classes
- * that this build does not include are never built (DeviceFactory), so those
- * functions answer their failure value for every device they are given.
+ * switch OS, USB adapters) need a device object of their class and answer
+ * their failure value (or do nothing) for any other; the classes that this
+ * build does not include are never built (DeviceFactory).
  */
 #include "device_bridge.h"
 
@@ -21,7 +21,9 @@
 #include "CorvelleOSDevice.h"
 #include "Device.h"
 #include "DeviceFactory.h"
+#include "I2CDevice.h"
 #include "Logger.h"
+#include "USBDevice.h"
 #include "ZrvGeneralException.h"
 
 using zrv_core::Device;
@@ -128,8 +130,20 @@ int config_space_access_write(uint32_t address, uint32_t length, uint32_t* data,
 
 /* ---- i2c-dev devices (I2CDevice) ---- */
 
-void i2c_set_i2c_address_width(uint32_t, void*) {}
-void i2c_update_secondary_address(uint32_t, void*) {}
+static zrv_core::I2CDevice* AsI2C(void* device)
+{
+    return dynamic_cast<zrv_core::I2CDevice*>(AsDevice(device));
+}
+
+void i2c_set_i2c_address_width(uint32_t width, void* device)
+{
+    if (zrv_core::I2CDevice* i2c = AsI2C(device)) i2c->SetI2CAddressWidth(width);
+}
+
+void i2c_update_secondary_address(uint32_t address, void* device)
+{
+    if (zrv_core::I2CDevice* i2c = AsI2C(device)) i2c->SetI2CSecondaryAddress(address & 0xFF);
+}
 
 /* ---- InfiniBand devices (IBDevice) ---- */
 
@@ -155,12 +169,75 @@ int get_register_maximum_size(void* device)
 
 /* ---- USB-to-I2C and NDC adapters (TQUSBDevice, NDCDevice) ---- */
 
-int tqusb_access_set_frequency(uint32_t, void*) { return 1; }
-int tqusb_access_get_frequency(int*, void*) { return 1; }
-int tqusb_detect(uint8_t*, void*) { return 1; }
-void tqusb_set_i2c_address_width(uint32_t, void*) {}
-int tqusb_read(uint32_t, uint32_t, void*, void*) { return 1; }
-int tqusb_write(uint32_t, uint32_t, void*, void*) { return 1; }
-int tqusb_get_version(uint32_t*, uint32_t*, void*) { return 1; }
-int tqusb_get_serial_number(uint32_t*, void*) { return 1; }
-void tqusb_update_slave_address(uint32_t, void*) {}
+static USBDevice* AsUSB(void* device) { return dynamic_cast<USBDevice*>(AsDevice(device)); }
+
+/* The USB adapter's result of `operation`, 1 when it throws or the device is
+ * no adapter. */
+template <typename Operation>
+static int Adapter(const char* function, int line, void* device, Operation operation)
+{
+    USBDevice* usb = AsUSB(device);
+    if (!usb) return 1;
+    return Guarded(function, line, 1, [&] { return operation(*usb); });
+}
+
+int tqusb_access_set_frequency(uint32_t frequency, void* device)
+{
+    return Adapter(__func__, __LINE__, device, [&](USBDevice& usb) { return usb.SetI2CFrequency(frequency); });
+}
+
+int tqusb_access_get_frequency(int* out, void* device)
+{
+    if (!out) return 1;
+    return Adapter(__func__, __LINE__, device, [&](USBDevice& usb) {
+        *out = usb.GetI2CFrequency();
+        return 0;
+    });
+}
+
+int tqusb_detect(uint8_t* map, void* device)
+{
+    if (!map) return 1;
+    return Adapter(__func__, __LINE__, device, [&](USBDevice& usb) { return usb.ScanI2CSecondary(map); });
+}
+
+void tqusb_set_i2c_address_width(uint32_t width, void* device)
+{
+    if (USBDevice* usb = AsUSB(device)) usb->SetI2CAddressWidth(width);
+}
+
+int tqusb_read(uint32_t offset, uint32_t length, void* data, void* device)
+{
+    return Adapter(__func__, __LINE__, device, [&](USBDevice& usb) {
+        usb.Read(offset, length, static_cast<uint32_t*>(data));
+        return 0;
+    });
+}
+
+int tqusb_write(uint32_t offset, uint32_t length, void* data, void* device)
+{
+    return Adapter(__func__, __LINE__, device, [&](USBDevice& usb) {
+        usb.Write(offset, length, static_cast<uint32_t*>(data));
+        return 0;
+    });
+}
+
+int tqusb_get_version(uint32_t* major, uint32_t* minor, void* device)
+{
+    if (!major || !minor) return 1;
+    return Adapter(__func__, __LINE__, device, [&](USBDevice& usb) { return usb.GetFWVersion(*major, *minor); });
+}
+
+int tqusb_get_serial_number(uint32_t* serial, void* device)
+{
+    if (!serial) return 1;
+    return Adapter(__func__, __LINE__, device, [&](USBDevice& usb) {
+        usb.GetSerialNumber(*serial);
+        return 0;
+    });
+}
+
+void tqusb_update_slave_address(uint32_t address, void* device)
+{
+    if (USBDevice* usb = AsUSB(device)) usb->SetI2CSlaveAddress(address & 0xFF);
+}

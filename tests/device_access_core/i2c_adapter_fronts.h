@@ -1,0 +1,67 @@
+// The wires between the device classes and the simulated I2C adapters: an i2c-dev node and a
+// USB adapter's usbdevfs node answered through the ioctl interposer, and a pseudo-terminal whose
+// other side a thread serves as the NDC adapter. Each records what crossed it and takes faults.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "i2c_adapters.h"
+
+namespace vexil_test {
+
+// I2C_RDWR on every descriptor opened on `path`.
+class I2cDevNode {
+ public:
+  I2cDevNode(const std::string& path, vexil_sim::I2cTargets& bus);
+  struct Message {
+    uint16_t address;
+    bool read;
+    std::vector<uint8_t> bytes;  // written bytes, or the bytes read
+  };
+  std::vector<Message> messages;
+  int fail_transfers = 0;  // the next N transfers fail with EREMOTEIO
+
+ private:
+  vexil_sim::I2cTargets& bus_;
+};
+
+// The usbdevfs requests of the USB-to-I2C adapter on every descriptor opened on `path`.
+class UsbAdapterNode {
+ public:
+  UsbAdapterNode(const std::string& path, vexil_sim::TqusbAdapterModel& adapter);
+  uint16_t vendor = 0x0ABF, product = 0x3370;
+  int descriptor_failures = 0;   // the next N descriptor reads fail with EPIPE
+  int bulk_in_failures = 0;      // the next N bulk-in transfers fail with ETIMEDOUT
+  int short_replies = 0;         // the next N replies bring only short_reply_length bytes
+  int short_reply_length = 1;
+  int claims = 0, releases = 0;
+  bool signals_blocked_in_bulk = true;  // every bulk transfer ran with all signals blocked
+  std::vector<uint32_t> in_timeouts;    // the timeout of each bulk-in transfer
+
+ private:
+  vexil_sim::TqusbAdapterModel& adapter_;
+};
+
+// A pseudo-terminal in raw mode with `link` (a symbolic link) naming its terminal side; a thread
+// passes what the device writes to the model and writes back the model's responses.
+class NdcLine {
+ public:
+  NdcLine(const std::string& link, vexil_sim::NdcAdapterModel& adapter);
+  ~NdcLine();
+  std::vector<std::vector<uint8_t>> requests();  // the requests the adapter took, in order
+
+ private:
+  void serve();
+  vexil_sim::NdcAdapterModel& adapter_;
+  std::mutex lock_;
+  int primary_ = -1, terminal_ = -1;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+}  // namespace vexil_test

@@ -1,0 +1,316 @@
+// I2C devices end to end: i2c-dev, the USB-to-I2C adapter and the NDC serial adapter, each in front
+// of the simulated adapter's CR space (secondary 0x48) and an EEPROM-like memory (0x50), opened by
+// name through mopen in a private namespace, and their faults through the flat functions.
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+#include <chrono>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "device_bridge.h"
+#include "fake_system.h"
+#include "i2c_adapter_fronts.h"
+#include "ioctl_interposer.h"
+#include "mtcr.h"
+#include "mtcr_int.h"
+#include "simulated_adapter.h"
+
+using vexil_test::run_in_private_namespace;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Rig {
+  vexil_sim::SimulatedAdapter adapter;
+  vexil_sim::I2cTargets bus;
+  Rig() {
+    bus.add_cr_space(0x48, adapter);
+    bus.add_memory(0x50, 2);
+  }
+};
+
+uint32_t hw_id(mfile* mf) {
+  uint32_t id = 0;
+  EXPECT_EQ(mread4(mf, 0xF0014, &id), 4);
+  return id & 0xFFFF;
+}
+
+// The handle's block access, scan and nothing else found on the bus.
+void check_eeprom_and_scan(mfile* mf) {
+  Bytes data = {1, 2, 3, 4, 5, 6, 7, 8}, back(8, 0);
+  EXPECT_EQ(mwrite_i2cblock(mf, 0x50, 2, 0x1234, data.data(), 8), 8);
+  EXPECT_EQ(mread_i2cblock(mf, 0x50, 2, 0x1234, back.data(), 8), 8);
+  EXPECT_EQ(back, data);
+  uint8_t table[128];
+  ASSERT_EQ(mi2c_detect(mf, table), 0);
+  for (int a = 0; a < 128; ++a) EXPECT_EQ(table[a], a == 0x48 || a == 0x50) << a;
+}
+
+// The blocked signals, one bit per signal number.
+uint64_t blocked_signals() {
+  sigset_t mask;
+  sigemptyset(&mask);
+  sigprocmask(SIG_BLOCK, nullptr, &mask);
+  uint64_t bits = 0;
+  for (int s = 1; s < 64; ++s) bits |= static_cast<uint64_t>(sigismember(&mask, s) == 1) << s;
+  return bits;
+}
+
+}  // namespace
+
+// i2c-dev: the probe, the hardware id, EEPROM blocks and the scan through the handle; the offset
+// goes first, most significant byte first; a failed transfer is -1; writes stop at 68 bytes.
+TEST(I2cDev, HandleReachesTheAdapterThroughTheNode) {
+  auto result = run_in_private_namespace([] {
+    Rig rig;
+    vexil_test::add_file("/dev/dev-i2c-1", "");
+    vexil_test::IoctlHandlerScope scope;
+    vexil_test::I2cDevNode node("/dev/dev-i2c-1", rig.bus);
+    mfile* mf = mopen("/dev/dev-i2c-1");
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    ASSERT_GE(node.messages.size(), 2u);
+    EXPECT_EQ(node.messages[0].address, 0x48);
+    EXPECT_EQ(node.messages[0].bytes, (Bytes{0x00, 0x0F, 0x00, 0x14}));
+    EXPECT_TRUE(node.messages[1].read);
+    EXPECT_EQ(hw_id(mf), 0x212u);
+    ASSERT_EQ(mset_i2c_addr_width(mf, 2), 0);
+    check_eeprom_and_scan(mf);
+
+    i2c_update_secondary_address(0x150, mf->device);  // the low 8 bits: 0x50
+    i2c_set_i2c_address_width(2, mf->device);
+    uint32_t word = 0xAABBCCDD;
+    node.messages.clear();
+    EXPECT_EQ(config_space_access_write(0x1234, 4, &word, mf->device), 4);
+    ASSERT_EQ(node.messages.size(), 1u);
+    EXPECT_EQ(node.messages[0].address, 0x50);
+    EXPECT_EQ(node.messages[0].bytes, (Bytes{0x12, 0x34, 0xDD, 0xCC, 0xBB, 0xAA}));
+    i2c_set_i2c_address_width(3, mf->device);  // no such width: no offset bytes
+    node.messages.clear();
+    EXPECT_EQ(config_space_access_read(0x1234, 4, &word, mf->device), 4);
+    ASSERT_EQ(node.messages.size(), 1u);
+    EXPECT_TRUE(node.messages[0].read);
+
+    node.fail_transfers = 1;
+    EXPECT_EQ(config_space_access_read(0, 4, &word, mf->device), -1);
+    uint8_t big[68] = {};
+    i2c_set_i2c_address_width(4, mf->device);
+    node.messages.clear();
+    EXPECT_EQ(config_space_access_write(0, 64, reinterpret_cast<uint32_t*>(big), mf->device), 64);
+    EXPECT_EQ(config_space_access_write(0, 65, reinterpret_cast<uint32_t*>(big), mf->device), -1);
+    EXPECT_EQ(node.messages.size(), 1u) << "an over-long write never reaches the bus";
+    mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// The USB-to-I2C adapter: identity check at open, the probe's request, the hardware id, blocks,
+// scan and the adapter's settings through the handle; every transaction claims and releases the
+// interface with all signals blocked, and leaves the signal mask as it was.
+TEST(TqusbAdapter, HandleReachesTheAdapterThroughUsbdevfs) {
+  auto result = run_in_private_namespace([] {
+    Rig rig;
+    vexil_sim::TqusbAdapterModel model(rig.bus);
+    vexil_test::add_file("/dev/tqusb-1", "");
+    vexil_test::IoctlHandlerScope scope;
+    vexil_test::UsbAdapterNode node("/dev/tqusb-1", model);
+    const uint64_t before = blocked_signals();
+    mfile* mf = mopen("/dev/tqusb-1");
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    ASSERT_FALSE(model.requests().empty());
+    EXPECT_EQ(model.requests()[0], (Bytes{0x01, 4, 0x90, 0x14, 0x00, 0x0F, 0x00, 0x91, 4}));
+    EXPECT_EQ(hw_id(mf), 0x212u);
+    ASSERT_EQ(mset_i2c_addr_width(mf, 2), 0);
+    check_eeprom_and_scan(mf);
+
+    EXPECT_EQ(set_i2c_freq(mf, 3), 0);
+    int frequency = 0;
+    EXPECT_EQ(get_i2c_freq(mf, &frequency), 0);
+    EXPECT_EQ(frequency, 3);
+    uint32_t major = 0, minor = 0, serial = 0;
+    EXPECT_EQ(get_tqusb_version(mf, &major, &minor), 0);
+    EXPECT_EQ(major * 10 + minor, 37u);
+    EXPECT_EQ(get_tqusb_serial_number(mf, &serial), 0);
+    EXPECT_EQ(serial, 0xA1B2C3D4u);
+
+    tqusb_update_slave_address(0x48, mf->device);
+    tqusb_set_i2c_address_width(2, mf->device);
+    uint32_t word = 0;
+    EXPECT_EQ(tqusb_read(0x1234, 4, &word, mf->device), 0);
+    EXPECT_EQ(model.requests().back(), (Bytes{0x01, 0x02, 0x90, 0x34, 0x12, 0x91, 0x04}));
+    tqusb_set_i2c_address_width(0, mf->device);
+    EXPECT_EQ(tqusb_write(0x1234, 1, &word, mf->device), 0);
+    EXPECT_EQ(model.requests().back(), (Bytes{0x02, 0x00, 0x90, 0x01, static_cast<uint8_t>(word)}));
+
+    EXPECT_TRUE(node.signals_blocked_in_bulk);
+    EXPECT_GT(node.claims, 0);
+    EXPECT_EQ(node.claims, node.releases);
+    EXPECT_EQ(blocked_signals(), before);
+    EXPECT_EQ(std::count(node.in_timeouts.begin(), node.in_timeouts.end(), 1000u), 1)
+        << "the scan alone waits a second";
+    mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// Faults: a failed bulk-in is a failed transaction (never zeros as data); a scan reply of one
+// byte or none has no entries; lengths above 255 never reach the adapter; a wrong identity or a
+// silent secondary fails; a retry after one failure succeeds.
+TEST(TqusbAdapter, FailuresAreFailures) {
+  auto result = run_in_private_namespace([] {
+    Rig rig;
+    vexil_sim::TqusbAdapterModel model(rig.bus);
+    vexil_test::add_file("/dev/tqusb-2", "");
+    vexil_test::IoctlHandlerScope scope;
+    vexil_test::UsbAdapterNode node("/dev/tqusb-2", model);
+    void* device = nullptr;
+    node.product = 0x3371;
+    EXPECT_EQ(init_device("/dev/tqusb-2", &device, 0, 0), -1);
+    node.product = 0x3370;
+    node.descriptor_failures = 2;
+    ASSERT_EQ(init_device("/dev/tqusb-2", &device, 0, 0), 512);
+    const uint64_t before = blocked_signals();
+
+    tqusb_update_slave_address(0x50, device);
+    tqusb_set_i2c_address_width(2, device);
+    rig.bus.memory(0x50)[0x10] = 0x5A;
+    uint8_t byte = 0xA5;
+    node.bulk_in_failures = 10;
+    EXPECT_EQ(tqusb_read(0x10, 1, &byte, device), 1);
+    EXPECT_EQ(byte, 0xA5) << "a failed bulk-in brought no data";
+    uint32_t serial = 7;
+    node.bulk_in_failures = 1;
+    EXPECT_EQ(tqusb_get_serial_number(&serial, device), 1) << "no zeros for a serial number";
+    EXPECT_EQ(serial, 7u);
+    node.bulk_in_failures = 1;
+    EXPECT_EQ(tqusb_read(0x10, 1, &byte, device), 0);
+    EXPECT_EQ(byte, 0x5A);
+    node.short_replies = 10;
+    byte = 0xA5;
+    EXPECT_EQ(tqusb_read(0x10, 1, &byte, device), 1) << "a reply without its data is no read";
+    EXPECT_EQ(byte, 0xA5);
+
+    uint8_t map[128] = {};
+    for (int length : {0, 1}) {
+      node.short_reply_length = length;
+      node.short_replies = 1;
+      EXPECT_EQ(tqusb_detect(map, device), 0);
+      for (int a = 0; a < 128; ++a) ASSERT_EQ(map[a], 0) << a;
+    }
+
+    const size_t sent = model.requests().size();
+    std::vector<uint8_t> big(300, 0);
+    EXPECT_EQ(tqusb_read(0, 256, big.data(), device), 1);
+    EXPECT_EQ(tqusb_write(0, 256, big.data(), device), 1);
+    EXPECT_EQ(model.requests().size(), sent);
+    EXPECT_EQ(tqusb_write(0, 255, big.data(), device), 0);
+
+    tqusb_update_slave_address(0x33, device);  // nobody there: status 1 every time
+    EXPECT_EQ(tqusb_write(0, 1, &byte, device), 1);
+    EXPECT_EQ(model.requests().size(), sent + 1 + 10);
+
+    EXPECT_EQ(blocked_signals(), before);
+    EXPECT_EQ(node.claims, node.releases);
+    destroy_device(device);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// The NDC adapter on a pseudo-terminal: the probe, the hardware id, blocks, scan, frequency and
+// serial number through the handle, and the requests byte for byte.
+TEST(NdcAdapter, HandleReachesTheAdapterThroughTheLine) {
+  auto result = run_in_private_namespace([] {
+    Rig rig;
+    vexil_sim::NdcAdapterModel model(rig.bus);
+    vexil_test::NdcLine line("/dev/ndc-0.1", model);
+    mfile* mf = mopen("/dev/ndc-0.1");
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    ASSERT_FALSE(line.requests().empty());
+    EXPECT_EQ(line.requests()[0], (Bytes{'&', 16, 1, 0, 0, 0, 5, 5, 1, 0x48, 4, 0x14, 0, 0x0F, 0, 4}));
+    EXPECT_EQ(hw_id(mf), 0x212u);
+    ASSERT_EQ(mset_i2c_addr_width(mf, 2), 0);
+    check_eeprom_and_scan(mf);
+
+    EXPECT_EQ(set_i2c_freq(mf, 1), 0);
+    EXPECT_EQ(line.requests().back(), (Bytes{'&', 10, 1, 0, 0, 0, 5, 2, 1, 1}));
+    int frequency = -1;
+    model.kilohertz = 1000;
+    EXPECT_EQ(get_i2c_freq(mf, &frequency), 0);
+    EXPECT_EQ(frequency, 2);
+    model.kilohertz = 50;
+    EXPECT_EQ(get_i2c_freq(mf, &frequency), -1);
+    uint32_t serial = 0x12340000;
+    EXPECT_EQ(get_tqusb_serial_number(mf, &serial), 0);
+    EXPECT_EQ(serial, 0x1234BEEFu) << "only the lower 16 bits come from the adapter";
+    EXPECT_EQ(line.requests().back(), (Bytes{'&', 8, 1, 0, 0, 0, 2, 3, 1}));
+
+    tqusb_update_slave_address(0x50, mf->device);
+    uint32_t word = 0;
+    for (uint32_t width : {1u, 0u}) {
+      tqusb_set_i2c_address_width(width, mf->device);
+      EXPECT_EQ(tqusb_read(0x10, 4, &word, mf->device), 0);
+      EXPECT_EQ(line.requests().back(),
+                (Bytes{'&', 13, 1, 0, 0, 0, 5, 5, 1, 0x50, static_cast<uint8_t>(width),
+                       static_cast<uint8_t>(width ? 0x10 : 0), 4}));
+    }
+    // A response longer than 127 bytes: its length byte is unsigned; it comes in pieces.
+    tqusb_set_i2c_address_width(2, mf->device);
+    std::vector<uint8_t>& eeprom = rig.bus.memory(0x50);
+    for (size_t i = 0; i < eeprom.size(); ++i) eeprom[i] = static_cast<uint8_t>(i * 7);
+    std::vector<uint8_t> block(240, 0);
+    EXPECT_EQ(tqusb_read(0, 240, block.data(), mf->device), 0);
+    EXPECT_TRUE(std::equal(block.begin(), block.end(), eeprom.begin()));
+    mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// NDC faults: a silent adapter fails within the timeout instead of blocking; adapter errors
+// fail with their text; lengths that do not fit their byte never leave; a name without a port.
+TEST(NdcAdapter, FailuresAreFailures) {
+  auto result = run_in_private_namespace([] {
+    Rig rig;
+    vexil_sim::NdcAdapterModel model(rig.bus);
+    vexil_test::NdcLine line("/dev/ndc-3.2", model);
+    vexil_test::add_file("/dev/ndc-noport", "");
+    void* device = nullptr;
+    EXPECT_EQ(init_device("/dev/ndc-noport", &device, 0, 0), -1);
+    setenv("NDC_TRANSACTION_TIMEOUT", "0x4E20", 1);  // 20 ms
+    ASSERT_EQ(init_device("/dev/ndc-3.2", &device, 0, 0), 0x1000000);
+    tqusb_update_slave_address(0x50, device);
+
+    model.silent = true;
+    int frequency = 0;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(tqusb_access_get_frequency(&frequency, device), 1);
+    uint32_t word = 0;
+    EXPECT_EQ(tqusb_read(0, 4, &word, device), 1);
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(11 * 20));
+    EXPECT_LT(took, std::chrono::seconds(3));
+    model.silent = false;
+    usleep(50000);  // the silent adapter's requests are gone; later ones get answers
+
+    model.error_type = 9;
+    EXPECT_EQ(tqusb_read(0, 4, &word, device), 1);
+    model.error_type = 0;
+    tqusb_update_slave_address(0x33, device);  // nobody there: I2C status 1, no retry
+    const size_t sent = line.requests().size();
+    EXPECT_EQ(tqusb_read(0, 4, &word, device), 1);
+    EXPECT_EQ(line.requests().size(), sent + 1);
+
+    tqusb_set_i2c_address_width(2, device);
+    std::vector<uint8_t> big(300, 0);
+    EXPECT_EQ(tqusb_read(0, 256, big.data(), device), 1);
+    EXPECT_EQ(tqusb_write(0, 242, big.data(), device), 1) << "14 + 242 bytes do not fit the length byte";
+    EXPECT_EQ(line.requests().size(), sent + 1);
+    tqusb_update_slave_address(0x50, device);
+    EXPECT_EQ(tqusb_write(0, 241, big.data(), device), 0);
+    destroy_device(device);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
