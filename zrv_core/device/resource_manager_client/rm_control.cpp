@@ -1,0 +1,2 @@
+/* rm_control.cpp: the parts follow. */
+#include "rm_internal.h"

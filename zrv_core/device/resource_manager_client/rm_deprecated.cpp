@@ -1,0 +1,2 @@
+/* rm_deprecated.cpp: the parts follow. */
+#include "rm_internal.h"
