@@ -175,8 +175,10 @@ ObStatus ob_rm_unmap_memory(uint32_t client, uint32_t device, uint32_t memory, v
  * a client's objects, all of a device's, those of a memory object under the
  * parent). */
 void ob_rm_release_object_mappings(uint32_t client, uint32_t parent, uint32_t object);
-/* Every mapping of one list, when its object's GPU file closes. The caller
- * holds obRmApiMmapLock or is alone. */
+/* Every mapping of one list, when its object's GPU file closes. Takes
+ * obRmApiMmapLock itself: the caller may hold obRmApiUnixLock, never the
+ * mapping lock. ob_rm_release_object_mappings takes both and needs neither
+ * held. */
 void ob_rm_unmap_all(struct ob_memory_mapping** list);
 
 #ifdef __cplusplus
