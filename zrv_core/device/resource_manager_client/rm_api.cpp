@@ -371,9 +371,7 @@ ObStatus ObRmApiInitialize(void)
 {
     ob_spin_lock(&obRmApiUnixLock);
     remove_mappings_locked([](const struct ob_object_mapping*) { return true; });
-    ob_spin_lock(&obRmApiMmapLock);
     ob_rm_unmap_all(&obRmControlMapping.mappings);
-    ob_spin_unlock(&obRmApiMmapLock);
     free_events(&obRmControlMapping.events);
     reset_device_map_locked();
     close_ctl_handle(obRmCtlFd);
@@ -416,9 +414,7 @@ struct ob_object_mapping* ob_find_mapping(uint32_t client, uint32_t handle)
 
 void ob_release_mapping_locked(struct ob_object_mapping* mapping)
 {
-    ob_spin_lock(&obRmApiMmapLock);
-    ob_rm_unmap_all(&mapping->mappings);
-    ob_spin_unlock(&obRmApiMmapLock);
+    ob_rm_unmap_all(&mapping->mappings); /* takes the mapping lock itself */
     if (mapping->fd >= 0)
         close_ctl_handle(mapping->fd);
     mapping->fd = -1;

@@ -271,6 +271,8 @@ ObStatus forward(uint32_t client, uint32_t object, uint32_t cmd, void* params, u
     ObStatus status;
     if (!RmDoDeprecatedControl(&record, &status))
         status = ob_send_control(&record);
+    else if (status == OB_OK)
+        status = record.status;
     if (status != OB_OK) {
         if (exported.opened) {
             ob_close_export_fd((int)word_at(params, exported.offset));

@@ -8,8 +8,9 @@
  * at the room its limit gives; the p-state tables and the level records have
  * layouts of their own below.
  *
- * The caller's record and lists are written only when the driver answered,
- * and only within the sizes acquired from them.
+ * The caller's record and lists are written only when the driver answered
+ * with success, and only within the sizes acquired from them; the newer
+ * record's status goes into the caller's control record.
  */
 #include "rm_deprecated.h"
 
@@ -144,7 +145,8 @@ ObStatus convert_generic(struct ob_escape_control* record, const generic_row& ro
     }
 
     status = send_newer(record, row.new_cmd, newer, row.new_size);
-    if (status == OB_OK) {
+    const bool answered = status == OB_OK && record->status == OB_OK;
+    if (answered) {
         /* Back within the sizes acquired; a count is taken back only when the
          * list it describes still fits what was acquired. */
         for (uint32_t i = 0; i < row.lists; i++) {
@@ -167,7 +169,7 @@ ObStatus convert_generic(struct ob_escape_control* record, const generic_row& ro
         }
     }
     free(newer);
-    ctrlparamRelease(&token, status == OB_OK);
+    ctrlparamRelease(&token, answered);
     return status;
 }
 
@@ -232,7 +234,7 @@ ObStatus convert_pstates20(struct ob_escape_control* record, uint32_t new_cmd)
                reinterpret_cast<char*>((uintptr_t)wide_at(entry, 16)), second * kSecondItem);
     }
     ObStatus status = send_newer(record, new_cmd, newer, kPstatesNewSize);
-    if (status == OB_OK) {
+    if (status == OB_OK && record->status == OB_OK) {
         /* The counts stay the caller's: each list comes back at the size it went. */
         memcpy(global_list, newer + global_at, global * kSecondItem);
         for (uint32_t p = 0; p < pstates; p++) {
@@ -271,7 +273,7 @@ ObStatus convert_levels(struct ob_escape_control* record, uint32_t new_cmd, uint
     if (count)
         memcpy(newer + 12, list, count * kLevelItem);
     ObStatus status = send_newer(record, new_cmd, newer, new_size);
-    if (status == OB_OK && count)
+    if (status == OB_OK && record->status == OB_OK && count)
         memcpy(list, newer + 12, count * kLevelItem);
     free(newer);
     return status;
