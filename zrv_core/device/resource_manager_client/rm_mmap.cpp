@@ -144,21 +144,31 @@ ObStatus ob_rm_map_memory(uint32_t client, uint32_t device, uint32_t memory, uin
         return OB_ERR_INVALID_ARGUMENT;
     const uint64_t map_length = (in_page + length + page - 1) & ~(page - 1);
 
+    /* The mapping file is opened first: opening a GPU file takes the Unix lock itself. */
+    const bool control_kind = kind.kind == kKindControl;
     ob_spin_lock(&obRmApiUnixLock);
-    struct ob_object_mapping* owner = owner_locked(client, device, kind.kind == kKindControl);
-    if (!owner) {
-        ob_spin_unlock(&obRmApiUnixLock);
+    const struct ob_object_mapping* named = owner_locked(client, device, control_kind);
+    const int slot = (named && named->device) ? static_cast<int>(named->device - obRmDeviceMap) : -1;
+    ob_spin_unlock(&obRmApiUnixLock);
+    if (!named)
         return OB_ERR_INVALID_CLASS;
-    }
     int fd = -1;
-    if (kind.kind == kKindControl) {
+    if (control_kind) {
         fd = ob_open_cloexec(OB_CTL_PATH, O_RDWR);
         status = fd < 0 ? errno_to_obos_status(-fd) : OB_OK;
-    } else if (!owner->device) {
+    } else if (slot < 0) {
         status = OB_ERR_INVALID_DEVICE;
     } else {
-        status = ob_open_gpu_file(static_cast<uint32_t>(owner->device - obRmDeviceMap), &fd);
+        status = ob_open_gpu_file(static_cast<uint32_t>(slot), &fd);
     }
+    if (status != OB_OK)
+        return status;
+
+    ob_spin_lock(&obRmApiUnixLock);
+    /* The object may have gone while the file was opened. */
+    struct ob_object_mapping* owner = owner_locked(client, device, control_kind);
+    if (!owner)
+        status = OB_ERR_INVALID_CLASS;
 
     void* base = MAP_FAILED;
     if (status == OB_OK) {
