@@ -37,6 +37,21 @@ std::string calls() {
   return access(vexil_test::kLoaderCalls, F_OK) == 0 ? read_file(vexil_test::kLoaderCalls) : "";
 }
 
+// What `what` writes to standard error.
+template <typename F>
+std::string stderr_of(F what) {
+  fflush(stderr);
+  const int saved = dup(2);
+  const int file = open("/tmp/stderr", O_CREAT | O_TRUNC | O_RDWR, 0600);
+  dup2(file, 2);
+  what();
+  fflush(stderr);
+  dup2(saved, 2);
+  close(saved);
+  close(file);
+  return read_file("/tmp/stderr");
+}
+
 // Every scenario here starts in the driver platform and refuses to go on outside it.
 template <typename F>
 void on_private_platform(F body) {
@@ -159,6 +174,8 @@ TEST(RmNodes, SystemLoaderRunsOnlyForADisplayFunction) {
     vexil_test::install_recording_loader(vexil_test::kFakeModprobe, 0, true);
     EXPECT_EQ(ombrix_modprobe(0), 0);
     EXPECT_EQ(calls(), "") << "no GPU function: no loader";
+    EXPECT_EQ(stderr_of([] { ombrix_modprobe(1); }), "OMBRIX: no OMBRIX devices found\n");
+    EXPECT_EQ(stderr_of([] { ombrix_uvm_modprobe(); }), "") << "only the driver's module prints";
 
     vexil_test::FakePciFunction gpu;
     gpu.address = "0000:41:00.0";
@@ -207,23 +224,19 @@ TEST(RmNodes, DriverLoaderProgramRunsOnlyForOthersThanRoot) {
     // A program that cannot be executed: the child reports on the caller's standard error and
     // ends without running the caller's exit handlers (its copy of unflushed output stays unwritten).
     add_file(OB_LOADER_PROGRAM, "not a program", 0755);
-    const int saved = dup(2);
-    const int err = open("/tmp/stderr", O_CREAT | O_WRONLY | O_TRUNC, 0644);
-    dup2(err, 2);
     FILE* out = fopen("/tmp/buffered", "w");
     ASSERT_NE(out, nullptr);
     fputs("once\n", out);
-    ASSERT_EQ(seteuid(65534), 0);
-    const int rc = run_ombrix_modprobe("-c=3", nullptr, 1);
-    ASSERT_EQ(seteuid(0), 0);
+    int rc = 0;
+    const std::string err = stderr_of([&] {
+      if (seteuid(65534) != 0) return;
+      rc = run_ombrix_modprobe("-c=3", nullptr, 1);
+      if (seteuid(0) != 0) abort();
+    });
     fclose(out);
-    dup2(saved, 2);
-    close(saved);
-    close(err);
     EXPECT_EQ(rc, -1);
     EXPECT_EQ(read_file("/tmp/buffered"), "once\n");
-    EXPECT_EQ(read_file("/tmp/stderr"),
-              "OMBRIX: failed to execute `/usr/bin/ombrix-modprobe -c=3`: Exec format error.\n");
+    EXPECT_EQ(err, "OMBRIX: failed to execute `/usr/bin/ombrix-modprobe -c=3`: Exec format error.\n");
   });
 }
 

@@ -120,7 +120,7 @@ TEST(RmOs, MemoryTexts) {
   }
 
   uint64_t total = 0, free_kib = 0;
-  const std::string long_key(300, 'K');
+  const std::string long_key(100, 'K');  // longer than a key field, within a line
   const std::string capped = "Node 0 " + long_key + ": 5 kB\nNode 0 HugePages_Total:     0\n"
                              "Node 0 MemTotal:  1000 kB\nNode 0 MemFree:   4000 kB\n";
   FILE* f = text(capped);
