@@ -86,6 +86,8 @@ extern "C" {
 int ob_parse_memblock_size(const char* text, size_t length, uint64_t* size)
 {
     char buffer[kBlockSizeText + 1];
+    if (!text || length == 0)
+        return -EINVAL;
     if (length > kBlockSizeText)
         length = kBlockSizeText;
     if (memchr(text, '\0', length))
