@@ -3,9 +3,12 @@
 
 #include <dlfcn.h>
 #include <errno.h>
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <limits.h>
 #include <stdarg.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <map>
@@ -18,6 +21,7 @@ struct Registry {
   std::mutex lock;
   std::map<int, IoctlHandler> by_fd;
   std::map<std::string, IoctlHandler> by_path;
+  std::map<std::string, IoctlHandler> redirected;  // device node -> handler
   int handled = 0;
 };
 
@@ -72,6 +76,7 @@ void clear_ioctl_handlers() {
   std::lock_guard<std::mutex> guard(r.lock);
   r.by_fd.clear();
   r.by_path.clear();
+  r.redirected.clear();
   r.handled = 0;
 }
 
@@ -81,7 +86,87 @@ int handled_ioctl_calls() {
   return r.handled;
 }
 
+// A memory file's name carries the node it stands for; '/' cannot be part of it.
+const char kStandInPrefix[] = "vexil-node:";
+
+std::string stand_in_name(const std::string& node) {
+  std::string name = kStandInPrefix + node;
+  for (char& c : name)
+    if (c == '/') c = '!';
+  return name;
+}
+
+void redirect_opens_of_path(const std::string& node, IoctlHandler handler) {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> guard(r.lock);
+  r.by_path["/memfd:" + stand_in_name(node) + " (deleted)"] = handler;
+  r.redirected[node] = std::move(handler);
+}
+
+std::string redirected_node(int fd) {
+  const std::string prefix = std::string("/memfd:") + kStandInPrefix;
+  std::string path = fd_path(fd);
+  if (path.compare(0, prefix.size(), prefix) != 0) return {};
+  path = path.substr(prefix.size());
+  const std::string deleted = " (deleted)";
+  if (path.size() >= deleted.size() && path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0)
+    path.resize(path.size() - deleted.size());
+  for (char& c : path)
+    if (c == '!') c = '/';
+  return path;
+}
+
+// -2: not redirected; else the stand-in descriptor (or -1 with errno).
+int open_stand_in(const char* path, int flags) {
+  if (!path) return -2;
+  Registry& r = registry();
+  {
+    std::lock_guard<std::mutex> guard(r.lock);
+    if (r.redirected.empty() || r.redirected.find(path) == r.redirected.end()) return -2;
+  }
+  struct stat st;
+  if (stat(path, &st) != 0) return -1;  // the node must exist: the client made it
+  return memfd_create(stand_in_name(path).c_str(), (flags & O_CLOEXEC) ? MFD_CLOEXEC : 0);
+}
+
 }  // namespace vexil_test
+
+namespace {
+
+using real_open_t = int (*)(const char*, int, ...);
+
+int open_through(const char* symbol, const char* path, int flags, mode_t mode) {
+  const int stand_in = vexil_test::open_stand_in(path, flags);
+  if (stand_in != -2) return stand_in;
+  real_open_t real = reinterpret_cast<real_open_t>(dlsym(RTLD_NEXT, symbol));
+  if (!real) {
+    errno = ENOSYS;
+    return -1;
+  }
+  return real(path, flags, mode);
+}
+
+mode_t mode_argument(int flags, va_list ap) {
+  return (flags & (O_CREAT | O_TMPFILE)) ? static_cast<mode_t>(va_arg(ap, int)) : 0;
+}
+
+}  // namespace
+
+extern "C" int open(const char* path, int flags, ...) {
+  va_list ap;
+  va_start(ap, flags);
+  const mode_t mode = mode_argument(flags, ap);
+  va_end(ap);
+  return open_through("open", path, flags, mode);
+}
+
+extern "C" int open64(const char* path, int flags, ...) {
+  va_list ap;
+  va_start(ap, flags);
+  const mode_t mode = mode_argument(flags, ap);
+  va_end(ap);
+  return open_through("open64", path, flags, mode);
+}
 
 extern "C" int ioctl(int fd, unsigned long request, ...) {
   va_list ap;

@@ -16,6 +16,13 @@ void set_ioctl_handler_for_fd(int fd, IoctlHandler handler);
 void set_ioctl_handler_for_path(const std::string& path, IoctlHandler handler);
 void clear_ioctl_handlers();
 
+// Opens of `node` (a device node a scenario made, with no kernel driver behind it) get a fresh
+// memory file instead, and that descriptor's ioctls go to `handler`. The test binary's open()
+// does the swap; every other path opens as usual. Cleared with the handlers.
+void redirect_opens_of_path(const std::string& node, IoctlHandler handler);
+// The node a redirected descriptor was opened for, or "" for any other descriptor.
+std::string redirected_node(int fd);
+
 // Calls answered by a handler since the last clear_ioctl_handlers().
 int handled_ioctl_calls();
 

@@ -4,10 +4,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <dirent.h>
+#include <linux/magic.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/statfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <sched.h>
@@ -126,6 +129,26 @@ void probe_private_system() {
   mount_tmpfs("/sys/bus/pci/devices", "755");
 }
 
+// A tmpfs-backed copy of `path` bound over it, so that writes stay inside.
+void cover_file(const std::string& path, const std::string& contents) {
+  if (!exists(path)) return;
+  static int count = 0;
+  const std::string copy = "/tmp/.vexil-cover-" + std::to_string(count++);
+  add_file(copy, contents);
+  bind_mount(copy, path);
+}
+
+// The paths where code run as root would load modules, rescan the host's PCI bus or read the GPU
+// driver's settings: covered in every scenario (the bus-wide rescan file, the module list, the
+// module loader setting, the drivers' /proc directory), and a "/dev/char" for node links.
+void cover_driver_paths() {
+  cover_file("/sys/bus/pci/rescan", "");
+  cover_file("/proc/modules", "");
+  cover_file("/proc/sys/kernel/modprobe", "/tmp/vexil-loaders/modprobe\n");
+  if (exists("/proc/driver")) mount_tmpfs("/proc/driver", "755");
+  must(mkdir("/dev/char", 0755) == 0, "mkdir", "/dev/char");
+}
+
 // Everything the child does before the scenario. Throws with the failing step.
 void enter_private_system() {
   must(unshare(CLONE_NEWNS) == 0, "unshare", "CLONE_NEWNS");
@@ -168,6 +191,7 @@ void enter_private_system() {
   // The class-based layers' log directory (/var/log/zrv), made by every device object.
   must(mkdir("/var/log", 0755) == 0 || errno == EEXIST, "mkdir", "/var/log");
   mount_tmpfs("/var/log", "755");
+  cover_driver_paths();
   restore_kept_trees(kept);
   must(chdir("/") == 0, "chdir", "/");
 }
@@ -440,6 +464,10 @@ void make_link(const std::string& target, const std::string& path) {
 
 std::string add_pci_function(const FakePciFunction& fn) {
   const std::string dir = "/sys/bus/pci/devices/" + fn.address;
+  if (fn.parent) {
+    make_dirs("/sys/bus/pci/devices/" + *fn.parent + "/" + fn.address);
+    make_link(*fn.parent + "/" + fn.address, dir);
+  }
   make_dirs(dir);
   add_file(dir + "/vendor", hex_line(fn.vendor, 4));
   add_file(dir + "/device", hex_line(fn.device, 4));
@@ -572,6 +600,90 @@ void make_writable(const std::string& dir) {
   if (deepest == "/") shadow_root();
   else shadow_directory(deepest);
   make_dirs(dir);
+}
+
+}  // namespace vexil_test
+
+namespace vexil_test {
+namespace {
+
+// Links in `to` for every entry of `from` but the listed ones.
+void link_entries(const std::string& from, const std::string& to,
+                  const std::vector<std::string>& except) {
+  DIR* dir = opendir(from.c_str());
+  must(dir != nullptr, "opendir", from);
+  while (const dirent* e = readdir(dir)) {
+    const std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    bool skip = false;
+    for (const std::string& x : except) skip = skip || x == name;
+    if (!skip) make_link(from + "/" + name, to + "/" + name);
+  }
+  closedir(dir);
+}
+
+void overlay_directory(const std::string& dir) {
+  static int count = 0;
+  const std::string base = "/tmp/.vexil-overlay-" + std::to_string(count++);
+  make_dirs(base + "/upper");
+  make_dirs(base + "/work");
+  const std::string options = "lowerdir=" + dir + ",upperdir=" + base + "/upper,workdir=" + base +
+                              "/work";
+  must(mount("overlay", dir.c_str(), "overlay", 0, options.c_str()) == 0, "mount overlay", dir);
+}
+
+bool on_fs(const char* path, unsigned long magic) {
+  struct statfs st;
+  return statfs(path, &st) == 0 && static_cast<unsigned long>(st.f_type) == magic;
+}
+
+}  // namespace
+
+void enter_driver_platform() {
+  const std::string real = "/tmp/.vexil-proc";
+  make_dirs(real, 0755);
+  bind_mount("/proc", real, MS_REC);
+  mount_tmpfs("/proc", "755");
+  link_entries(real, "/proc", {"modules", "driver", "sys"});
+  add_file("/proc/modules", "");
+  make_dirs("/proc/driver");
+  make_dirs("/proc/sys/kernel");
+  link_entries(real + "/sys", "/proc/sys", {"kernel"});
+  link_entries(real + "/sys/kernel", "/proc/sys/kernel", {"modprobe"});
+  add_file("/proc/sys/kernel/modprobe", std::string(kFakeModprobe) + "\n");
+  make_dirs("/tmp/vexil-loaders");
+  overlay_directory("/usr/bin");
+  char* sbin = realpath("/sbin", nullptr);
+  must(sbin != nullptr, "realpath", "/sbin");
+  const std::string sbin_dir = sbin;
+  free(sbin);
+  if (sbin_dir != "/usr/bin") overlay_directory(sbin_dir);
+}
+
+bool driver_platform_is_private() {
+  return on_fs("/dev", TMPFS_MAGIC) && on_fs("/proc", TMPFS_MAGIC) &&
+         on_fs("/proc/driver", TMPFS_MAGIC) && on_fs("/sys/bus/pci/devices", TMPFS_MAGIC) &&
+         on_fs("/usr/bin", OVERLAYFS_SUPER_MAGIC);
+}
+
+void set_proc_file(const std::string& path, const std::string& contents) {
+  if (path.compare(0, 6, "/proc/") != 0 || !on_fs("/proc", TMPFS_MAGIC))
+    throw std::runtime_error("set_proc_file outside a private /proc: " + path);
+  struct stat st;
+  if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+    must(unlink(path.c_str()) == 0, "unlink", path);
+  add_file(path, contents);
+}
+
+void install_recording_loader(const std::string& path, int exit_status, bool lists_module) {
+  std::string script = "#!/bin/sh\n";
+  script += std::string("echo \"$0 $*\" >> ") + kLoaderCalls + "\n";
+  script += std::string("/usr/bin/tr '\\0' ' ' < /proc/self/environ >> ") + kLoaderCalls + "\n";
+  script += std::string("echo >> ") + kLoaderCalls + "\n";
+  if (lists_module && exit_status == 0)
+    script += "echo \"$(echo \"$1\" | /usr/bin/tr - _) 16384 0 - Live 0x0\" >> /proc/modules\n";
+  script += "exit " + std::to_string(exit_status) + "\n";
+  add_file(path, script, 0755);
 }
 
 }  // namespace vexil_test

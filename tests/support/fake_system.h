@@ -81,6 +81,9 @@ struct FakePciFunction {
   std::vector<std::string> virtfns;      // addresses of the VFs, as links virtfn0, virtfn1, ...
   std::vector<std::string> net;          // network interface names under net/
   std::vector<std::string> infiniband;   // RDMA device names under infiniband/
+  // Address of the bridge above, added before: the function's directory then sits inside the
+  // bridge's, and its entry in /sys/bus/pci/devices is a link to it, as in the kernel's tree.
+  std::optional<std::string> parent;
 };
 
 // A 256-byte type-0 configuration header with the given ids (class code in bytes 9-11,
@@ -114,5 +117,33 @@ void make_writable(const std::string& dir);
 
 // Reads a whole file; throws when it cannot be read.
 std::string read_file(const std::string& path);
+
+// ---- The GPU driver's platform ----
+//
+// Every scenario already covers the host's bus-wide PCI rescan file, /proc/modules and
+// /proc/sys/kernel/modprobe (where the host has them) with private copies, mounts an empty tmpfs
+// on /proc/driver and has an empty /dev/char. enter_driver_platform() goes further, for code that
+// loads modules and makes driver nodes: /proc becomes a tmpfs of links to the real entries, except
+// "modules" (an empty file), "driver" (an empty directory) and "sys/kernel/modprobe" (a file
+// naming kFakeModprobe); /usr/bin and /sbin get a private overlay, so that programs placed there
+// stay inside. Write /proc files with set_proc_file only: add_file would follow a link into the
+// real /proc.
+constexpr const char* kFakeModprobe = "/tmp/vexil-loaders/modprobe";
+constexpr const char* kLoaderCalls = "/tmp/vexil-loaders/calls";
+void enter_driver_platform();
+
+// True when /dev, /proc and the PCI tree are this scenario's tmpfs and /usr/bin its overlay:
+// assert it before running anything that writes nodes or starts loaders.
+bool driver_platform_is_private();
+
+// Replaces one /proc entry (a path under /proc) by a private file with this text.
+void set_proc_file(const std::string& path, const std::string& contents);
+
+// A shell script at `path` standing for a module loader: it appends one line
+// "<program> <arguments>" and one line with its environment (NUL-separated entries shown as
+// blanks) to kLoaderCalls and exits with `exit_status`; on success a system loader also lists
+// its first argument, '-' written '_', in /proc/modules as the kernel would.
+void install_recording_loader(const std::string& path, int exit_status,
+                              bool lists_module = false);
 
 }  // namespace vexil_test

@@ -4,7 +4,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -235,6 +237,34 @@ TEST(FakeSystem, ReportsEveryKindOfFailure) {
 
   auto fine = run_in_private_namespace([] { EXPECT_EQ(2 + 2, 4); });
   EXPECT_TRUE(fine.passed) << fine.messages;
+}
+
+TEST(FakeSystem, DriverPathsStayInside) {
+  SKIP_WITHOUT_NAMESPACES();
+  auto result = run_in_private_namespace([] {
+    struct statfs st;
+    ASSERT_EQ(statfs("/dev/pts", &st), 0);
+    EXPECT_EQ(static_cast<unsigned long>(st.f_type), static_cast<unsigned long>(DEVPTS_SUPER_MAGIC))
+        << "pseudo-terminals usable inside";
+    EXPECT_TRUE(list_dir("/proc/driver").empty());
+    if (access("/sys/bus/pci/rescan", F_OK) == 0) {
+      add_file("/sys/bus/pci/rescan", "1\n");
+      EXPECT_EQ(read_file("/sys/bus/pci/rescan"), "1\n") << "a private copy";
+    }
+
+    enter_driver_platform();
+    ASSERT_TRUE(driver_platform_is_private());
+    EXPECT_EQ(link_target("/proc/self/exe"), link_target("/tmp/.vexil-proc/self/exe"));
+    EXPECT_EQ(read_file("/proc/modules"), "");
+    EXPECT_EQ(read_file("/proc/sys/kernel/modprobe"), std::string(kFakeModprobe) + "\n");
+    set_proc_file("/proc/devices", "Character devices:\n195 ombrix\n\n");
+    EXPECT_EQ(read_file("/tmp/.vexil-proc/devices").find("195 ombrix"), std::string::npos);
+    install_recording_loader("/usr/bin/ombrix-modprobe", 0);
+    EXPECT_EQ(system("/usr/bin/ombrix-modprobe -c=1"), 0);
+    EXPECT_EQ(read_file(kLoaderCalls).rfind("/usr/bin/ombrix-modprobe -c=1\n", 0), 0u);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+  EXPECT_NE(access("/usr/bin/ombrix-modprobe", F_OK), 0) << "the loader stayed inside";
 }
 
 }  // namespace

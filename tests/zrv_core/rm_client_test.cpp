@@ -1,0 +1,318 @@
+// The resource-manager client against the simulated GPU driver, in private mount namespaces: the
+// client makes its nodes in the namespace's /dev and its escapes reach the driver through the
+// ioctl interposer.
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "fake_system.h"
+#include "gpu_driver.h"
+#include "ioctl_interposer.h"
+#include "rm_api.h"
+#include "rm_control.h"
+#include "rm_internal.h"
+
+namespace {
+
+using vexil_sim::GpuDriver;
+using vexil_sim::SimGpu;
+
+const uint32_t kDevice = 0xDE000001, kSubdevice = 0xDE000002;
+
+vexil_test::ScenarioOptions quick() {
+  vexil_test::ScenarioOptions options;
+  options.timeout_seconds = 30;  // a lock taken twice hangs: fail instead
+  return options;
+}
+
+// Two GPUs: device instances 0 and 1, minors 0 and 1.
+void two_gpus(GpuDriver& driver) {
+  SimGpu a, b;
+  a.gpu_id = 0x100;
+  b.gpu_id = 0x200;
+  b.minor = 1;
+  b.device_instance = 1;
+  b.bus = 0x81;
+  driver.gpus = {a, b};
+  vexil_test::make_dirs("/dev/char");
+  driver.install();
+}
+
+// Descriptors of this process that stand for driver files.
+int driver_fds() {
+  int n = 0;
+  DIR* dir = opendir("/proc/self/fd");
+  while (dirent* e = readdir(dir))
+    if (e->d_name[0] != '.' && !vexil_test::redirected_node(atoi(e->d_name)).empty()) n++;
+  closedir(dir);
+  return n;
+}
+
+uint32_t open_device(uint32_t* client, uint32_t instance = 0) {
+  uint32_t status = ObRmAllocRoot(client);
+  if (status) return status;
+  uint32_t params[14] = {instance, *client};
+  return ObRmAlloc(*client, *client, kDevice, OB_CLASS_DEVICE, params);
+}
+
+int count(const std::vector<uint32_t>& v, uint32_t x) { return (int)std::count(v.begin(), v.end(), x); }
+
+// Stderr of the scenario into a file, for the driver messages.
+std::string capture_stderr(const std::function<void()>& what) {
+  fflush(stderr);
+  const int saved = dup(2);
+  const int file = open("/tmp/stderr.txt", O_CREAT | O_TRUNC | O_RDWR, 0600);
+  dup2(file, 2);
+  what();
+  fflush(stderr);
+  dup2(saved, 2);
+  close(saved);
+  close(file);
+  return vexil_test::read_file("/tmp/stderr.txt");
+}
+
+TEST(RmClient, ClientsShareTheControlFileAndObjectsOpenTheirGpuFiles) {
+  VEXIL_EXPECT_SCENARIO(vexil_test::run_in_private_namespace([] {
+    GpuDriver driver;
+    two_gpus(driver);
+    uint32_t first = 0, second = 0;
+    ASSERT_EQ(open_device(&first, 1), OB_OK);
+    ASSERT_EQ(ObRmAllocRoot(&second), OB_OK);
+    EXPECT_EQ(obRmApiRefCount, 2u);
+    struct stat st;
+    ASSERT_EQ(stat("/dev/ombrixctl", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode) && st.st_rdev == makedev(195, 255));
+    ASSERT_EQ(stat("/dev/ombrix1", &st), 0) << "the device of instance 1 is the GPU of minor 1";
+    uint32_t sub = 0;
+    EXPECT_EQ(ObRmAlloc(first, kDevice, kSubdevice, OB_CLASS_SUBDEVICE, &sub), OB_OK);
+    EXPECT_EQ(obRmDeviceMap[1].refcount, 2u);
+    EXPECT_EQ(driver_fds(), 3);  // the control file and one GPU file per object
+
+    // Freeing the device also ends its subdevice; the mapping release takes its own locks.
+    EXPECT_EQ(ObRmFree(first, first, kDevice), OB_OK);
+    EXPECT_EQ(obRmDeviceMap[1].refcount, 0u);
+    EXPECT_EQ(driver_fds(), 1);
+    EXPECT_EQ(ObRmFree(first, first, first), OB_OK);
+    EXPECT_EQ(obRmCtlFd >= 0, true) << "the second client keeps the file open";
+    EXPECT_EQ(ObRmFree(second, second, second), OB_OK);
+    EXPECT_EQ(obRmCtlFd, -1);
+    EXPECT_EQ(driver_fds(), 0);
+  }, quick()));
+}
+
+TEST(RmClient, RefusedAllocationsTouchNothing) {
+  VEXIL_EXPECT_SCENARIO(vexil_test::run_in_private_namespace([] {
+    GpuDriver driver;
+    two_gpus(driver);
+    uint32_t client = 0;
+    ASSERT_EQ(open_device(&client), OB_OK);
+    // Subdevice instance 8 is refused before any escape.
+    const size_t before = driver.escapes.size();
+    uint32_t eight = 8;
+    EXPECT_EQ(ObRmAlloc(client, kDevice, kSubdevice, OB_CLASS_SUBDEVICE, &eight), OB_ERR_INVALID_PARAMETER);
+    EXPECT_EQ(driver.escapes.size(), before);
+
+    // A GPU list the driver will not give: the lookup's -1 is a failure, not a slot.
+    driver.refused_controls = {0x201};
+    uint32_t params[14] = {1, client};
+    EXPECT_EQ(ObRmAlloc(client, client, 0xDE000011, OB_CLASS_DEVICE, params), OB_ERR_OPERATING_SYSTEM);
+    EXPECT_EQ(count(driver.escapes, OB_ESC_ALLOC), 2);  // the root and the first device only
+    driver.refused_controls.clear();
+
+    // A GPU file the driver will not register: it is closed again and the slot keeps no reference.
+    driver.refused_escapes = {OB_ESC_REGISTER_FD};
+    const int fds = driver_fds();
+    EXPECT_EQ(ObRmAlloc(client, client, 0xDE000011, OB_CLASS_DEVICE, params), OB_ERR_GENERIC);
+    EXPECT_EQ(driver_fds(), fds);
+    EXPECT_EQ(obRmDeviceMap[1].refcount, 0u);
+  }, quick()));
+}
+
+TEST(RmClient, VersionMismatchPrintsTheDriversTextEndedInItsRecord) {
+  VEXIL_EXPECT_SCENARIO(vexil_test::run_in_private_namespace([] {
+    GpuDriver driver;
+    driver.version = std::string(64, '7');  // fills the text without a NUL
+    two_gpus(driver);
+    setenv("__RM_ENABLE_VERBOSE_OUTPUT", "1", 1);
+    uint32_t client = 0;
+    ASSERT_EQ(ObRmAllocRoot(&client), OB_OK) << "the start reads only the override";
+    uint32_t status = 0;
+    const std::string err = capture_stderr([&] { status = ObRmCheckVersion(); });
+    EXPECT_EQ(status, OB_ERR_LIB_RM_VERSION_MISMATCH);
+    EXPECT_EQ(err, "OMBRIX: API mismatch: the OMBRIX kernel module has version " + std::string(63, '7') +
+                       ",\nbut this OMBRIX driver component has version 545.00.  Please make\n"
+                       "sure that the kernel module and all OMBRIX driver components\n"
+                       "have the same version.\n");
+    setenv("__RM_NO_VERSION_CHECK", "1", 1);  // the driver is asked to pass
+    EXPECT_EQ(ObRmCheckVersion(), OB_OK);
+    setenv("__RM_NO_VERSION_CHECK", "x", 1);
+    driver.version_reply = false;
+    EXPECT_EQ(capture_stderr([&] { status = ObRmCheckVersion(); }),
+              "OMBRIX: Unknown '__RM_NO_VERSION_CHECK' override value 'x'\n"
+              "OMBRIX: API mismatch: this OMBRIX driver component has version\n545.00, but the "
+              "OMBRIX kernel module's version does not match.\nPlease make sure that the kernel "
+              "module and all OMBRIX driver\ncomponents have the same version.\n");
+  }, quick()));
+}
+
+TEST(RmClient, BusyDriverIsAskedEvery100msThenOnceASecond) {
+  VEXIL_EXPECT_SCENARIO(vexil_test::run_in_private_namespace([] {
+    GpuDriver driver;
+    two_gpus(driver);
+    uint32_t client = 0;
+    ASSERT_EQ(ObRmAllocRoot(&client), OB_OK);
+    driver.busy_seconds = 4.6;
+    uint32_t value = 0;
+    EXPECT_EQ(ObRmControl(client, client, 0x1234, &value, 4), OB_OK);
+    const std::vector<double>& t = driver.control_times;
+    ASSERT_GE(t.size(), 30u);
+    for (size_t i = 1; i + 2 < t.size(); i++) {
+      if (t[i] - t[0] < 3.0) {
+        EXPECT_LT(t[i] - t[i - 1], 0.3) << "ask " << i;
+      }
+    }
+    EXPECT_GE(t.back() - t[t.size() - 2], 0.9) << "the last wait is a whole second";
+  }, quick()));
+}
+
+TEST(RmClient, ServedControlsCheckTheirRecordSizes) {
+  VEXIL_EXPECT_SCENARIO(vexil_test::run_in_private_namespace([] {
+    GpuDriver driver;
+    two_gpus(driver);
+    uint32_t client = 0;
+    ASSERT_EQ(open_device(&client), OB_OK);
+    uint32_t sub = 0;
+    ASSERT_EQ(ObRmAlloc(client, kDevice, kSubdevice, OB_CLASS_SUBDEVICE, &sub), OB_OK);
+
+    uint32_t minor[3] = {0x200, 0, 0};
+    EXPECT_EQ(ObRmControl(client, client, OB_CTRL_GET_DEVICE_MINOR, minor, 12), OB_ERR_INVALID_ARGUMENT);
+    EXPECT_EQ(ObRmControl(client, client, OB_CTRL_GET_DEVICE_MINOR, minor, 8), OB_OK);
+    EXPECT_EQ(minor[1], 1u);
+
+    uint32_t word = 0;
+    EXPECT_EQ(ObRmControl(client, kSubdevice, OB_CTRL_GPU_VALUE, &word, 0), OB_ERR_INVALID_ARGUMENT);
+    EXPECT_EQ(ObRmControl(client, kSubdevice, OB_CTRL_GPU_VALUE, &word, 4), OB_OK);
+    EXPECT_EQ(word, driver.gpu_value);
+
+    std::vector<uint8_t> table(24 + 129 * 24);
+    uint32_t header[6] = {1, 2, 128, 4, 5, 6};
+    memcpy(table.data(), header, sizeof(header));
+    memcpy(table.data() + 24 + 127 * 24, "\x11\x22\x33\x44", 4);
+    EXPECT_EQ(ObRmControl(client, kSubdevice, OB_CTRL_GPU_TABLE, table.data(), 24 + 127 * 24),
+              OB_ERR_INVALID_ARGUMENT) << "128 entries do not fit 127";
+    EXPECT_EQ(ObRmControl(client, kSubdevice, OB_CTRL_GPU_TABLE, table.data(), 24 + 128 * 24), OB_OK);
+    EXPECT_EQ(driver.last_table.count, 128u);
+    EXPECT_EQ(driver.last_table.client, client);
+    EXPECT_EQ(driver.last_table.values[127], 0x44332211u);
+    uint32_t first;
+    memcpy(&first, table.data(), 4);
+    EXPECT_EQ(first, 0x7AB1Eu);
+    header[2] = 129;
+    memcpy(table.data(), header, sizeof(header));
+    EXPECT_EQ(ObRmControl(client, kSubdevice, OB_CTRL_GPU_TABLE, table.data(), table.size()),
+              OB_ERR_INVALID_ARGUMENT);
+  }, quick()));
+}
+
+TEST(RmClient, ExportFilesAreClosedWhenTheDriverRefuses) {
+  VEXIL_EXPECT_SCENARIO(vexil_test::run_in_private_namespace([] {
+    GpuDriver driver;
+    two_gpus(driver);
+    uint32_t client = 0;
+    ASSERT_EQ(open_device(&client), OB_OK);
+    const int fds = driver_fds();
+    uint32_t params[19] = {kDevice};
+    driver.refused_controls = {OB_CTRL_EXPORT_OBJECTS};
+    EXPECT_EQ(ObRmControl(client, client, OB_CTRL_EXPORT_OBJECTS, params, sizeof(params)),
+              OB_ERR_INVALID_ARGUMENT);
+    EXPECT_EQ(params[18], 0xFFFFFFFFu);
+    EXPECT_EQ(driver_fds(), fds);
+    EXPECT_EQ(driver.export_ids, std::vector<uint32_t>{0x100});
+
+    driver.refused_escapes = {OB_ESC_EXPORT_OBJECT_TO_FD};
+    int fd = -1;
+    EXPECT_EQ(GetFdToExportObject(client, kDevice, &fd), OB_ERR_OPERATING_SYSTEM);
+    EXPECT_EQ(driver_fds(), fds) << "the export file of a failed escape is closed";
+  }, quick()));
+}
+
+// The old clock record: {flags, count, list address}; 20-byte entries.
+struct OldClkInfo {
+  uint32_t flags;
+  uint32_t count;
+  uint64_t list;
+};
+
+TEST(RmClient, DeprecatedControlsTravelAsTheirNewerCommand) {
+  VEXIL_EXPECT_SCENARIO(vexil_test::run_in_private_namespace([] {
+    GpuDriver driver;
+    two_gpus(driver);
+    uint32_t client = 0;
+    ASSERT_EQ(open_device(&client), OB_OK);
+    uint8_t list[2 * 20];
+    for (int i = 0; i < 40; i++) list[i] = (uint8_t)i;
+    OldClkInfo old = {7, 2, (uint64_t)(uintptr_t)list};
+    // The driver answers in the newer record: a changed first entry and a count past the list.
+    driver.on_control = [](ob_escape_control& r, void* params) {
+      if (r.cmd != 0x20809062) return false;
+      uint8_t* newer = static_cast<uint8_t*>(params);
+      newer[4] = 0xEE;  // the count word leads, the list follows
+      uint32_t many = 30;
+      memcpy(newer, &many, 4);
+      r.status = 0;
+      return true;
+    };
+    EXPECT_EQ(ObRmControl(client, kDevice, 0x20809002, &old, sizeof(old)), OB_OK);
+    EXPECT_EQ(driver.controls.back(), 0x20809062u);
+    ASSERT_EQ(driver.last_params.size(), 648u);
+    EXPECT_EQ(driver.last_params[4 + 20], 20) << "the second entry went inline after the count";
+    EXPECT_EQ(list[0], 0xEE);
+    EXPECT_EQ(old.count, 2u) << "a count past the acquired list is not taken back";
+    EXPECT_EQ(old.list, (uint64_t)(uintptr_t)list);
+
+    // A list over the newer record's room never reaches the driver.
+    const size_t asked = driver.controls.size();
+    std::vector<uint8_t> big(33 * 20);
+    OldClkInfo large = {0, 33, (uint64_t)(uintptr_t)big.data()};
+    EXPECT_EQ(ObRmControl(client, kDevice, 0x20809002, &large, sizeof(large)), OB_ERR_INSUFFICIENT_RESOURCES);
+    EXPECT_EQ(driver.controls.size(), asked);
+    // A record smaller than the old layout is refused before it is read.
+    EXPECT_EQ(ObRmControl(client, kDevice, 0x20809002, &large, 8), OB_ERR_INVALID_ARGUMENT);
+    // A refusal leaves the caller's list as it was.
+    driver.refused_controls = {0x20809062};
+    list[0] = 1;
+    EXPECT_EQ(ObRmControl(client, kDevice, 0x20809002, &old, sizeof(old)), OB_ERR_INVALID_ARGUMENT);
+    EXPECT_EQ(list[0], 1);
+  }, quick()));
+}
+
+TEST(RmClient, StatusTable) {
+  std::set<uint32_t> seen;
+  for (uint32_t i = 0; i + 1 < g_StatusCodeCount; i++) {
+    const std::string text = g_StatusCodeList[i].text;
+    EXPECT_TRUE(seen.insert(g_StatusCodeList[i].value).second) << text;
+    EXPECT_NE(text.find(" [OB_"), std::string::npos) << text;
+    EXPECT_EQ(text.back(), ']') << text;
+  }
+  EXPECT_EQ(g_StatusCodeList[g_StatusCodeCount - 1].value, 0xFFFFFFFFu);
+  EXPECT_STREQ(obstatusToString(0x74), "Oblink Init Error [OB_ERR_OBLINK_INIT_ERROR]");
+  EXPECT_STREQ(obstatusToString(0x6a), "Library version doesn't match driver version [OB_ERR_LIB_RM_VERSION_MISMATCH]");
+  EXPECT_STREQ(obstatusToString(0x73), "Unknown error code!");
+  EXPECT_EQ(TranslateObStatus(3), 1u);
+  EXPECT_EQ(TranslateObStatus(64), 0x70u);
+  EXPECT_EQ(TranslateObStatus(31), 31u);
+}
+
+}  // namespace
