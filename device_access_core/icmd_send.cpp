@@ -263,6 +263,9 @@ int icmd_send_gbox_command_com(mfile* mf, void* data, int write_size, int read_s
     if (!mf || !data) return ME_BAD_PARAMS;
     if (mf->gearbox_kind != GEARBOX_KIND_USB) return ME_ERROR;
     if (write_size < 4) return ME_BAD_PARAMS;
+    /* The reply is gathered in a buffer of its own: neither size may pass it,
+     * whatever the mailbox the handle opened allows. */
+    if (write_size > kGboxReplySize || read_size > kGboxReplySize) return ME_ICMD_SIZE_EXCEEDS_LIMIT;
     int rc = begin_command(mf, write_size, read_size, enhanced);
     if (rc) return rc;
     icmd_params& ic = mf->icmd;

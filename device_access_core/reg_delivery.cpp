@@ -138,6 +138,10 @@ int send_framed(mfile* mf, uint16_t reg_id, int method, void* data, uint32_t reg
                                                      w_size, reg_status);
         return rc ? rc : *reg_status;
     }
+    /* MDDT itself, asked of a gearbox behind a switch, is the switch's
+     * register: its mailbox accesses must not be tunnelled in turn. */
+    const uint32_t gearbox_kind = mf->gearbox_kind;
+    if (gearbox_kind == GEARBOX_KIND_SWITCH) mf->gearbox_kind = 0;
     int rc = mreg_send_raw(mf, reg_id, method, data, reg_size, r_size, w_size, reg_status);
     if (return_by_reg_status(*reg_status) == ME_REG_ACCESS_REG_NOT_SUPP &&
         mf->hw_dev_id == kHwIdVscRetry && mf->address_space < kVscSpaceShift) {
@@ -152,6 +156,7 @@ int send_framed(mfile* mf, uint16_t reg_id, int method, void* data, uint32_t reg
                    saved_space + kVscSpaceShift, rc);
         mf->address_space = saved_space;
     }
+    mf->gearbox_kind = gearbox_kind;
     return rc;
 }
 

@@ -143,6 +143,45 @@ TEST_F(IcmdMailboxFaults, GearboxMailboxRestoresOnlyASwappedBuffer) {
   expect_semaphore_free();
 }
 
+// The USB gearbox's mailbox gathers its reply in a 256-byte buffer of its own: a command shorter
+// than the reply's status word, or either size past that buffer, is refused before anything is
+// sent, although the mailbox this handle opened would take 832 bytes.
+TEST_F(IcmdMailboxFaults, GearboxMailboxRefusesSizesItsReplyCannotHold) {
+  Bytes frame = pattern(24, 3);
+  ASSERT_EQ(icmd_send_command(mf, 0x9001, frame.data(), (int)frame.size(), 0), 0);
+  ASSERT_GT(mf->icmd.max_cmd_size, 260u);
+  mf->gearbox_line = 1;
+  mf->gearbox_kind = GEARBOX_KIND_USB;
+  ScopedEnv short_poll("ZRV_ICMD_TIMEOUT", "2");
+  Bytes data(300, 0);
+  server->clear_requests();
+  EXPECT_EQ(icmd_send_command_int(mf, 0x9001, data.data(), 3, 3, 0), ME_BAD_PARAMS);
+  EXPECT_EQ(icmd_send_command_int(mf, 0x9001, data.data(), 260, 8, 0), ME_ICMD_SIZE_EXCEEDS_LIMIT);
+  EXPECT_EQ(icmd_send_command_int(mf, 0x9001, data.data(), 8, 260, 0), ME_ICMD_SIZE_EXCEEDS_LIMIT);
+  EXPECT_TRUE(server->requests().empty());
+
+  // A reply shorter than the size asked for is zero-filled after the status word: here the
+  // gateway's control word (a place in the mailbox buffer) reports the command done, with the
+  // register status 0x2a, on the first poll, and the gateway holds one reply dword.
+  mf->icmd.ctrl_addr = vexil_sim::IcmdMailbox::kBufferAddress + 0x100;
+  mf->icmd.gbox_reply_addr = mf->icmd.ctrl_addr + 4;
+  ASSERT_TRUE(adapter.write_space(vexil_sim::kSpaceIcmd, mf->icmd.gbox_reply_addr, 0x11223344));
+  ASSERT_TRUE(adapter.write_space(vexil_sim::kSpaceIcmd, mf->icmd.ctrl_addr, 0));  // not busy
+  EXPECT_EQ(icmd_send_command_int(mf, 0x9001, data.data(), 8, 16, 0), ME_ICMD_STATUS_EXECUTE_TO);
+  char ctrl_write[40];
+  snprintf(ctrl_write, sizeof(ctrl_write), "W 0x%08x 0x80ff0001", mf->icmd.ctrl_addr);
+  const int poll = count_before('R', ctrl_write);
+  ASSERT_GE(poll, 0);
+  ASSERT_TRUE(adapter.write_space(vexil_sim::kSpaceIcmd, mf->icmd.ctrl_addr, 0));
+  server->clear_requests();
+  server->inject('R', ScriptedReply{"O 0x00002a00"}, 1, poll);
+  data.assign(16, 0xEE);
+  EXPECT_EQ(icmd_send_command_int(mf, 0x9001, data.data(), 8, 16, 0), 0);
+  EXPECT_EQ(data, (Bytes{0x2a, 0, 0, 0, 0x11, 0x22, 0x33, 0x44, 0, 0, 0, 0, 0, 0, 0, 0}))
+      << "the register status word, the reply dword, then zeros";
+  expect_semaphore_free();
+}
+
 // A buffer at an odd address is swapped back byte-wise (the sanitizer build traps a misaligned
 // dword).
 TEST_F(IcmdMailboxFaults, UnalignedBufferComesBackAfterAFailedCommand) {
