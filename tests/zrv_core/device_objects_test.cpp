@@ -52,6 +52,10 @@ TEST(DeviceFactory, ClassesNotBuiltAreRefusedByName) {
   size_t i = 0;
   for (const auto& entry : DeviceFactory::GetDeviceNameSubStringMap()) {
     ASSERT_LT(i, sizeof(classes) / sizeof(classes[0]));
+    if (entry.first == zrv_core::eCommunicationTypeInfiniBand) {  // built: ib_device_test
+      ++i;
+      continue;
+    }
     try {
       delete DeviceFactory::CreateDevice("name-" + entry.second[0], entry.first);
       ADD_FAILURE() << entry.first << " built a device";

@@ -9,6 +9,7 @@
 #include "DeviceFactory.h"
 
 #include "Logger.h"
+#include "ib/IBDevice.h"
 
 namespace zrv_core {
 
@@ -36,7 +37,7 @@ struct sDeviceClass {
 const sDeviceClass oDeviceClasses[] = {
     {eCommunicationTypeSwitchOS, "CorvelleOSDevice", "switch operating-system", nullptr},
     {eCommunicationTypeJtag, "OBJTAGDevice", "JTAG", nullptr},
-    {eCommunicationTypeInfiniBand, "IBDevice", "InfiniBand", nullptr},
+    {eCommunicationTypeInfiniBand, "IBDevice", "InfiniBand", Build<IBDevice>},
     {eCommunicationTypeUsbByName, "TQUSBDevice", "USB-to-I2C adapter", nullptr},
     {eCommunicationTypeUsbByPath, "TQUSBDevice", "USB-to-I2C adapter", nullptr},
     {eCommunicationTypeNicX, "NicXDevice", "NicX mailbox", nullptr},
