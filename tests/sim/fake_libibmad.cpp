@@ -106,6 +106,16 @@ void record(const Call& call) {
   fclose(f);
 }
 
+// A register SET that reached the store: a line of its own in the record.
+void record_register_set(uint16_t register_id) {
+  Adapter& a = far_end();
+  if (a.record_path.empty()) return;
+  FILE* f = fopen(a.record_path.c_str(), "a");
+  if (!f) return;
+  fprintf(f, "register_set id=0x%x\n", register_id);
+  fclose(f);
+}
+
 Call make_call(const char* entry, unsigned mgmt_class, unsigned method, unsigned attribute,
                unsigned modifier, const void* data, unsigned size) {
   Call c;
@@ -136,6 +146,7 @@ void register_frame(uint8_t* data, unsigned size) {
   access.method = op.method;
   uint8_t* image = data + kOperationTlvBytes + kRegTlvBytes;
   access.image.assign(image, image + length);
+  if (access.method == kMethodSet) record_register_set(access.register_id);
   op.status = far_end().registers.execute(access);
   memcpy(image, access.image.data(), std::min<size_t>(length, access.image.size()));
   encode_operation_tlv(op, data);
@@ -252,6 +263,7 @@ int gmp_register(uint8_t* data, unsigned method, uint16_t register_id) {
     memcpy(t.image.data() + at, data + 12, take);
     if (last) {
       access.image = t.image;
+      record_register_set(register_id);
       const uint8_t status = a.registers.execute(access);
       if (status) return gmp_status_of(status);
     }

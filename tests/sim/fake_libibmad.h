@@ -9,7 +9,8 @@
 // fake_ibmad_adapter() to reach the far end. For the tool run as a process, the environment sets
 // it up when the library loads:
 //   FAKE_IBMAD_RECORD=<path>   appends one line per call: "<entry> class=.. method=.. attr=..
-//                              mod=.." (class 0 and method 0 for SMPs)
+//                              mod=.." (class 0 for SMPs), and "register_set id=.." for
+//                              every register SET that reaches the register store
 //   FAKE_IBMAD_FAULTS=<words>  comma-separated: refuse_port, refuse_smp_port, unresolved,
 //                              no_gmp_cr, no_reg_gmp, no_reply, unmanaged
 //   FAKE_IBMAD_SEED=1          one group ("alpha", EUs 0-3) and one partition (EUs 8-11, VHCA
