@@ -15,6 +15,7 @@
 #include "AccessRegisterMad.h"
 #include "BitOperations.h"
 #include "IBDevice.h"
+#include "MadBuffer.h"
 #include "device_bridge.h"
 #include "fake_libibmad.h"
 #include "fake_system.h"
@@ -92,6 +93,15 @@ TEST(BitOperations, FieldsInWordsAndStreams) {
   EXPECT_FALSE(BitOperations::PushToBuffer(guard, 0, 40, 0xFFFFFFFF));
   EXPECT_EQ(guard[4], 0);
   EXPECT_EQ(BitOperations::PopFromBuffer(guard, 0, 33), 0u);
+}
+
+// MAD buffers start zeroed whole, whatever the memory held before.
+TEST(MadBuffers, StartZeroed) {
+  alignas(zrv_core::SmpMadBuffer) unsigned char memory[sizeof(zrv_core::SmpMadBuffer)];
+  memset(memory, 0xFF, sizeof(memory));
+  auto* smp = new (memory) zrv_core::SmpMadBuffer;
+  for (uint32_t i = 0; i < smp->GetSize(); ++i) EXPECT_EQ(smp->GetBuffer()[i], 0) << "byte " << i;
+  smp->~SmpMadBuffer();
 }
 
 // Names, port, keys off without the configuration file, the capability probe once per device.
@@ -302,6 +312,12 @@ TEST(IBDevice, GmpWriteSendsEachBlock) {
     int status = -1;
     EXPECT_EQ(gmp.Write(reinterpret_cast<uint32_t*>(image.data()), 440, 0x2222, status), 0);
     EXPECT_EQ(a.registers.stored(0x2222), sent);
+    // The framed carriers refuse an image their 1024-byte buffer cannot hold.
+    zrv_core::AccessRegisterMadSmp smp(wrapper);
+    std::vector<uint32_t> big(253);
+    a.calls.clear();
+    EXPECT_EQ(smp.ReadWriteOperationWrapper(big.data(), 1012, 0x1111, status, 1), 0x10D);
+    EXPECT_EQ(a.smps(), 0u);
   });
 }
 
