@@ -15,6 +15,7 @@
 #include "NicXDevice.h"
 #include "OBJTAGDevice.h"
 #include "TQUSBDevice.h"
+#include "ib/IBDevice.h"
 
 namespace zrv_core {
 
@@ -42,7 +43,7 @@ struct sDeviceClass {
 const sDeviceClass oDeviceClasses[] = {
     {eCommunicationTypeSwitchOS, "CorvelleOSDevice", "switch operating-system", Build<CorvelleOSDevice>},
     {eCommunicationTypeJtag, "OBJTAGDevice", "JTAG", Build<OBJTAGDevice>},
-    {eCommunicationTypeInfiniBand, "IBDevice", "InfiniBand", nullptr},
+    {eCommunicationTypeInfiniBand, "IBDevice", "InfiniBand", Build<IBDevice>},
     {eCommunicationTypeUsbByName, "TQUSBDevice", "USB-to-I2C adapter", Build<TQUSBDevice>},
     {eCommunicationTypeUsbByPath, "TQUSBDevice", "USB-to-I2C adapter", Build<TQUSBDevice>},
     {eCommunicationTypeNicX, "NicXDevice", "NicX mailbox", Build<NicXDevice>},

@@ -25,6 +25,7 @@
 #include "Logger.h"
 #include "USBDevice.h"
 #include "ZrvGeneralException.h"
+#include "ib/IBDevice.h"
 
 using zrv_core::Device;
 using zrv_core::Logger;
@@ -147,15 +148,69 @@ void i2c_update_secondary_address(uint32_t address, void* device)
 
 /* ---- InfiniBand devices (IBDevice) ---- */
 
-int is_gmp_supported(int, void*) { return 0; }
-int is_class_a_supported(int, void*) { return 0; }
-/* 0 refuses the block: the core never loops on a chunk size below 1. */
-int get_ib_max_chunk_size(void*) { return 0; }
-int reset_ib_device(void*) { return -1; }
-void force_use_smp(void*) {}
+static zrv_core::IBDevice* AsIBDevice(void* device)
+{
+    return dynamic_cast<zrv_core::IBDevice*>(AsDevice(device));
+}
 
-int mad_set(void*, uint32_t, uint32_t, void*) { return -1; }
-int mad_get(void*, uint32_t, uint32_t, void*) { return -1; }
+int is_gmp_supported(int method, void* device)
+{
+    zrv_core::IBDevice* ib = AsIBDevice(device);
+    if (!ib) return 0;
+    return Guarded(__func__, __LINE__, 0, [&] { return ib->IsGmpSupported(method) ? 1 : 0; });
+}
+
+int is_class_a_supported(int method, void* device)
+{
+    zrv_core::IBDevice* ib = AsIBDevice(device);
+    if (!ib) return 0;
+    return Guarded(__func__, __LINE__, 0, [&] { return ib->IsClassASupported(method) ? 1 : 0; });
+}
+
+/* 0 refuses the block: the core never loops on a chunk size below 1. */
+int get_ib_max_chunk_size(void* device)
+{
+    zrv_core::IBDevice* ib = AsIBDevice(device);
+    return ib ? ib->GetMaxChunkSize() : 0;
+}
+
+int reset_ib_device(void* device)
+{
+    zrv_core::IBDevice* ib = AsIBDevice(device);
+    if (!ib) return -1;
+    return Guarded(__func__, __LINE__, -1, [&] { return ib->SwReset(); });
+}
+
+void force_use_smp(void* device)
+{
+    zrv_core::IBDevice* ib = AsIBDevice(device);
+    if (ib) ib->ForceUseSMP();
+}
+
+static int SendSmp(const char* function, int line, void* data, uint32_t attribute_id,
+                   uint32_t attribute_modifier, void* device, int method)
+{
+    zrv_core::IBDevice* ib = AsIBDevice(device);
+    if (!ib || !data) return -1;
+    return Guarded(function, line, -1, [&] {
+        Logger* log = Log(function, line);
+        log->Debug("Sending SMP MAD:");
+        log->Debug(method == 2 ? "Method: SET" : "Method: GET");
+        log->Debug("Attribute ID: " + log->Hexify((int)attribute_id));
+        log->Debug("Attribute Mode: " + log->Hexify((int)attribute_modifier));
+        return ib->SendSmpMad(data, attribute_id, attribute_modifier, method);
+    });
+}
+
+int mad_set(void* data, uint32_t attribute_id, uint32_t attribute_modifier, void* device)
+{
+    return SendSmp(__func__, __LINE__, data, attribute_id, attribute_modifier, device, 2);
+}
+
+int mad_get(void* data, uint32_t attribute_id, uint32_t attribute_modifier, void* device)
+{
+    return SendSmp(__func__, __LINE__, data, attribute_id, attribute_modifier, device, 1);
+}
 
 /* ---- switch operating-system devices (CorvelleOSDevice) ---- */
 
