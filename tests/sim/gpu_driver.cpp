@@ -192,8 +192,16 @@ int GpuDriver::control(ob_escape_control& record) {
       }
       record.status = OB_ERR_INVALID_ARGUMENT;
       return 0;
-    default:
+    default: {
+      auto image = register_images.find(record.cmd);
+      if (image != register_images.end() && params) {
+        const uint32_t at = record.cmd == 0x20803B03u ? 4 : 1;
+        if (record.params_size > at)
+          memcpy(static_cast<uint8_t*>(params) + at, image->second.data(),
+                 std::min<size_t>(image->second.size(), record.params_size - at));
+      }
       return 0;
+    }
   }
 }
 

@@ -1,12 +1,13 @@
 // A simulated GPU driver behind the resource-manager client: the control file and the GPU files
 // are redirected by the ioctl interposer (opens of "/dev/ombrixctl" and "/dev/ombrix<minor>" get
 // stand-in descriptors), and every escape on them is decoded from its request code and answered
-// here from a few GPUs. Knobs: a refused escape, a busy driver, another version. Records what it
-// was asked, in order. Shared by the client's tests (allocation, controls, nodes, NUMA, mapping).
+// here from a few GPUs. Knobs: a refused escape, a busy driver, another version, register images.
+// Records what it was asked, in order. Shared by the client's tests (allocation, controls, nodes, NUMA, mapping).
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -34,6 +35,9 @@ struct GpuDriver {
   std::set<uint32_t> refused_controls;  // the control record's status becomes 0x1F
   double busy_seconds = 0;              // controls answer 3 (busy) for this long after the first
   uint32_t gpu_value = 0x5A;            // answer of escape 0xD5
+  // Register controls: the image a control command answers in its record's data area (byte 1 of
+  // a register's own control, byte 4 of the pass-through control 0x20803B03), the rest as sent.
+  std::map<uint32_t, std::vector<uint8_t>> register_images;
   // Answers a control first; return true when it did (the status is in the record).
   std::function<bool(ob_escape_control&, void* params)> on_control;
 

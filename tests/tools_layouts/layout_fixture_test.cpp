@@ -168,6 +168,23 @@ TEST(FixtureLayouts, UnionPacksThroughItsLastMemberAndPrintsAll)
               "\t\tb                    : 0x11111111\n");
 }
 
+TEST(FixtureLayouts, UnionNamingItsMemberPacksThroughThatMember)
+{
+    fixture_union_first rec{};
+    rec.first.hi = 0x01020304;
+    rec.first.lo = 0x05060708;
+    Image img(fixture_union_first_size(), 0x5A);
+    fixture_union_first_pack(&rec, img.data());
+    // Through the last member only bytes 0-3 would be written.
+    const Image expect = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08};
+    EXPECT_EQ(img, expect);
+
+    fixture_union_first back{};
+    fixture_union_first_unpack(&back, expect.data());
+    EXPECT_EQ(back.first.hi, 0x01020304u);
+    EXPECT_EQ(back.first.lo, 0x05060708u);
+}
+
 TEST(FixtureLayouts, PointerMemberMovesLengthOverFourWords)
 {
     EXPECT_EQ(fixture_ptr_reg_size(), 8u);

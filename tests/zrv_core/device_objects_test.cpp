@@ -53,10 +53,10 @@ TEST(DeviceFactory, ClassesNotBuiltAreRefusedByName) {
                                    "TQUSBDevice", "NicXDevice", "I2CDevice", "RmDriverDevice",
                                    "NDCDevice"};
     // Devices that reach outside the namespace's private trees when built (an SDK, a mailbox file
-    // at the root) are left to their own tests.
-    const std::set<int> own_tests = {zrv_core::eCommunicationTypeSwitchOS,
-                                     zrv_core::eCommunicationTypeJtag, zrv_core::eCommunicationTypeNicX,
-                                     zrv_core::eCommunicationTypeInfiniBand};
+    // at the root, the GPU driver's nodes) are left to their own tests.
+    const std::set<int> own_tests = {zrv_core::eCommunicationTypeSwitchOS, zrv_core::eCommunicationTypeJtag,
+                                     zrv_core::eCommunicationTypeNicX, zrv_core::eCommunicationTypeInfiniBand,
+                                     zrv_core::eCommunicationTypeGpu};
     size_t i = 0;
     for (const auto& entry : DeviceFactory::GetDeviceNameSubStringMap()) {
       ASSERT_LT(i, sizeof(classes) / sizeof(classes[0]));

@@ -68,6 +68,9 @@ private:
     {
         if (record_.fields.empty())
             throw LayoutError(record_.family->path, record_.line, "union '" + record_.name + "' has no member");
+        if (!record_.through.empty() && !record_.find_field(record_.through))
+            throw LayoutError(record_.family->path, record_.line,
+                              "union '" + record_.name + "' goes through '" + record_.through + "', not one of its members");
         uint32_t largest = 0;
         for (Field& f : record_.fields) {
             const Record* sub = model_.find(f.type);

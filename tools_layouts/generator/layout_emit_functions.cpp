@@ -43,7 +43,8 @@ private:
         }
     }
 
-    // A union's pack and unpack go through its last member only; print shows every member.
+    // A union's pack and unpack go through one member only (the named one, else the last);
+    // print shows every member.
     void emit_union()
     {
         const std::string t = type_ref(r_);

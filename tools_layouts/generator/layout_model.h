@@ -57,6 +57,7 @@ struct Family;
 struct Record {
     std::string name;
     bool is_union = false;
+    std::string through;  // union: the member that pack and unpack go through, empty for the last
     uint32_t size = 0;   // image bytes
     std::vector<Field> fields;
     int line = 0;
@@ -64,8 +65,8 @@ struct Record {
 
     uint32_t size_bits() const { return size * 8; }
     const Field* find_field(const std::string& field_name) const;
-    // Union: the member that pack and unpack go through, its last one.
-    const Field& packed_member() const { return fields.back(); }
+    // Union: the member that pack and unpack go through, the named one or else the last.
+    const Field& packed_member() const { return through.empty() ? fields.back() : *find_field(through); }
 };
 
 struct Family {

@@ -6,8 +6,9 @@
 // hexadecimal. Statements:
 //
 //   record NAME size BYTES                  a record; its fields follow, in member order
-//   union NAME size BYTES                   a union record of the largest member's size; its
-//                                           pack and unpack go through its last member
+//   union NAME size BYTES [through MEMBER]  a union record of the largest member's size; its
+//                                           pack and unpack go through the member named by
+//                                           `through`, without it through its last member
 //   end                                     closes the record or union
 //
 //   field NAME at POS width BITS [count N] [values V=NAME ...]
@@ -172,6 +173,10 @@ private:
         record->name = identifier("a record name", t.line);
         expect("size");
         record->size = number32("size");
+        if (record->is_union && peek_is("through") && tokens_[pos_].line == t.line) {
+            next();
+            record->through = identifier("a member name", t.line);
+        }
         if (record->size == 0)
             fail(t.line, "record '" + record->name + "' has size 0");
         if (model_.records.count(record->name))

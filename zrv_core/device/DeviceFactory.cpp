@@ -14,6 +14,7 @@
 #include "NDCDevice.h"
 #include "NicXDevice.h"
 #include "OBJTAGDevice.h"
+#include "RmDriverDevice.h"
 #include "TQUSBDevice.h"
 #include "ib/IBDevice.h"
 
@@ -48,7 +49,7 @@ const sDeviceClass oDeviceClasses[] = {
     {eCommunicationTypeUsbByPath, "TQUSBDevice", "USB-to-I2C adapter", Build<TQUSBDevice>},
     {eCommunicationTypeNicX, "NicXDevice", "NicX mailbox", Build<NicXDevice>},
     {eCommunicationTypeI2C, "I2CDevice", "i2c-dev", Build<I2CDevice>},
-    {eCommunicationTypeGpu, "RmDriverDevice", "GPU", nullptr},
+    {eCommunicationTypeGpu, "RmDriverDevice", "GPU", Build<RmDriverDevice>},
     {eCommunicationTypeNdc, "NDCDevice", "NDC serial adapter", Build<NDCDevice>},
 };
 
