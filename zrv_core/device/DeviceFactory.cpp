@@ -1,16 +1,11 @@
 /*
- * DeviceFactory.cpp - the substring map and the table of device classes.
- *
- * Adding a transport's class is one row in oDeviceClasses: its builder in
- * place of null (and the class's header above). Until then a name that
- * selects the class fails with DeviceClassNotBuiltException, so the core
- * never holds a handle without the device object its type needs.
+ * DeviceFactory.cpp - the substring map and the table of device classes,
+ * one row per communication type with the builder of its class.
  */
 #include "DeviceFactory.h"
 
 #include "CorvelleOSDevice.h"
 #include "I2CDevice.h"
-#include "Logger.h"
 #include "NDCDevice.h"
 #include "NicXDevice.h"
 #include "OBJTAGDevice.h"
@@ -19,8 +14,6 @@
 #include "ib/IBDevice.h"
 
 namespace zrv_core {
-
-static const char* const oSource = "zrv_core/device/DeviceFactory";
 
 namespace {
 
@@ -36,21 +29,19 @@ Device* Build(const std::string& name, eCommunicationType type)
 
 struct sDeviceClass {
     eCommunicationType type;
-    const char* className;
-    const char* transport;
-    DeviceBuilder build; /* null: not in this build */
+    DeviceBuilder build;
 };
 
 const sDeviceClass oDeviceClasses[] = {
-    {eCommunicationTypeSwitchOS, "CorvelleOSDevice", "switch operating-system", Build<CorvelleOSDevice>},
-    {eCommunicationTypeJtag, "OBJTAGDevice", "JTAG", Build<OBJTAGDevice>},
-    {eCommunicationTypeInfiniBand, "IBDevice", "InfiniBand", Build<IBDevice>},
-    {eCommunicationTypeUsbByName, "TQUSBDevice", "USB-to-I2C adapter", Build<TQUSBDevice>},
-    {eCommunicationTypeUsbByPath, "TQUSBDevice", "USB-to-I2C adapter", Build<TQUSBDevice>},
-    {eCommunicationTypeNicX, "NicXDevice", "NicX mailbox", Build<NicXDevice>},
-    {eCommunicationTypeI2C, "I2CDevice", "i2c-dev", Build<I2CDevice>},
-    {eCommunicationTypeGpu, "RmDriverDevice", "GPU", Build<RmDriverDevice>},
-    {eCommunicationTypeNdc, "NDCDevice", "NDC serial adapter", Build<NDCDevice>},
+    {eCommunicationTypeSwitchOS, Build<CorvelleOSDevice>},
+    {eCommunicationTypeJtag, Build<OBJTAGDevice>},
+    {eCommunicationTypeInfiniBand, Build<IBDevice>},
+    {eCommunicationTypeUsbByName, Build<TQUSBDevice>},
+    {eCommunicationTypeUsbByPath, Build<TQUSBDevice>},
+    {eCommunicationTypeNicX, Build<NicXDevice>},
+    {eCommunicationTypeI2C, Build<I2CDevice>},
+    {eCommunicationTypeGpu, Build<RmDriverDevice>},
+    {eCommunicationTypeNdc, Build<NDCDevice>},
 };
 
 const sDeviceClass* FindClass(eCommunicationType type)
@@ -103,15 +94,7 @@ bool DeviceFactory::GetCommunicationType(const std::string& name, eCommunication
 Device* DeviceFactory::CreateDevice(const std::string& name, eCommunicationType type)
 {
     const sDeviceClass* entry = FindClass(type);
-    if (!entry) return nullptr;
-    if (!entry->build) {
-        std::string message = "The device name \"" + name + "\" selects the " + entry->transport +
-                              " device class " + entry->className +
-                              ", which this build does not include";
-        Logger::GetInstance(LogLocation(oSource, __func__, __LINE__), "ZRV_PRINT_LOG")->Error(message);
-        throw DeviceClassNotBuiltException(message);
-    }
-    return entry->build(name, type);
+    return entry ? entry->build(name, type) : nullptr;
 }
 
 }  // namespace zrv_core

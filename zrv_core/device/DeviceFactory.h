@@ -10,17 +10,8 @@
 #include <vector>
 
 #include "Device.h"
-#include "ZrvGeneralException.h"
 
 namespace zrv_core {
-
-/* A name selects a device class that this build does not include: the open
- * must fail rather than go on without its device object. */
-class DeviceClassNotBuiltException : public ZrvGeneralException {
-public:
-    explicit DeviceClassNotBuiltException(const std::string& message)
-        : ZrvGeneralException(message, 0) {}
-};
 
 class DeviceFactory {
 public:
@@ -29,8 +20,7 @@ public:
     using SubStringMap = std::map<eCommunicationType, std::vector<std::string>>;
 
     /* The device object the name selects (owned by the caller), or null when
-     * no substring matches. Throws what the class's constructor throws, and
-     * DeviceClassNotBuiltException for a class this build lacks. */
+     * no substring matches. Throws what the class's constructor throws. */
     static Device* CreateInstance(const std::string& name);
 
     /* First key, in ascending order, one of whose substrings (in listed

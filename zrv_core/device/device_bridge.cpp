@@ -74,10 +74,6 @@ int init_device(const char* name, void** device, int, int)
         Device* created = zrv_core::DeviceFactory::CreateInstance(name);
         *device = created;
         return created ? static_cast<int>(created->GetCommunicationType()) : 0;
-    } catch (const zrv_core::DeviceClassNotBuiltException& e) {
-        LogCaught(__func__, __LINE__, e.what());
-        fprintf(stderr, "-E- %s\n", e.what());
-        errno = EOPNOTSUPP;
     } catch (const zrv_core::ZrvGeneralException& e) {
         LogCaught(__func__, __LINE__, e.what());
     } catch (const std::exception& e) {
