@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <sys/ioctl.h>
 #include <time.h>
+#include <unistd.h>
 
 #include "ioctl_interposer.h"
 #include "ob_status.h"
+#include "rm_os.h"
 
 namespace vexil_sim {
 namespace {
@@ -78,10 +80,12 @@ int GpuDriver::answer(const std::string& node, uint32_t escape, void* record, ui
         return 0;
       }
       if (!sized(sizeof(ob_escape_alloc))) return -1;
+      allocations.emplace_back(as<ob_escape_alloc>(record)->object, as<ob_escape_alloc>(record)->cls);
       as<ob_escape_alloc>(record)->status = 0;
       return 0;
     case OB_ESC_FREE:
       if (!sized(sizeof(ob_escape_free))) return -1;
+      freed.push_back(as<ob_escape_free>(record)->object);
       as<ob_escape_free>(record)->status = 0;
       return 0;
     case OB_ESC_CARD_INFO: {
@@ -149,6 +153,16 @@ int GpuDriver::answer(const std::string& node, uint32_t escape, void* record, ui
       as<ob_escape_gpu_table>(record)->first = 0x7AB1E;
       as<ob_escape_gpu_table>(record)->status = 0;
       return 0;
+    case OB_ESC_ALLOC_MEMORY64:
+      if (!sized(sizeof(ob_escape_alloc_memory64))) return -1;
+      allocations.emplace_back(as<ob_escape_alloc_memory64>(record)->object,
+                               as<ob_escape_alloc_memory64>(record)->cls);
+      return 0;
+    case OB_ESC_MAP_MEMORY: {  // the mapping file gets the range's pages
+      if (!sized(sizeof(ob_escape_map_memory))) return -1;
+      const ob_escape_map_memory* map = as<ob_escape_map_memory>(record);
+      return ftruncate(map->fd, static_cast<off_t>(map->offset + map->length + 2 * 4096));
+    }
     default:
       return 0;  // the thin escapes: accepted, status 0 as sent
   }
@@ -160,6 +174,8 @@ int GpuDriver::control(ob_escape_control& record) {
   control_times.push_back(t - start_);
   void* params = reinterpret_cast<void*>(static_cast<uintptr_t>(record.params));
   last_params.assign(static_cast<uint8_t*>(params), static_cast<uint8_t*>(params) + (params ? record.params_size : 0));
+  sent[record.cmd] = last_params;
+  control_objects.push_back(record.object);
   if (busy_seconds > 0) {
     if (busy_from_ < 0) busy_from_ = t;
     if (t - busy_from_ < busy_seconds) {
@@ -182,6 +198,9 @@ int GpuDriver::control(ob_escape_control& record) {
         if (gpu.attached && n < record.params_size / 4) words[n++] = gpu.gpu_id;
       return 0;
     }
+    case 0xD01:  // the kind of a memory object: control-file memory
+      if (record.params_size >= 8) words[1] = 1;
+      return 0;
     case 0x202:  // identity of a GPU id
       for (const SimGpu& gpu : gpus) {
         if (gpu.gpu_id == words[0]) {

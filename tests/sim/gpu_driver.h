@@ -1,7 +1,8 @@
 // A simulated GPU driver behind the resource-manager client: the control file and the GPU files
 // are redirected by the ioctl interposer (opens of "/dev/ombrixctl" and "/dev/ombrix<minor>" get
 // stand-in descriptors), and every escape on them is decoded from its request code and answered
-// here from a few GPUs. Knobs: a refused escape, a busy driver, another version, register images.
+// here from a few GPUs. Memory is control-file memory (0xD01) whose mapping file the driver
+// sizes to the range. Knobs: a refused escape, a busy driver, another version, register images.
 // Records what it was asked, in order. Shared by the client's tests (allocation, controls, nodes, NUMA, mapping).
 #pragma once
 
@@ -47,6 +48,10 @@ struct GpuDriver {
   std::vector<double> control_times;       // seconds since install, per control
   std::vector<uint32_t> export_ids;        // the last 0xD4 list, up to the first 0
   std::vector<uint8_t> last_params;        // parameters of the last control, as sent
+  std::map<uint32_t, std::vector<uint8_t>> sent;  // per command: its last parameters, as sent
+  std::vector<uint32_t> control_objects;   // the object of each control, in order
+  std::vector<std::pair<uint32_t, uint32_t>> allocations;  // {handle, class} of 0x2B and 0x27
+  std::vector<uint32_t> freed;             // objects of escape 0x29, in order
   ob_escape_gpu_table last_table{};        // the last escape 0xD9
   int registered_ctl_fds = 0;              // escapes 0xC9
 

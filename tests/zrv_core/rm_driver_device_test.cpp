@@ -4,10 +4,12 @@
 // against images worked out by hand from the registers' layouts.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
+#include <functional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -427,6 +429,194 @@ TEST(RmDriverConverters, TableAgreesWithTheLayouts) {
       }
     }
   }
+}
+
+// ---- profiler, PMA stream and the client's GPU queries ----
+
+const uint32_t kProfiler = 0xDE000003;
+const std::string kRefused = "Invalid argument to call [OB_ERR_INVALID_ARGUMENT]\n";
+const std::string kOsError = "Generic operating system error [OB_ERR_OPERATING_SYSTEM]\n";
+
+std::vector<uint32_t> last(const std::vector<uint32_t>& v, size_t n) {
+  return std::vector<uint32_t>(v.end() - std::min(n, v.size()), v.end());
+}
+
+bool mapped(void* address) {
+  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  return msync(reinterpret_cast<void*>(reinterpret_cast<uintptr_t>(address) & ~(page - 1)), 1, MS_ASYNC) == 0;
+}
+
+// Each operation sends its record, of its size, to its object; a refusal throws its own text with
+// the status text. Lists too long for their record are refused before the driver sees them.
+TEST(RmDriverPerfmon, EachOperationSendsItsRecordAndNamesItsRefusal) {
+  with_device([](GpuDriver& driver, zrv_core::RmDriverDevice& device) {
+    using D = zrv_core::RmDriverDevice;
+    const uint32_t client = device.GetClientHandle();
+    device.AllocateProfiler();
+    EXPECT_EQ(driver.allocations.back(), std::make_pair(kProfiler, 0xB2CCu));
+    zrv_core::sProbeGpusParams probe;
+    zrv_core::sPciBdfParams bdf;
+    struct Op { uint32_t cmd, object; size_t size; std::function<void()> call; std::string text; };
+    const std::vector<Op> ops = {
+        {0x214, client, 256, [&] { D::ProbeGpus(client, probe); }, "Probe GPU failed, status "},
+        {0x21B, client, 12, [&] { D::GetPciBdfInfo(client, bdf, 0x100); }, "Failed to get GPU PCI INFO, error code "},
+        {0x20801801, 0xDE000002, 16, [&] { D::GetPciId(client, 0xDE000002); }, "Failed to get bus PCI INFO, error code "},
+        {0xB0CC0301, kProfiler, 12, [&] { device.DisableGpuPowerMgmt(); }, "DisableGpuPowerMgmt failed, status "},
+        {0xB0CC0101, kProfiler, 1, [&] { device.ReserveHWPerfmon(true); }, "Reserve HW Perfmon failed, status "},
+        {0xB0CC0102, kProfiler, 0, [&] { device.ReleaseHWPerfmon(); }, "Release HW Perfmon failed, status "},
+        {0xB0CC0105, kProfiler, 56, [&] { device.AllocPmaStream(8192); }, "PMA Stream Allocation failed, status "},
+        {0xB0CC0106, kProfiler, 4, [&] { device.FreePmaStream(7); }, "PMA Stream Deallocation failed, status "},
+        {0xB0CC0107, kProfiler, 0, [&] { device.BindPmaStream(); }, "PMA Stream Bind failed, status "},
+        {0xB0CC0108, kProfiler, 0, [&] { device.UnbindPmaStream(); }, "PMA Stream Unbind failed, status "},
+        {0xB0CC010E, kProfiler, 256, [&] { device.ProgramHsCredits(2, {{1, 2, 3}}); }, "HS Credits program failed, status "},
+        {0xB0CC0109, kProfiler, 48, [&] { device.UpdateGetPut(2, 64, true); }, "UpdateGetPut failed, status "},
+        {0xB0CC010A, kProfiler, 3980, [&] { device.ExecRegops({{0x10, 1, 1}}); }, "ExecRegops failed, status "},
+    };
+    for (const Op& op : ops) {
+      driver.refused_controls.clear();
+      EXPECT_EQ(zrv_text(op.call), "") << std::hex << op.cmd;
+      EXPECT_EQ(driver.controls.back(), op.cmd);
+      EXPECT_EQ(driver.control_objects.back(), op.object) << std::hex << op.cmd;
+      EXPECT_EQ(driver.sent[op.cmd].size(), op.size) << std::hex << op.cmd;
+      driver.refused_controls = {op.cmd};
+      EXPECT_EQ(zrv_text(op.call), op.text + kRefused);
+    }
+    const Bytes& bdf_sent = driver.sent[0x21B];
+    EXPECT_EQ(host32(bdf_sent, 0), 0x100u) << "the GPU id asked about";
+    EXPECT_EQ(driver.sent[0xB0CC0101], Bytes{1});
+    const Bytes& stream = driver.sent[0xB0CC0105];
+    EXPECT_EQ(host32(stream, 0), 0xDE000004u);
+    EXPECT_EQ(host32(stream, 4), 0xDE000005u);
+    EXPECT_EQ(host32(stream, 16), 8192u);
+    const Bytes& regops = driver.sent[0xB0CC010A];
+    EXPECT_EQ(host32(regops, 0), 1u);
+    EXPECT_EQ(Bytes(regops.begin() + 12, regops.begin() + 28),
+              (Bytes{1, 0, 0, 0, 0x10, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0}));
+
+    // Releasing power management only logs a refusal.
+    driver.refused_controls = {0xB0CC0302};
+    EXPECT_EQ(device.ReleaseGpuPowerMgmt(), 0x1Fu);
+    driver.refused_controls.clear();
+    EXPECT_EQ(device.ReleaseGpuPowerMgmt(), 0u);
+    EXPECT_EQ(driver.sent[0xB0CC0302].size(), 4u);
+
+    const size_t sent_before = driver.controls.size();
+    EXPECT_EQ(zrv_text([&] { device.ExecRegops(std::vector<zrv_core::sPerfRegWrite>(249)); }),
+              "ExecRegops failed, status " + kRefused);
+    EXPECT_EQ(zrv_text([&] { device.ProgramHsCredits(0, std::vector<zrv_core::sHsCredit>(64)); }),
+              "HS Credits program failed, status " + kRefused);
+    EXPECT_EQ(driver.controls.size(), sent_before);
+    // A write the driver did not carry out fails the call that succeeded.
+    driver.on_control = [](ob_escape_control& record, void* params) {
+      if (record.cmd != 0xB0CC010A) return false;
+      static_cast<zrv_core::sExecRegopsParams*>(params)->ops[1].status = 5;
+      record.status = 0;
+      return true;
+    };
+    EXPECT_EQ(zrv_text([&] { device.ExecRegops({{0x10, 1, 1}, {0x20, 0, 1}}); }),
+              "ExecRegops failed, status register operation 1 at 0x20 not carried out (0x5)\n");
+    driver.on_control = nullptr;
+
+    // The PMA channel: both memories mapped; freed, nothing stays mapped.
+    zrv_core::sPmaChannel channel = device.AllocPmaChannel(8192);
+    EXPECT_TRUE(mapped(channel.recordBuffer) && mapped(channel.getPut));
+    driver.refused_controls = {0xB0CC0106};
+    EXPECT_EQ(zrv_text([&] { device.FreePmaChannel(channel); }), "PMA Stream Deallocation failed, status " + kRefused);
+    EXPECT_EQ(last(driver.freed, 2), (std::vector<uint32_t>{0xDE000004, 0xDE000005})) << "freed all the same";
+    EXPECT_FALSE(mapped(channel.recordBuffer) || mapped(channel.getPut));
+    // A mapping refused: stream and memories undone.
+    driver.refused_controls.clear();
+    driver.refused_escapes = {OB_ESC_MAP_MEMORY};
+    EXPECT_EQ(zrv_text([&] { device.AllocPmaChannel(8192); }), "Map PMA Memory failed, status " + kOsError);
+    EXPECT_EQ(driver.controls.back(), 0xB0CC0106u);
+    EXPECT_EQ(last(driver.freed, 2), (std::vector<uint32_t>{0xDE000005, 0xDE000004}));
+    driver.refused_escapes = {OB_ESC_ALLOC_MEMORY64};
+    EXPECT_EQ(zrv_text([&] { device.AllocSysMemPhysical(client, 0xDE000001, 0xDE000004, 4096); }),
+              "Allocate PMA Memory failed, status " + kOsError);
+    driver.refused_escapes = {OB_ESC_ALLOC};
+    EXPECT_EQ(zrv_text([&] { device.AllocateProfiler(); }), "Failed to allocate Harlow Profiler device, status " + kOsError);
+    driver.refused_escapes.clear();
+  });
+}
+
+// Start: profiler, reservation, channel, binding, credits, the start list; stop: the stop list
+// and the releases in reverse. A start that fails undoes what it had done.
+TEST(RmDriverPerfmon, StartsAndStopsInOrderAndUndoesAFailedStart) {
+  with_device([](GpuDriver& driver, zrv_core::RmDriverDevice& device) {
+    auto profiler_controls = [&](size_t from) {
+      std::vector<uint32_t> cmds;
+      for (size_t i = from; i < driver.controls.size(); i++) {
+        if (driver.controls[i] >> 16 != 0xB0CC) continue;
+        cmds.push_back(driver.controls[i]);
+        EXPECT_EQ(driver.control_objects[i], kProfiler);
+      }
+      return cmds;
+    };
+    device.InitPerfmon();
+    EXPECT_TRUE(device.IsPerfmonActive());
+    EXPECT_EQ(profiler_controls(0),
+              (std::vector<uint32_t>{0xB0CC0101, 0xB0CC0105, 0xB0CC0107, 0xB0CC010E, 0xB0CC010A}));
+    using A = std::pair<uint32_t, uint32_t>;
+    EXPECT_EQ(std::vector<A>(driver.allocations.end() - 3, driver.allocations.end()),
+              (std::vector<A>{{kProfiler, 0xB2CC}, {0xDE000004, 0x3E}, {0xDE000005, 0x3E}}));
+    EXPECT_EQ(driver.sent[0xB0CC0101], Bytes{0});
+    EXPECT_EQ(host32(driver.sent[0xB0CC010A], 0), 3u) << "the start list";
+
+    size_t from = driver.controls.size();
+    device.TerminatePerfmon();
+    EXPECT_FALSE(device.IsPerfmonActive());
+    EXPECT_EQ(profiler_controls(from), (std::vector<uint32_t>{0xB0CC010A, 0xB0CC0108, 0xB0CC0106, 0xB0CC0102}));
+    EXPECT_EQ(host32(driver.sent[0xB0CC010A], 0), 2u) << "the stop list";
+    EXPECT_EQ(last(driver.freed, 3), (std::vector<uint32_t>{0xDE000004, 0xDE000005, kProfiler}));
+
+    driver.refused_controls = {0xB0CC0107};
+    from = driver.controls.size();
+    EXPECT_EQ(zrv_text([&] { device.InitPerfmon(); }), "PMA Stream Bind failed, status " + kRefused);
+    EXPECT_FALSE(device.IsPerfmonActive());
+    EXPECT_EQ(profiler_controls(from),
+              (std::vector<uint32_t>{0xB0CC0101, 0xB0CC0105, 0xB0CC0107, 0xB0CC0106, 0xB0CC0102}));
+    EXPECT_EQ(last(driver.freed, 3), (std::vector<uint32_t>{0xDE000004, 0xDE000005, kProfiler}));
+    driver.refused_controls.clear();
+    device.InitPerfmon();
+    EXPECT_TRUE(device.IsPerfmonActive()) << "a failed start leaves the way free";
+  });
+}
+
+// The per-GPU files that exist in /dev among ombrix0 to ombrix15 are opened and counted, each
+// logged; a second call does not keep the first call's files; closing leaves none open.
+TEST(RmDriverPerfmon, DeviceFilesAreTheExistingOnesUpTo15) {
+  VEXIL_EXPECT_SCENARIO(vexil_test::run_in_private_namespace([] {
+    for (const char* name : {"/dev/ombrix0", "/dev/ombrix3", "/dev/ombrix15", "/dev/ombrix16", "/dev/ombrixctl"})
+      vexil_test::add_file(name, "");
+    auto open_files = [] {
+      int n = 0;
+      DIR* dir = opendir("/proc/self/fd");
+      while (dirent* e = readdir(dir)) {
+        char target[256] = {};
+        if (readlinkat(dirfd(dir), e->d_name, target, sizeof target - 1) > 0 && !strncmp(target, "/dev/ombrix", 11)) n++;
+      }
+      closedir(dir);
+      return n;
+    };
+    setenv("ZRV_PRINT_LOG", "0", 1);
+    fflush(stdout);
+    const int saved = dup(1);
+    const int file = open("/tmp/stdout.txt", O_CREAT | O_TRUNC | O_RDWR, 0600);
+    dup2(file, 1);
+    EXPECT_EQ(zrv_core::RmDriverDevice::InitRmDriverDeviceFiles(), 3);
+    fflush(stdout);
+    dup2(saved, 1);
+    close(saved);
+    close(file);
+    const std::string log = vexil_test::read_file("/tmp/stdout.txt");
+    EXPECT_NE(log.find("| Successfully opened /dev/ombrix15\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("/dev/ombrix16"), std::string::npos) << log;
+    EXPECT_EQ(open_files(), 3);
+    EXPECT_EQ(zrv_core::RmDriverDevice::InitRmDriverDeviceFiles(), 3);
+    EXPECT_EQ(open_files(), 3);
+    zrv_core::RmDriverDevice::CloseRmDriverDeviceFiles();
+    EXPECT_EQ(open_files(), 0);
+  }, quick()));
 }
 
 }  // namespace
