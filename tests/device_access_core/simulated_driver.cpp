@@ -216,37 +216,6 @@ int SimulatedDriver::function_request(const std::string& node, unsigned long req
   }
 }
 
-CapturedStream::CapturedStream(int fd) : fd_(fd) {
-  fflush(nullptr);
-  char tmpl[] = "/tmp/captured_stream_XXXXXX";
-  file_ = mkstemp(tmpl);
-  if (file_ < 0) throw std::runtime_error("mkstemp failed");
-  unlink(tmpl);
-  saved_ = dup(fd_);
-  dup2(file_, fd_);
-}
-
-CapturedStream::~CapturedStream() {
-  text();
-  close(file_);
-}
-
-std::string CapturedStream::text() {
-  if (done_) return text_;
-  fflush(nullptr);
-  dup2(saved_, fd_);
-  close(saved_);
-  done_ = true;
-  char buf[4096];
-  off_t pos = 0;
-  ssize_t n;
-  while ((n = pread(file_, buf, sizeof buf, pos)) > 0) {
-    text_.append(buf, static_cast<size_t>(n));
-    pos += n;
-  }
-  return text_;
-}
-
 bool holds_descriptor_on(const std::string& path) {
   for (int fd = 0; fd < 256; ++fd) {
     char link[64], target[PATH_MAX];

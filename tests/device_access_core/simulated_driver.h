@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "fake_system.h"
 #include "kernel_driver.h"
 #include "simulated_adapter.h"
 
@@ -77,23 +78,6 @@ class SimulatedDriver {
   vexil_sim::SimulatedAdapter& adapter_;
   DriverBehaviour behaviour_;
   std::vector<DriverRequest> log_;
-};
-
-// Everything a block of code writes to a standard stream (1 or 2), as text.
-class CapturedStream {
- public:
-  explicit CapturedStream(int fd);
-  ~CapturedStream();
-  CapturedStream(const CapturedStream&) = delete;
-  CapturedStream& operator=(const CapturedStream&) = delete;
-  std::string text();  // stops capturing on the first call
-
- private:
-  int fd_;
-  int saved_ = -1;
-  int file_ = -1;
-  bool done_ = false;
-  std::string text_;
 };
 
 // Whether this process holds a descriptor on `path`.

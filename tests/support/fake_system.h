@@ -118,6 +118,25 @@ void make_writable(const std::string& dir);
 // Reads a whole file; throws when it cannot be read.
 std::string read_file(const std::string& path);
 
+// Everything a block of code writes to a standard stream (1 or 2), as text, through an unlinked
+// file in /tmp. written_to() is the same for one call.
+class CapturedStream {
+ public:
+  explicit CapturedStream(int fd);
+  ~CapturedStream();
+  CapturedStream(const CapturedStream&) = delete;
+  CapturedStream& operator=(const CapturedStream&) = delete;
+  std::string text();  // stops capturing on the first call
+
+ private:
+  int fd_;
+  int saved_ = -1;
+  int file_ = -1;
+  bool done_ = false;
+  std::string text_;
+};
+std::string written_to(int fd, const std::function<void()>& what);
+
 // ---- The GPU driver's platform ----
 //
 // Every scenario already covers the host's bus-wide PCI rescan file, /proc/modules and

@@ -2,7 +2,6 @@
 // client makes its nodes in the namespace's /dev and its escapes reach the driver through the
 // ioctl interposer.
 #include <dirent.h>
-#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -10,7 +9,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -68,20 +66,6 @@ uint32_t open_device(uint32_t* client, uint32_t instance = 0) {
 }
 
 int count(const std::vector<uint32_t>& v, uint32_t x) { return (int)std::count(v.begin(), v.end(), x); }
-
-// Stderr of the scenario into a file, for the driver messages.
-std::string capture_stderr(const std::function<void()>& what) {
-  fflush(stderr);
-  const int saved = dup(2);
-  const int file = open("/tmp/stderr.txt", O_CREAT | O_TRUNC | O_RDWR, 0600);
-  dup2(file, 2);
-  what();
-  fflush(stderr);
-  dup2(saved, 2);
-  close(saved);
-  close(file);
-  return vexil_test::read_file("/tmp/stderr.txt");
-}
 
 TEST(RmClient, ClientsShareTheControlFileAndObjectsOpenTheirGpuFiles) {
   VEXIL_EXPECT_SCENARIO(vexil_test::run_in_private_namespace([] {
@@ -149,7 +133,7 @@ TEST(RmClient, VersionMismatchPrintsTheDriversTextEndedInItsRecord) {
     uint32_t client = 0;
     ASSERT_EQ(ObRmAllocRoot(&client), OB_OK) << "the start reads only the override";
     uint32_t status = 0;
-    const std::string err = capture_stderr([&] { status = ObRmCheckVersion(); });
+    const std::string err = vexil_test::written_to(2, [&] { status = ObRmCheckVersion(); });
     EXPECT_EQ(status, OB_ERR_LIB_RM_VERSION_MISMATCH);
     EXPECT_EQ(err, "OMBRIX: API mismatch: the OMBRIX kernel module has version " + std::string(63, '7') +
                        ",\nbut this OMBRIX driver component has version 545.00.  Please make\n"
@@ -159,7 +143,7 @@ TEST(RmClient, VersionMismatchPrintsTheDriversTextEndedInItsRecord) {
     EXPECT_EQ(ObRmCheckVersion(), OB_OK);
     setenv("__RM_NO_VERSION_CHECK", "x", 1);
     driver.version_reply = false;
-    EXPECT_EQ(capture_stderr([&] { status = ObRmCheckVersion(); }),
+    EXPECT_EQ(vexil_test::written_to(2, [&] { status = ObRmCheckVersion(); }),
               "OMBRIX: Unknown '__RM_NO_VERSION_CHECK' override value 'x'\n"
               "OMBRIX: API mismatch: this OMBRIX driver component has version\n545.00, but the "
               "OMBRIX kernel module's version does not match.\nPlease make sure that the kernel "
