@@ -1,13 +1,11 @@
 // The resource-manager client against the simulated GPU driver, in private mount namespaces: the
 // client makes its nodes in the namespace's /dev and its escapes reach the driver through the
 // ioctl interposer.
-#include <dirent.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstring>
 #include <set>
 #include <string>
@@ -19,6 +17,7 @@
 #include "gpu_driver.h"
 #include "ioctl_interposer.h"
 #include "rm_api.h"
+#include "rm_client_scenario.h"
 #include "rm_control.h"
 #include "rm_internal.h"
 
@@ -27,13 +26,12 @@ namespace {
 using vexil_sim::GpuDriver;
 using vexil_sim::SimGpu;
 
-const uint32_t kDevice = 0xDE000001, kSubdevice = 0xDE000002;
+using rm_test::count;
+using rm_test::kDevice;
+using rm_test::open_device;
+using rm_test::quick;
 
-vexil_test::ScenarioOptions quick() {
-  vexil_test::ScenarioOptions options;
-  options.timeout_seconds = 30;  // a lock taken twice hangs: fail instead
-  return options;
-}
+const uint32_t kSubdevice = 0xDE000002;
 
 // Two GPUs: device instances 0 and 1, minors 0 and 1.
 void two_gpus(GpuDriver& driver) {
@@ -49,23 +47,7 @@ void two_gpus(GpuDriver& driver) {
 }
 
 // Descriptors of this process that stand for driver files.
-int driver_fds() {
-  int n = 0;
-  DIR* dir = opendir("/proc/self/fd");
-  while (dirent* e = readdir(dir))
-    if (e->d_name[0] != '.' && !vexil_test::redirected_node(atoi(e->d_name)).empty()) n++;
-  closedir(dir);
-  return n;
-}
-
-uint32_t open_device(uint32_t* client, uint32_t instance = 0) {
-  uint32_t status = ObRmAllocRoot(client);
-  if (status) return status;
-  uint32_t params[14] = {instance, *client};
-  return ObRmAlloc(*client, *client, kDevice, OB_CLASS_DEVICE, params);
-}
-
-int count(const std::vector<uint32_t>& v, uint32_t x) { return (int)std::count(v.begin(), v.end(), x); }
+int driver_fds() { return vexil_test::redirected_descriptors(); }
 
 TEST(RmClient, ClientsShareTheControlFileAndObjectsOpenTheirGpuFiles) {
   VEXIL_EXPECT_SCENARIO(vexil_test::run_in_private_namespace([] {
