@@ -216,6 +216,17 @@ int SimulatedDriver::function_request(const std::string& node, unsigned long req
   }
 }
 
+void add_driver_function(uint32_t cr_size, const std::string& cr_extra) {
+  FakePciFunction fn;
+  fn.address = "0000:03:00.0";
+  fn.device = 0x101d;
+  add_pci_function(fn);
+  add_qdx_node("tq4129_pciconf0", "bus:dev.fn=03:00.0\n");
+  if (!cr_size) return;
+  const std::string node = add_qdx_node("tq4129_pci_cr0", "bus:dev.fn=03:00.0\n" + cr_extra);
+  if (truncate(node.c_str(), cr_size) != 0) throw std::runtime_error("truncate " + node);
+}
+
 bool holds_descriptor_on(const std::string& path) {
   for (int fd = 0; fd < 256; ++fd) {
     char link[64], target[PATH_MAX];
