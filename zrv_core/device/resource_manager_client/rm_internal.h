@@ -15,6 +15,7 @@
 #define VEXIL_RM_INTERNAL_H
 
 #include <stdint.h>
+#include <string.h>
 
 #include "ob_status.h"
 #include "rm_escapes.h"
@@ -121,6 +122,31 @@ ObStatus ob_open_gpu_file(uint32_t slot, int* fd);
 /* Closes an export file through the control mapping (dropping an OS event
  * registered with the same descriptor). Takes the Unix lock. */
 void ob_close_export_fd(int fd);
+
+/* Words of a parameter record at a byte offset, in host order, at any alignment. */
+static inline uint32_t ob_word_at(const void* record, uint32_t offset)
+{
+    uint32_t value;
+    memcpy(&value, (const char*)record + offset, sizeof(value));
+    return value;
+}
+
+static inline uint64_t ob_wide_at(const void* record, uint32_t offset)
+{
+    uint64_t value;
+    memcpy(&value, (const char*)record + offset, sizeof(value));
+    return value;
+}
+
+static inline void ob_set_word(void* record, uint32_t offset, uint32_t value)
+{
+    memcpy((char*)record + offset, &value, sizeof(value));
+}
+
+static inline void ob_set_wide(void* record, uint32_t offset, uint64_t value)
+{
+    memcpy((char*)record + offset, &value, sizeof(value));
+}
 
 #ifdef __cplusplus
 }
