@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "fake_system.h"
 #include "mtcr_int.h"
 #include "remote.h"
 
@@ -37,32 +38,8 @@ class RemoteHandle {
   mfile* mf_;
 };
 
-// Sets (or with a null value unsets) an environment variable for the scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    const char* old = getenv(name);
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    if (value)
-      setenv(name, value, 1);
-    else
-      unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (had_)
-      setenv(name_.c_str(), old_.c_str(), 1);
-    else
-      unsetenv(name_.c_str());
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  std::string name_;
-  std::string old_;
-  bool had_ = false;
-};
+// Scoped environment variables are the namespace fixture's.
+using vexil_test::ScopedEnv;
 
 // Collects what is written to a descriptor (1 or 2, stdio buffers included) for the scope.
 class FdCapture {
