@@ -1,5 +1,5 @@
-// Helpers of the remote transport's tests: a bare remote handle, scoped environment variables,
-// and the capture of what a piece of code writes to standard output or standard error.
+// Helpers of the remote transport's tests: a bare remote handle and scoped environment variables
+// (the capture of standard output or error is the namespace fixture's CapturedStream).
 #pragma once
 
 #include <stdio.h>
@@ -40,42 +40,5 @@ class RemoteHandle {
 
 // Scoped environment variables are the namespace fixture's.
 using vexil_test::ScopedEnv;
-
-// Collects what is written to a descriptor (1 or 2, stdio buffers included) for the scope.
-class FdCapture {
- public:
-  explicit FdCapture(int fd) : fd_(fd) {
-    fflush(stdout);
-    fflush(stderr);
-    file_ = tmpfile();
-    saved_ = dup(fd);
-    if (!file_ || saved_ < 0 || dup2(fileno(file_), fd) < 0)
-      throw std::runtime_error("cannot redirect a descriptor");
-  }
-  ~FdCapture() { finish(); }
-  FdCapture(const FdCapture&) = delete;
-  FdCapture& operator=(const FdCapture&) = delete;
-
-  std::string finish() {
-    if (!file_) return text_;
-    fflush(stdout);
-    fflush(stderr);
-    dup2(saved_, fd_);
-    close(saved_);
-    rewind(file_);
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), file_)) > 0) text_.append(buf, n);
-    fclose(file_);
-    file_ = nullptr;
-    return text_;
-  }
-
- private:
-  int fd_;
-  FILE* file_ = nullptr;
-  int saved_ = -1;
-  std::string text_;
-};
 
 }  // namespace remote_test
