@@ -152,4 +152,19 @@ static inline void ob_set_wide(void* record, uint32_t offset, uint64_t value)
 }
 #endif
 
+#ifdef __cplusplus
+#include <stddef.h>
+
+/* One escape on `fd` whose record carries a status word: the escape's failure, else the
+ * record's status. */
+template <class Record>
+ObStatus ob_escape_on(int fd, uint32_t escape, Record* record)
+{
+    const ObStatus status = doApiEscape(fd, escape, sizeof(Record),
+                                        OB_ESCAPE_CODE(escape, sizeof(Record)), record,
+                                        offsetof(Record, status));
+    return status != OB_OK ? status : record->status;
+}
+#endif
+
 #endif /* VEXIL_RM_INTERNAL_H */
