@@ -132,11 +132,7 @@ TEST(GearboxNames, RewritesStayInsideTheirBuffers) {
 
 // The switch behind its kernel-driver node, the gearbox behind the switch's MDDT register.
 void build_switch(vexil_test::SimulatedDriver& driver) {
-  vexil_test::FakePciFunction fn;
-  fn.address = "0000:03:00.0";
-  fn.device = 0x101d;
-  vexil_test::add_pci_function(fn);
-  vexil_test::add_qdx_node("tq4129_pciconf0", "bus:dev.fn=03:00.0\n");
+  vexil_test::add_driver_function();
   driver.serve_qdx_node(kSwitchNode);
   driver.behaviour().cap_mask = 0x10F;  // CR, ICMD and semaphore spaces: the switch's mailbox
 }

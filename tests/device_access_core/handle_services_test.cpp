@@ -31,17 +31,6 @@ const std::string kConf = "/dev/qdx/tq4129_pciconf0";
 const std::string kCr = "/dev/qdx/tq4129_pci_cr0";
 const std::string kVpdFile = "/sys/bus/pci/devices/0000:03:00.0/vpd";
 
-// Function 03:00.0 with its conf node and a 1 MiB cr node.
-void build_machine() {
-  vexil_test::FakePciFunction fn;
-  fn.address = "0000:03:00.0";
-  fn.device = 0x101d;
-  vexil_test::add_pci_function(fn);
-  vexil_test::add_qdx_node("tq4129_pciconf0", "bus:dev.fn=03:00.0\n");
-  std::string cr = vexil_test::add_qdx_node("tq4129_pci_cr0", "bus:dev.fn=03:00.0\n");
-  ASSERT_EQ(truncate(cr.c_str(), 0x100000), 0);
-}
-
 std::string vpd4(mfile* mf, unsigned offset, int* rc) {
   uint8_t bytes[4] = {};
   *rc = mvpd_read4(mf, offset, bytes);
@@ -52,7 +41,7 @@ std::string vpd4(mfile* mf, unsigned offset, int* rc) {
 // read of all four bytes counts. An unaligned read needs both dwords around it.
 TEST(Vpd, ThroughTheDriverThenSysfs) {
   auto result = vexil_test::run_in_private_namespace([] {
-    build_machine();
+    vexil_test::add_driver_function(0x100000);
     SimulatedAdapter adapter;
     SimulatedDriver driver(adapter);
     vexil_test::IoctlHandlerScope scope;
@@ -120,7 +109,7 @@ TEST(Vpd, ThroughTheDriverThenSysfs) {
 // neither releases nor frees them again.
 TEST(DmaPages, PinReleaseAndFailedPin) {
   auto result = vexil_test::run_in_private_namespace([] {
-    build_machine();
+    vexil_test::add_driver_function(0x100000);
     SimulatedAdapter adapter;
     SimulatedDriver driver(adapter);
     vexil_test::IoctlHandlerScope scope;

@@ -18,6 +18,7 @@ namespace {
 
 using vexil_sim::FuseFunctionServer;
 using Bytes = std::vector<uint8_t>;
+using vexil_test::ScopedEnv;
 
 constexpr uint8_t kEeprom = 0x50;
 constexpr uint8_t kSilent = 0x51;
@@ -39,12 +40,6 @@ SimOptions with_bus(uint16_t hw_id, uint8_t offset_bytes) {
   };
   return o;
 }
-
-struct Env {
-  Env(const char* name, const char* value) : name_(name) { setenv(name, value, 1); }
-  ~Env() { unsetenv(name_); }
-  const char* name_;
-};
 
 mfile* open_function() {
   mfile* mf = mopen(kSimAddress);
@@ -90,7 +85,7 @@ TEST(I2cGateway, OldestAdapterUsesTheI2cPrimaryGatewayByteByByte) {
       uint32_t gateway;
     } cases[] = {{"1", 0xF01A0}, {"2", 0xF0180}, {"-2000000000", 0xF0180}, {"x", 0xF0180}};
     for (const auto& c : cases) {
-      Env env("TQCR_I2C_GW", c.index);
+      ScopedEnv env("TQCR_I2C_GW", c.index);
       mfile* h = open_function();
       ASSERT_NE(h, nullptr);
       Bytes one(1, 0);
@@ -113,7 +108,7 @@ TEST(I2cGateway, SmbusGatewayCarriesOffsetAndDataInOneTransactionUnderItsLock) {
     EXPECT_EQ(mread_i2cblock(mf, kEeprom, 2, 0x120, got.data(), 10), -1) << "needs FORCE_I2C";
     EXPECT_EQ(errno, EPERM);
 
-    Env force("FORCE_I2C", "1");
+    ScopedEnv force("FORCE_I2C", "1");
     Bytes out = {1, 2, 3, 4};
     uint64_t before = server.stats().smbus_transactions;
     ASSERT_EQ(mwrite_i2cblock(mf, kEeprom, 2, 0x120, out.data(), 4), 4);
@@ -125,7 +120,7 @@ TEST(I2cGateway, SmbusGatewayCarriesOffsetAndDataInOneTransactionUnderItsLock) {
     std::copy(out.begin(), out.end(), expected.begin() + 0x120);
     EXPECT_EQ(got, Bytes(expected.begin() + 0x11E, expected.begin() + 0x128));
     {
-      Env single("TQCR_SMBUS_READ_IN_SINGLE_TRANS", "1");
+      ScopedEnv single("TQCR_SMBUS_READ_IN_SINGLE_TRANS", "1");
       before = server.stats().smbus_transactions;
       Bytes four(4, 0);
       ASSERT_EQ(mread_i2cblock(mf, kEeprom, 2, 0x120, four.data(), 4), 4);
@@ -161,7 +156,7 @@ TEST(I2cGateway, SmbusGatewayCarriesOffsetAndDataInOneTransactionUnderItsLock) {
       uint32_t gateway;
     } cases[] = {{"2", 0xF5200}, {"10", 0xF9200}, {"11", 0xF4200}, {"-3", 0xF4200}};
     for (const auto& c : cases) {
-      Env env("TQCR_I2C_GW", c.index);
+      ScopedEnv env("TQCR_I2C_GW", c.index);
       mfile* h = open_function();
       ASSERT_NE(h, nullptr);
       Bytes one(1, 0);
@@ -184,7 +179,7 @@ TEST(I2cGateway, ForcedSmbusHandsTheGpioPinsOverAndBack) {
     a.write_space(vexil_sim::kSpaceCr, 0xF202C, 0xFFFFFFFF);
   };
   auto result = run_with_sim_function(o, [](FuseFunctionServer& server) {
-    Env force("FORCE_I2C", "1");
+    ScopedEnv force("FORCE_I2C", "1");
     {
       mfile* mf = open_function();
       ASSERT_NE(mf, nullptr);
@@ -194,7 +189,7 @@ TEST(I2cGateway, ForcedSmbusHandsTheGpioPinsOverAndBack) {
       EXPECT_EQ(server.stats().smbus_transactions, 0u);
       mclose(mf);
     }
-    Env smbus("FORCE_SMBUS", "1");
+    ScopedEnv smbus("FORCE_SMBUS", "1");
     mfile* mf = open_function();
     ASSERT_NE(mf, nullptr);
     Bytes one(1, 0);

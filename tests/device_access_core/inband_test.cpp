@@ -1,7 +1,6 @@
 // In-band handles ("lid-" names) over the fake libibmad (tests/sim/fake_libibmad.h): the open,
 // dword and block access, register delivery with its size limits, the in-band semaphore, reset,
 // and the tile map of hardware id 0x254.
-#include <dlfcn.h>
 #include <endian.h>
 #include <errno.h>
 
@@ -18,14 +17,6 @@
 
 namespace {
 
-fake_ibmad::Adapter& far_end() {
-  void* library = dlopen("libibmad.so.5", RTLD_NOW);
-  if (!library) throw std::runtime_error(dlerror());
-  auto adapter = reinterpret_cast<fake_ibmad::Adapter* (*)()>(dlsym(library, "fake_ibmad_adapter"));
-  if (!adapter) throw std::runtime_error("libibmad.so.5 is not the fake");
-  return *adapter();
-}
-
 void in_namespace(const std::function<void()>& scenario) {
   VEXIL_EXPECT_SCENARIO(vexil_test::run_in_private_namespace(scenario));
 }
@@ -34,7 +25,7 @@ void in_namespace(const std::function<void()>& scenario) {
 
 TEST(Inband, HandleReachesTheAdapter) {
   in_namespace([] {
-    fake_ibmad::Adapter& a = far_end();
+    fake_ibmad::Adapter& a = fake_ibmad::loaded_far_end();
     EXPECT_EQ(mopen("lid-5x"), nullptr);
     EXPECT_EQ(errno, EINVAL) << "a LID followed by a letter";
     mfile* mf = mopen("lid-5");
@@ -76,7 +67,7 @@ TEST(Inband, HandleReachesTheAdapter) {
 
 TEST(Inband, SemaphoreOverSmp) {
   in_namespace([] {
-    fake_ibmad::Adapter& a = far_end();
+    fake_ibmad::Adapter& a = fake_ibmad::loaded_far_end();
     a.faults.no_gmp_cr = true;
     mfile* mf = mopen("lid-5");
     ASSERT_NE(mf, nullptr);
@@ -118,7 +109,7 @@ TEST(Inband, TilesAndOtherHandles) {
   EXPECT_EQ(data[8], 0x11);
 
   in_namespace([] {
-    fake_ibmad::Adapter& a = far_end();
+    fake_ibmad::Adapter& a = fake_ibmad::loaded_far_end();
     mfile* mf = mopen("lid-5");
     ASSERT_NE(mf, nullptr);
     map_active_tiles(mf);

@@ -1,6 +1,7 @@
 // The test binary's own ioctl: registered handlers first, the real ioctl for everything else.
 #include "ioctl_interposer.h"
 
+#include <dirent.h>
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -8,6 +9,7 @@
 #include <limits.h>
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -114,6 +116,15 @@ std::string redirected_node(int fd) {
   for (char& c : path)
     if (c == '!') c = '/';
   return path;
+}
+
+int redirected_descriptors() {
+  int n = 0;
+  DIR* dir = opendir("/proc/self/fd");
+  while (dirent* e = readdir(dir))
+    if (e->d_name[0] != '.' && !redirected_node(atoi(e->d_name)).empty()) n++;
+  closedir(dir);
+  return n;
 }
 
 // -2: not redirected; else the stand-in descriptor (or -1 with errno).

@@ -22,6 +22,8 @@ void clear_ioctl_handlers();
 void redirect_opens_of_path(const std::string& node, IoctlHandler handler);
 // The node a redirected descriptor was opened for, or "" for any other descriptor.
 std::string redirected_node(int fd);
+// How many descriptors of this process stand for redirected nodes.
+int redirected_descriptors();
 
 // Calls answered by a handler since the last clear_ioctl_handlers().
 int handled_ioctl_calls();

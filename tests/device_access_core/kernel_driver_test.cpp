@@ -21,6 +21,7 @@
 namespace {
 
 using vexil_sim::SimulatedAdapter;
+using vexil_test::add_driver_function;
 using vexil_test::get_be32;
 using vexil_test::put_be32;
 using vexil_test::SimulatedDriver;
@@ -28,20 +29,6 @@ using vexil_test::SimulatedDriver;
 const std::string kConf = "/dev/qdx/tq4129_pciconf0";
 const std::string kCr = "/dev/qdx/tq4129_pci_cr0";
 constexpr uint32_t kMiB = 0x100000;
-
-// One function at 03:00.0 with its conf node and, when bar_size is set, a cr node whose sparse
-// file is bar_size bytes (its first line is the node text the discovery reads).
-void build_machine(uint32_t bar_size = 0, const std::string& cr_extra = "") {
-  vexil_test::FakePciFunction fn;
-  fn.address = "0000:03:00.0";
-  fn.device = 0x101d;
-  vexil_test::add_pci_function(fn);
-  vexil_test::add_qdx_node("tq4129_pciconf0", "bus:dev.fn=03:00.0\n");
-  if (bar_size) {
-    std::string node = vexil_test::add_qdx_node("tq4129_pci_cr0", "bus:dev.fn=03:00.0\n" + cr_extra);
-    ASSERT_EQ(truncate(node.c_str(), bar_size), 0);
-  }
-}
 
 uint32_t u32_at(const std::vector<uint8_t>& b, size_t off) {
   uint32_t v;
@@ -57,7 +44,7 @@ uint16_t u16_at(const std::vector<uint8_t>& b, size_t off) {
 
 TEST(DriverConfNode, InitHandshakeVsecInformationAndDwords) {
   auto result = vexil_test::run_in_private_namespace([] {
-    build_machine();
+    add_driver_function();
     SimulatedAdapter adapter;
     SimulatedDriver driver(adapter);
     vexil_test::IoctlHandlerScope scope;
@@ -107,7 +94,7 @@ TEST(DriverConfNode, InitHandshakeVsecInformationAndDwords) {
 
 TEST(DriverConfNode, BufferRequestsCarryChunksOfAtMost256Bytes) {
   auto result = vexil_test::run_in_private_namespace([] {
-    build_machine();
+    add_driver_function();
     SimulatedAdapter adapter;
     SimulatedDriver driver(adapter);
     vexil_test::IoctlHandlerScope scope;
@@ -154,7 +141,7 @@ TEST(DriverConfNode, BufferRequestsCarryChunksOfAtMost256Bytes) {
 
 TEST(DriverConfNode, OutOfSyncAndOldDriversOpenAnyway) {
   auto result = vexil_test::run_in_private_namespace([] {
-    build_machine();
+    add_driver_function();
     SimulatedAdapter adapter;
     SimulatedDriver driver(adapter);
     vexil_test::IoctlHandlerScope scope;
@@ -244,7 +231,7 @@ TEST(DriverConfNode, OutOfSyncAndOldDriversOpenAnyway) {
 
 TEST(DriverCrNode, MapsTheBarAndSwapsToTheConfNode) {
   auto result = vexil_test::run_in_private_namespace([] {
-    build_machine(2 * kMiB);
+    add_driver_function(2 * kMiB);
     put_be32(kCr, 0xF0014, 0x212);
     SimulatedAdapter adapter;
     SimulatedDriver driver(adapter);
@@ -286,7 +273,7 @@ TEST(DriverCrNode, MapsTheBarAndSwapsToTheConfNode) {
 
 TEST(DriverCrNode, BarRequestOrMapFailureFailsTheOpen) {
   auto result = vexil_test::run_in_private_namespace([] {
-    build_machine(kMiB);
+    add_driver_function(kMiB);
     SimulatedAdapter adapter;
     SimulatedDriver driver(adapter);
     vexil_test::IoctlHandlerScope scope;
@@ -307,7 +294,7 @@ TEST(DriverCrNode, BarRequestOrMapFailureFailsTheOpen) {
 
 TEST(DriverCrNode, OldestNicWorkaroundSemaphoreMustLieInTheMap) {
   auto result = vexil_test::run_in_private_namespace([] {
-    build_machine(kMiB);
+    add_driver_function(kMiB);
     put_be32(kCr, 0xF0014, 0x1F5);
     SimulatedAdapter adapter;
     SimulatedDriver driver(adapter);
@@ -365,13 +352,13 @@ TEST(DriverCrNode, BarGatewayOffsetMustLeaveRoomForItsTwoDwords) {
     // Without the workaround the open itself reads nothing: the offset is refused up front.
     setenv("TQCR_TARNEL_WA", "0", 1);
     for (const char* offset : {"0x200000", "0xFFFFC", "0xFFFFA"}) {
-      build_machine(kMiB, std::string("bar_gw_offset = ") + offset + "\n");
+      add_driver_function(kMiB, std::string("bar_gw_offset = ") + offset + "\n");
       errno = 0;
       EXPECT_EQ(mopen(kCr.c_str()), nullptr) << offset;
       EXPECT_EQ(errno, EINVAL) << offset;
     }
     unsetenv("TQCR_TARNEL_WA");
-    build_machine(kMiB, "bar_gw_offset = 0xFFFF8\n");
+    add_driver_function(kMiB, "bar_gw_offset = 0xFFFF8\n");
     mfile* mf = mopen(kCr.c_str());
     ASSERT_NE(mf, nullptr) << strerror(errno);
     EXPECT_EQ(mf->access_type, (uint32_t)ACCESS_PCI_BAR_GW);
@@ -388,7 +375,7 @@ TEST(DriverCrNode, BarGatewayOffsetMustLeaveRoomForItsTwoDwords) {
 
 TEST(DriverRequests, DmaPagesConfigurationDwordsAndVpd) {
   auto result = vexil_test::run_in_private_namespace([] {
-    build_machine();
+    add_driver_function();
     SimulatedAdapter adapter;
     SimulatedDriver driver(adapter);
     vexil_test::IoctlHandlerScope scope;

@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <functional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -249,24 +248,6 @@ TEST(DriverOpen, RecoveryNodeReadsTheDeviceIdThroughPread) {
   VEXIL_EXPECT_SCENARIO(result);
 }
 
-// What fn printed to standard output.
-std::string captured_stdout(const std::function<void()>& fn) {
-  char tmpl[] = "/tmp/stdout_XXXXXX";
-  int fd = mkstemp(tmpl);
-  if (fd < 0) throw std::runtime_error("mkstemp");
-  fflush(stdout);
-  int saved = dup(1);
-  dup2(fd, 1);
-  fn();
-  fflush(stdout);
-  dup2(saved, 1);
-  close(saved);
-  close(fd);
-  std::string text = vexil_test::read_file(tmpl);
-  unlink(tmpl);
-  return text;
-}
-
 // A variable of a plug-in library that the open loaded (the loader never unloads it).
 int plugin_variable(const char* library, const char* name) {
   void* lib = dlopen(library, RTLD_NOW | RTLD_NOLOAD);
@@ -361,12 +342,13 @@ TEST(DriverOpen, APluginThatRefusesFailsTheOpenAndOnlyTheChipPathSaysSo) {
     vexil_test::add_qdx_node("tq4129_pciconf0_cable_0", "");
     setenv("MCABLES_PATH", REFUSING_CABLE_PLUGIN, 1);
     mfile* mf = nullptr;
-    std::string out = captured_stdout([&] { mf = mopend("/dev/qdx/tq4129_pciconf0_lx1", 1); });
+    std::string out =
+        vexil_test::written_to(1, [&] { mf = mopend("/dev/qdx/tq4129_pciconf0_lx1", 1); });
     EXPECT_EQ(mf, nullptr);
     EXPECT_EQ(out, "failed to call mcables_chip_open");
     EXPECT_EQ(plugin_variable(REFUSING_CABLE_PLUGIN, "refusing_cable_opens"), 1);
 
-    out = captured_stdout([&] { mf = mopend("tq4129_pciconf0_cable_0", 1); });
+    out = vexil_test::written_to(1, [&] { mf = mopend("tq4129_pciconf0_cable_0", 1); });
     EXPECT_EQ(mf, nullptr);
     EXPECT_EQ(out, "");
     EXPECT_EQ(plugin_variable(REFUSING_CABLE_PLUGIN, "refusing_cable_opens"), 2);

@@ -26,7 +26,7 @@
 
 namespace {
 
-using remote_test::FdCapture;
+using vexil_test::CapturedStream;
 using remote_test::ScopedEnv;
 
 class SocketPair : public ::testing::Test {
@@ -207,13 +207,13 @@ TEST(RemoteSettings, SshTimeoutIsAWholeNumber) {
 }
 
 TEST(RemoteSettings, LogLinesOnlyWhileSwitchedOn) {
-  FdCapture out(1);
+  CapturedStream out(1);
   plog("hidden %d\n", 1);
   set_remote_log(1);
   plog("shown %d\n", 2);
   logset(0);
   plog("hidden %d\n", 3);
-  EXPECT_EQ(out.finish(), "shown 2\n");
+  EXPECT_EQ(out.text(), "shown 2\n");
 }
 
 // Runs `body` in a child whose standard output goes to a pipe; returns the output and the status.

@@ -10,7 +10,7 @@
 
 namespace {
 
-using remote_test::FdCapture;
+using vexil_test::CapturedStream;
 using remote_test::RemoteTest;
 using remote_test::version;
 using vexil_sim::RemoteServerConfig;
@@ -262,16 +262,16 @@ TEST_F(RemoteTest, CableCommandPrintsEveryPieceUpToFinished) {
   start();
   ASSERT_EQ(open(), 0);
   server->inject('c', reply(std::string("line one\n\0Finished\n", 19)));
-  FdCapture out(1);
+  CapturedStream out(1);
   EXPECT_EQ(crvcables_remote_operation_client_side(handle.get(), "fw.bin", 'c', 'b', "0"), 0);
-  EXPECT_EQ(out.finish(), "line one\nFinished\n");
+  EXPECT_EQ(out.text(), "line one\nFinished\n");
   EXPECT_EQ(server->requests().back(), "c fw.bin b");
 
   // An empty piece ends the output as well.
   server->inject('c', reply(std::string("done\0", 5)));
-  FdCapture more(1);
+  CapturedStream more(1);
   EXPECT_EQ(crvcables_remote_operation_client_side(handle.get(), "x", 'c', 's', "12"), 0);
-  EXPECT_EQ(more.finish(), "done");
+  EXPECT_EQ(more.text(), "done");
   EXPECT_EQ(server->requests().back(), "c x s 12");
 }
 

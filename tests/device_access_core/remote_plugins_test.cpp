@@ -17,7 +17,7 @@
 
 namespace {
 
-using remote_test::FdCapture;
+using vexil_test::CapturedStream;
 using remote_test::RemoteHandle;
 using remote_test::ScopedEnv;
 
@@ -61,24 +61,24 @@ TEST(PluginLoader, IndexIsCheckedBeforeAnythingIsLoaded) {
 
 TEST(PluginLoader, LibraryLackingAnEntryIsRefusedWhole) {
   ScopedEnv path("MCABLES_PATH", TEST_CABLE_PLUGIN_PARTIAL);
-  FdCapture err(2);
+  CapturedStream err(2);
   EXPECT_EQ(tqcr_utils_load_dl_ctx(PLUGIN_CABLES), nullptr);
-  const std::string text = err.finish();
+  const std::string text = err.text();
   EXPECT_EQ(text.rfind("Failed to load the function: mcables_write_bytes, error: ", 0), 0u) << text;
 
   // The SSH library offers none of the cable entries: the first slot already fails.
   ScopedEnv ssh("MCABLES_PATH", TEST_SSH_PLUGIN);
-  FdCapture err2(2);
+  CapturedStream err2(2);
   EXPECT_EQ(tqcr_utils_load_dl_ctx(PLUGIN_CABLES), nullptr);
-  EXPECT_EQ(err2.finish().rfind("Failed to load the function: mcables_open, error: ", 0), 0u);
+  EXPECT_EQ(err2.text().rfind("Failed to load the function: mcables_open, error: ", 0), 0u);
 }
 
 TEST(PluginLoader, BridgeIndexAnnouncesItselfUnderDebug) {
   ScopedEnv path("MCABLES_PATH", TEST_CABLE_PLUGIN);
   ScopedEnv debug("ZRV_DEBUG", "1");
-  FdCapture err(2);
+  CapturedStream err(2);
   EXPECT_EQ(tqcr_utils_load_dl_ctx(PLUGIN_DEVICE_BRIDGE), nullptr);
-  const std::string text = err.finish();
+  const std::string text = err.text();
   EXPECT_EQ(text.rfind("-D- LINKING TO A SHARED LIB\nFailed to load the function: init_device, ", 0), 0u)
       << text;
 }
@@ -87,11 +87,11 @@ TEST(PluginLoader, MissingOrOverlongPathsLoadNothing) {
   {
     ScopedEnv path("MCABLES_PATH", "/nonexistent/mcables.so");
     ScopedEnv debug("ZRV_DEBUG", "1");
-    FdCapture err(2);
+    CapturedStream err(2);
     errno = 0;
     EXPECT_EQ(tqcr_utils_load_dl_ctx(PLUGIN_SSH), nullptr);
     EXPECT_EQ(errno, ENOENT);
-    EXPECT_EQ(err.finish(), "-E- Failed to locate the shared library: /nonexistent/mcables.so\n");
+    EXPECT_EQ(err.text(), "-E- Failed to locate the shared library: /nonexistent/mcables.so\n");
   }
   // 511 characters still count as a path; 512 are refused rather than loaded cut short.
   const std::string fits = "/" + std::string(510, 'a');
@@ -104,11 +104,11 @@ TEST(PluginLoader, MissingOrOverlongPathsLoadNothing) {
   }
   ScopedEnv path("MCABLES_PATH", too_long.c_str());
   ScopedEnv debug("ZRV_DEBUG", "1");
-  FdCapture err(2);
+  CapturedStream err(2);
   errno = 0;
   EXPECT_EQ(tqcr_utils_load_dl_ctx(PLUGIN_CABLES), nullptr);
   EXPECT_EQ(errno, ENAMETOOLONG);
-  EXPECT_EQ(err.finish(), "-E- Failed to locate the shared library: " + too_long + "\n")
+  EXPECT_EQ(err.text(), "-E- Failed to locate the shared library: " + too_long + "\n")
       << "a path that does not fit is reported like one that does not load";
 }
 
@@ -149,7 +149,7 @@ TEST(PluginLoader, ServerSideCableBytesGoThroughTheByteEntries) {
   handle->plugin_ctx = nullptr;
 
   ScopedEnv partial("MCABLES_PATH", TEST_CABLE_PLUGIN_PARTIAL);
-  FdCapture quiet(2);
+  CapturedStream quiet(2);
   EXPECT_EQ(mcables_remote_operation_server_side(handle.get(), 8, 4, back, 0), -1);
 }
 
@@ -268,11 +268,11 @@ TEST_F(RemoteOverSsh, TimeoutZeroOrAnEmulatorNameNeverTriesSsh) {
 
 TEST(RemoteSshCalls, HandleWithoutThePluginGetsEnotsup) {
   RemoteHandle handle;
-  FdCapture out(1);
+  CapturedStream out(1);
   errno = 0;
   EXPECT_EQ(write_ssh_dl(handle.get(), "V"), -1);
   EXPECT_EQ(errno, ENOTSUP);
-  EXPECT_EQ(out.finish(), "-E- Failed to load library: ssh_utility_wrapper\n");
+  EXPECT_EQ(out.text(), "-E- Failed to load library: ssh_utility_wrapper\n");
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 
 namespace {
 
-using remote_test::FdCapture;
+using vexil_test::CapturedStream;
 using remote_test::kScratch;
 using remote_test::RemoteTest;
 using remote_test::ScopedEnv;
@@ -99,9 +99,9 @@ TEST_F(RemoteTest, ServerThatRefusesTheDeviceFailsTheOpenWithEnoent) {
 TEST_F(RemoteTest, Version13OpensWithAWarningButGetsNoAddressSpaceNorIcmd) {
   start(version(1, 3));
   ScopedEnv warn("TQCR_REMOTE_WARN", "1");
-  FdCapture out(1);
+  CapturedStream out(1);
   ASSERT_EQ(open(), 0);
-  EXPECT_EQ(out.finish(),
+  EXPECT_EQ(out.text(),
             "-W- The QDX remote version 1.3 is older than local client version 1.5. Some features "
             "may not work.\n");
   EXPECT_EQ(handle->remote.functional_vsc, 0) << "no flag before minor 4";
@@ -114,16 +114,16 @@ TEST_F(RemoteTest, Version13OpensWithAWarningButGetsNoAddressSpaceNorIcmd) {
 
 TEST_F(RemoteTest, WarningStaysQuietUnlessAskedFor) {
   start(version(1, 2));
-  FdCapture out(1);
+  CapturedStream out(1);
   ASSERT_EQ(open(), 0);
-  EXPECT_EQ(out.finish(), "");
+  EXPECT_EQ(out.text(), "");
 }
 
 TEST_F(RemoteTest, Version20FailsWithTheMismatchMessage) {
   start(version(2, 0));
-  FdCapture out(1);
+  CapturedStream out(1);
   EXPECT_EQ(open(), -1);
-  EXPECT_EQ(out.finish(),
+  EXPECT_EQ(out.text(),
             "-E- The QDX remote version mismatch: Remote Server: 2.0, Local Client: 1.5. Please "
             "install a newer ZRV.\n");
   EXPECT_EQ(server->count('O'), 0) << "no open after the mismatch";

@@ -1,5 +1,5 @@
-// Helpers of the remote transport's tests: a bare remote handle, scoped environment variables,
-// and the capture of what a piece of code writes to standard output or standard error.
+// Helpers of the remote transport's tests: a bare remote handle and scoped environment variables
+// (the capture of standard output or error is the namespace fixture's CapturedStream).
 #pragma once
 
 #include <stdio.h>
@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "fake_system.h"
 #include "mtcr_int.h"
 #include "remote.h"
 
@@ -37,68 +38,7 @@ class RemoteHandle {
   mfile* mf_;
 };
 
-// Sets (or with a null value unsets) an environment variable for the scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    const char* old = getenv(name);
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    if (value)
-      setenv(name, value, 1);
-    else
-      unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (had_)
-      setenv(name_.c_str(), old_.c_str(), 1);
-    else
-      unsetenv(name_.c_str());
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  std::string name_;
-  std::string old_;
-  bool had_ = false;
-};
-
-// Collects what is written to a descriptor (1 or 2, stdio buffers included) for the scope.
-class FdCapture {
- public:
-  explicit FdCapture(int fd) : fd_(fd) {
-    fflush(stdout);
-    fflush(stderr);
-    file_ = tmpfile();
-    saved_ = dup(fd);
-    if (!file_ || saved_ < 0 || dup2(fileno(file_), fd) < 0)
-      throw std::runtime_error("cannot redirect a descriptor");
-  }
-  ~FdCapture() { finish(); }
-  FdCapture(const FdCapture&) = delete;
-  FdCapture& operator=(const FdCapture&) = delete;
-
-  std::string finish() {
-    if (!file_) return text_;
-    fflush(stdout);
-    fflush(stderr);
-    dup2(saved_, fd_);
-    close(saved_);
-    rewind(file_);
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), file_)) > 0) text_.append(buf, n);
-    fclose(file_);
-    file_ = nullptr;
-    return text_;
-  }
-
- private:
-  int fd_;
-  FILE* file_ = nullptr;
-  int saved_ = -1;
-  std::string text_;
-};
+// Scoped environment variables are the namespace fixture's.
+using vexil_test::ScopedEnv;
 
 }  // namespace remote_test

@@ -216,35 +216,15 @@ int SimulatedDriver::function_request(const std::string& node, unsigned long req
   }
 }
 
-CapturedStream::CapturedStream(int fd) : fd_(fd) {
-  fflush(nullptr);
-  char tmpl[] = "/tmp/captured_stream_XXXXXX";
-  file_ = mkstemp(tmpl);
-  if (file_ < 0) throw std::runtime_error("mkstemp failed");
-  unlink(tmpl);
-  saved_ = dup(fd_);
-  dup2(file_, fd_);
-}
-
-CapturedStream::~CapturedStream() {
-  text();
-  close(file_);
-}
-
-std::string CapturedStream::text() {
-  if (done_) return text_;
-  fflush(nullptr);
-  dup2(saved_, fd_);
-  close(saved_);
-  done_ = true;
-  char buf[4096];
-  off_t pos = 0;
-  ssize_t n;
-  while ((n = pread(file_, buf, sizeof buf, pos)) > 0) {
-    text_.append(buf, static_cast<size_t>(n));
-    pos += n;
-  }
-  return text_;
+void add_driver_function(uint32_t cr_size, const std::string& cr_extra) {
+  FakePciFunction fn;
+  fn.address = "0000:03:00.0";
+  fn.device = 0x101d;
+  add_pci_function(fn);
+  add_qdx_node("tq4129_pciconf0", "bus:dev.fn=03:00.0\n");
+  if (!cr_size) return;
+  const std::string node = add_qdx_node("tq4129_pci_cr0", "bus:dev.fn=03:00.0\n" + cr_extra);
+  if (truncate(node.c_str(), cr_size) != 0) throw std::runtime_error("truncate " + node);
 }
 
 bool holds_descriptor_on(const std::string& path) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "fake_system.h"
 #include "kernel_driver.h"
 #include "simulated_adapter.h"
 
@@ -79,22 +80,11 @@ class SimulatedDriver {
   std::vector<DriverRequest> log_;
 };
 
-// Everything a block of code writes to a standard stream (1 or 2), as text.
-class CapturedStream {
- public:
-  explicit CapturedStream(int fd);
-  ~CapturedStream();
-  CapturedStream(const CapturedStream&) = delete;
-  CapturedStream& operator=(const CapturedStream&) = delete;
-  std::string text();  // stops capturing on the first call
-
- private:
-  int fd_;
-  int saved_ = -1;
-  int file_ = -1;
-  bool done_ = false;
-  std::string text_;
-};
+// The machine of the driver's scenarios: function 03:00.0 (device 0x101d) with its conf node
+// /dev/qdx/tq4129_pciconf0 and, when cr_size is set, a cr node tq4129_pci_cr0 whose sparse file
+// is cr_size bytes (its first line, then cr_extra, the node text the discovery reads). Throws
+// std::runtime_error on failure, as the fixture's builders do.
+void add_driver_function(uint32_t cr_size = 0, const std::string& cr_extra = "");
 
 // Whether this process holds a descriptor on `path`.
 bool holds_descriptor_on(const std::string& path);

@@ -17,9 +17,12 @@
 //                              ids 1 and 2, 2 reserved groups) before the first call
 #pragma once
 
+#include <dlfcn.h>
+
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -93,3 +96,17 @@ struct Adapter {
 }  // namespace fake_ibmad
 
 extern "C" fake_ibmad::Adapter* fake_ibmad_adapter();
+
+namespace fake_ibmad {
+
+// The far end of the "libibmad.so.5" this process loads (the fake, found through
+// LD_LIBRARY_PATH); throws std::runtime_error when it cannot be loaded or is another library.
+inline Adapter& loaded_far_end() {
+  void* library = dlopen("libibmad.so.5", RTLD_NOW);
+  if (!library) throw std::runtime_error(dlerror());
+  auto adapter = reinterpret_cast<Adapter* (*)()>(dlsym(library, "fake_ibmad_adapter"));
+  if (!adapter) throw std::runtime_error("libibmad.so.5 is not the fake");
+  return *adapter();
+}
+
+}  // namespace fake_ibmad

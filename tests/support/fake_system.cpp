@@ -413,6 +413,47 @@ void add_file(const std::string& path, const std::string& contents, unsigned mod
   close(fd);
 }
 
+// Only the captured stream is flushed: other streams' buffers stay as the code under test left
+// them (a test may watch what a forked child does with them).
+static void flush_stream(int fd) { fflush(fd == 1 ? stdout : stderr); }
+
+CapturedStream::CapturedStream(int fd) : fd_(fd) {
+  flush_stream(fd_);
+  char tmpl[] = "/tmp/captured_stream_XXXXXX";
+  file_ = mkstemp(tmpl);
+  if (file_ < 0) throw std::runtime_error("mkstemp failed");
+  unlink(tmpl);
+  saved_ = dup(fd_);
+  dup2(file_, fd_);
+}
+
+CapturedStream::~CapturedStream() {
+  text();
+  close(file_);
+}
+
+std::string CapturedStream::text() {
+  if (done_) return text_;
+  flush_stream(fd_);
+  dup2(saved_, fd_);
+  close(saved_);
+  done_ = true;
+  char buf[4096];
+  off_t pos = 0;
+  ssize_t n;
+  while ((n = pread(file_, buf, sizeof buf, pos)) > 0) {
+    text_.append(buf, static_cast<size_t>(n));
+    pos += n;
+  }
+  return text_;
+}
+
+std::string written_to(int fd, const std::function<void()>& what) {
+  CapturedStream stream(fd);
+  what();
+  return stream.text();
+}
+
 std::string read_file(const std::string& path) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   must(fd >= 0, "open", path);

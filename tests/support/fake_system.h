@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <string>
@@ -117,6 +118,52 @@ void make_writable(const std::string& dir);
 
 // Reads a whole file; throws when it cannot be read.
 std::string read_file(const std::string& path);
+
+// Everything a block of code writes to a standard stream (1 or 2), as text, through an unlinked
+// file in /tmp. written_to() is the same for one call.
+class CapturedStream {
+ public:
+  explicit CapturedStream(int fd);
+  ~CapturedStream();
+  CapturedStream(const CapturedStream&) = delete;
+  CapturedStream& operator=(const CapturedStream&) = delete;
+  std::string text();  // stops capturing on the first call
+
+ private:
+  int fd_;
+  int saved_ = -1;
+  int file_ = -1;
+  bool done_ = false;
+  std::string text_;
+};
+std::string written_to(int fd, const std::function<void()>& what);
+
+// Sets (or with a null value unsets) an environment variable for the scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    const char* old = getenv(name);
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    if (value)
+      setenv(name, value, 1);
+    else
+      unsetenv(name);
+  }
+  ~ScopedEnv() {
+    if (had_)
+      setenv(name_.c_str(), old_.c_str(), 1);
+    else
+      unsetenv(name_.c_str());
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::string old_;
+  bool had_ = false;
+};
 
 // ---- The GPU driver's platform ----
 //

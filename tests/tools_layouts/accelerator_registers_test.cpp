@@ -12,7 +12,6 @@
 
 namespace {
 
-using Image = std::vector<uint8_t>;
 
 template <typename Rec, typename Pack>
 Image pack_zeroed(const Rec& rec, unsigned size, Pack pack)

@@ -9,28 +9,11 @@
 #include <utility>
 #include <vector>
 
+#include "layout_test_util.h"
 #include "reg_access_gpu_int_layouts.h"
 #include "reg_access_gpu_layouts.h"
 
 namespace {
-
-using Image = std::vector<uint8_t>;
-
-Image image_of(size_t size, const std::vector<std::pair<size_t, uint8_t>>& bytes)
-{
-    Image img(size, 0);
-    for (const auto& b : bytes)
-        img.at(b.first) = b.second;
-    return img;
-}
-
-template <typename Rec>
-Rec zeroed()
-{
-    Rec rec;
-    memset(&rec, 0, sizeof(rec));
-    return rec;
-}
 
 // Unpacks the golden image, lets the test check the record, and packs the record back into a
 // zeroed image, which must give the golden image again.

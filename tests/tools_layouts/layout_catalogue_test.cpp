@@ -36,7 +36,6 @@ struct RecordBuffer {
     std::vector<uint64_t> words;
 };
 
-using Image = std::vector<uint8_t>;
 
 std::string id(const layout_catalogue_entry& e)
 {

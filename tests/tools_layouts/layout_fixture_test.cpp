@@ -11,7 +11,6 @@
 
 namespace {
 
-using Image = std::vector<uint8_t>;
 
 fixture_sel_reg sample_sel(uint8_t kind)
 {

@@ -16,24 +16,6 @@
 
 namespace {
 
-using Image = std::vector<uint8_t>;
-
-Image image_of(size_t size, const std::vector<std::pair<size_t, uint8_t>>& bytes, uint8_t fill = 0)
-{
-    Image img(size, fill);
-    for (const auto& b : bytes)
-        img.at(b.first) = b.second;
-    return img;
-}
-
-template <typename Rec>
-Rec zeroed()
-{
-    Rec rec;
-    memset(&rec, 0, sizeof(rec));
-    return rec;
-}
-
 // The twelve timeouts: PCIE_TOGGLE_TO in bytes 4-7, the other eleven in bytes 20-63; each is
 // a 3-bit multiplier at the top of its dword and a 20-bit value at the bottom.
 TEST(RegisterLayouts, DtorTimeoutsTakeTheirDwords)

@@ -1,6 +1,5 @@
 // The InfiniBand device over the fake libibmad (tests/sim/fake_libibmad.h), found through
 // LD_LIBRARY_PATH: every scenario runs in a private namespace with a fresh far end.
-#include <dlfcn.h>
 #include <endian.h>
 #include <errno.h>
 #include <stdlib.h>
@@ -24,14 +23,6 @@ using zrv_core::BitOperations;
 using zrv_core::IBDevice;
 
 namespace {
-
-fake_ibmad::Adapter& far_end() {
-  void* library = dlopen("libibmad.so.5", RTLD_NOW);
-  if (!library) throw std::runtime_error(dlerror());
-  auto adapter = reinterpret_cast<fake_ibmad::Adapter* (*)()>(dlsym(library, "fake_ibmad_adapter"));
-  if (!adapter) throw std::runtime_error("libibmad.so.5 is not the fake");
-  return *adapter();
-}
 
 // The device the name opens, or null; owned by the caller through destroy_device.
 IBDevice* open_ib(const std::string& name) {
@@ -107,7 +98,7 @@ TEST(MadBuffers, StartZeroed) {
 // Names, port, keys off without the configuration file, the capability probe once per device.
 TEST(IBDevice, OpensByNameOverGmp) {
   in_namespace([] {
-    fake_ibmad::Adapter& a = far_end();
+    fake_ibmad::Adapter& a = fake_ibmad::loaded_far_end();
     {
       Device d = open_or_fail("lid-0x12,crv5_0");
       ASSERT_TRUE(d);
@@ -146,7 +137,7 @@ TEST(IBDevice, OpensByNameOverGmp) {
 
 TEST(IBDevice, OpenFailuresCloseThePort) {
   in_namespace([] {
-    fake_ibmad::Adapter& a = far_end();
+    fake_ibmad::Adapter& a = fake_ibmad::loaded_far_end();
     a.faults.refuse_port = true;
     EXPECT_EQ(open_ib("lid-5"), nullptr);
     a.faults.refuse_port = false;
@@ -170,7 +161,7 @@ TEST(IBDevice, OpenFailuresCloseThePort) {
 // Packets of CR space: 224 bytes over GMP, records past 24-bit addresses, 4 records over SMP.
 TEST(IBDevice, ConfigSpacePackets) {
   in_namespace([] {
-    fake_ibmad::Adapter& a = far_end();
+    fake_ibmad::Adapter& a = fake_ibmad::loaded_far_end();
     {
       Device d = open_or_fail("lid-5");
       ASSERT_TRUE(d);
@@ -210,7 +201,7 @@ TEST(IBDevice, ConfigSpacePackets) {
 // The carrier of each register and the results when none or a failing one is used.
 TEST(IBDevice, RegisterRoutes) {
   in_namespace([] {
-    fake_ibmad::Adapter& a = far_end();
+    fake_ibmad::Adapter& a = fake_ibmad::loaded_far_end();
     {
       Device d = open_or_fail("lid-5");  // CR over GMP: SMP not allowed
       ASSERT_TRUE(d);
@@ -296,7 +287,7 @@ TEST(IBDevice, RegisterRoutes) {
 // Each GMP block carries its own part of the image.
 TEST(IBDevice, GmpWriteSendsEachBlock) {
   in_namespace([] {
-    fake_ibmad::Adapter& a = far_end();
+    fake_ibmad::Adapter& a = fake_ibmad::loaded_far_end();
     Device d = open_or_fail("lid-5");
     ASSERT_TRUE(d);
     a.register_sizes[0x2222] = 440;
@@ -323,7 +314,7 @@ TEST(IBDevice, GmpWriteSendsEachBlock) {
 
 TEST(IBDevice, SoftwareReset) {
   in_namespace([] {
-    fake_ibmad::Adapter& a = far_end();
+    fake_ibmad::Adapter& a = fake_ibmad::loaded_far_end();
     Device d = open_or_fail("lid-5");
     ASSERT_TRUE(d);
     auto resets = [&] {
@@ -360,7 +351,7 @@ TEST(IBDevice, SoftwareReset) {
 // Keys from the subnet manager's caches, as the configuration file enables them.
 TEST(IBDevice, KeysFromSubnetManagerCaches) {
   in_namespace([] {
-    fake_ibmad::Adapter& a = far_end();
+    fake_ibmad::Adapter& a = fake_ibmad::loaded_far_end();
     vexil_test::add_file("/tmp/osm/guid2lid", "junk line\n0x1234567800a1b2c3 0x0004 0x0007\n");
     vexil_test::add_file("/tmp/osm/guid2mkey",
                          "0x1234567800a1b2c3 0x1122334455667788\n0x1234567800a1b2c3 0x99\n");

@@ -1,16 +1,12 @@
 // The resource-manager client against the simulated GPU driver, in private mount namespaces: the
 // client makes its nodes in the namespace's /dev and its escapes reach the driver through the
 // ioctl interposer.
-#include <dirent.h>
-#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstring>
-#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -21,6 +17,7 @@
 #include "gpu_driver.h"
 #include "ioctl_interposer.h"
 #include "rm_api.h"
+#include "rm_client_scenario.h"
 #include "rm_control.h"
 #include "rm_internal.h"
 
@@ -29,13 +26,12 @@ namespace {
 using vexil_sim::GpuDriver;
 using vexil_sim::SimGpu;
 
-const uint32_t kDevice = 0xDE000001, kSubdevice = 0xDE000002;
+using rm_test::count;
+using rm_test::kDevice;
+using rm_test::open_device;
+using rm_test::quick;
 
-vexil_test::ScenarioOptions quick() {
-  vexil_test::ScenarioOptions options;
-  options.timeout_seconds = 30;  // a lock taken twice hangs: fail instead
-  return options;
-}
+const uint32_t kSubdevice = 0xDE000002;
 
 // Two GPUs: device instances 0 and 1, minors 0 and 1.
 void two_gpus(GpuDriver& driver) {
@@ -51,37 +47,7 @@ void two_gpus(GpuDriver& driver) {
 }
 
 // Descriptors of this process that stand for driver files.
-int driver_fds() {
-  int n = 0;
-  DIR* dir = opendir("/proc/self/fd");
-  while (dirent* e = readdir(dir))
-    if (e->d_name[0] != '.' && !vexil_test::redirected_node(atoi(e->d_name)).empty()) n++;
-  closedir(dir);
-  return n;
-}
-
-uint32_t open_device(uint32_t* client, uint32_t instance = 0) {
-  uint32_t status = ObRmAllocRoot(client);
-  if (status) return status;
-  uint32_t params[14] = {instance, *client};
-  return ObRmAlloc(*client, *client, kDevice, OB_CLASS_DEVICE, params);
-}
-
-int count(const std::vector<uint32_t>& v, uint32_t x) { return (int)std::count(v.begin(), v.end(), x); }
-
-// Stderr of the scenario into a file, for the driver messages.
-std::string capture_stderr(const std::function<void()>& what) {
-  fflush(stderr);
-  const int saved = dup(2);
-  const int file = open("/tmp/stderr.txt", O_CREAT | O_TRUNC | O_RDWR, 0600);
-  dup2(file, 2);
-  what();
-  fflush(stderr);
-  dup2(saved, 2);
-  close(saved);
-  close(file);
-  return vexil_test::read_file("/tmp/stderr.txt");
-}
+int driver_fds() { return vexil_test::redirected_descriptors(); }
 
 TEST(RmClient, ClientsShareTheControlFileAndObjectsOpenTheirGpuFiles) {
   VEXIL_EXPECT_SCENARIO(vexil_test::run_in_private_namespace([] {
@@ -149,7 +115,7 @@ TEST(RmClient, VersionMismatchPrintsTheDriversTextEndedInItsRecord) {
     uint32_t client = 0;
     ASSERT_EQ(ObRmAllocRoot(&client), OB_OK) << "the start reads only the override";
     uint32_t status = 0;
-    const std::string err = capture_stderr([&] { status = ObRmCheckVersion(); });
+    const std::string err = vexil_test::written_to(2, [&] { status = ObRmCheckVersion(); });
     EXPECT_EQ(status, OB_ERR_LIB_RM_VERSION_MISMATCH);
     EXPECT_EQ(err, "OMBRIX: API mismatch: the OMBRIX kernel module has version " + std::string(63, '7') +
                        ",\nbut this OMBRIX driver component has version 545.00.  Please make\n"
@@ -159,7 +125,7 @@ TEST(RmClient, VersionMismatchPrintsTheDriversTextEndedInItsRecord) {
     EXPECT_EQ(ObRmCheckVersion(), OB_OK);
     setenv("__RM_NO_VERSION_CHECK", "x", 1);
     driver.version_reply = false;
-    EXPECT_EQ(capture_stderr([&] { status = ObRmCheckVersion(); }),
+    EXPECT_EQ(vexil_test::written_to(2, [&] { status = ObRmCheckVersion(); }),
               "OMBRIX: Unknown '__RM_NO_VERSION_CHECK' override value 'x'\n"
               "OMBRIX: API mismatch: this OMBRIX driver component has version\n545.00, but the "
               "OMBRIX kernel module's version does not match.\nPlease make sure that the kernel "

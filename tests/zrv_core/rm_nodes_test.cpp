@@ -2,7 +2,6 @@
 // the PCI tree of its own and recording scripts in place of the loaders.
 #include "rm_nodes.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -35,21 +34,6 @@ std::string link_of(const std::string& path) {
 
 std::string calls() {
   return access(vexil_test::kLoaderCalls, F_OK) == 0 ? read_file(vexil_test::kLoaderCalls) : "";
-}
-
-// What `what` writes to standard error.
-template <typename F>
-std::string stderr_of(F what) {
-  fflush(stderr);
-  const int saved = dup(2);
-  const int file = open("/tmp/stderr", O_CREAT | O_TRUNC | O_RDWR, 0600);
-  dup2(file, 2);
-  what();
-  fflush(stderr);
-  dup2(saved, 2);
-  close(saved);
-  close(file);
-  return read_file("/tmp/stderr");
 }
 
 // Every scenario here starts in the driver platform and refuses to go on outside it.
@@ -174,8 +158,10 @@ TEST(RmNodes, SystemLoaderRunsOnlyForADisplayFunction) {
     vexil_test::install_recording_loader(vexil_test::kFakeModprobe, 0, true);
     EXPECT_EQ(ombrix_modprobe(0), 0);
     EXPECT_EQ(calls(), "") << "no GPU function: no loader";
-    EXPECT_EQ(stderr_of([] { ombrix_modprobe(1); }), "OMBRIX: no OMBRIX devices found\n");
-    EXPECT_EQ(stderr_of([] { ombrix_uvm_modprobe(); }), "") << "only the driver's module prints";
+    EXPECT_EQ(vexil_test::written_to(2, [] { ombrix_modprobe(1); }),
+              "OMBRIX: no OMBRIX devices found\n");
+    EXPECT_EQ(vexil_test::written_to(2, [] { ombrix_uvm_modprobe(); }), "")
+        << "only the driver's module prints";
 
     vexil_test::FakePciFunction gpu;
     gpu.address = "0000:41:00.0";
@@ -228,7 +214,7 @@ TEST(RmNodes, DriverLoaderProgramRunsOnlyForOthersThanRoot) {
     ASSERT_NE(out, nullptr);
     fputs("once\n", out);
     int rc = 0;
-    const std::string err = stderr_of([&] {
+    const std::string err = vexil_test::written_to(2, [&] {
       if (seteuid(65534) != 0) return;
       rc = run_ombrix_modprobe("-c=3", nullptr, 1);
       if (seteuid(0) != 0) abort();

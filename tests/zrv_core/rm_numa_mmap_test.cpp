@@ -5,7 +5,6 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -17,6 +16,7 @@
 #include "gpu_driver.h"
 #include "ioctl_interposer.h"
 #include "rm_api.h"
+#include "rm_client_scenario.h"
 #include "rm_internal.h"
 #include "rm_os.h"
 
@@ -25,13 +25,10 @@ namespace {
 using vexil_sim::GpuDriver;
 using vexil_sim::SimGpu;
 
-const uint32_t kDevice = 0xDE000001;
-
-vexil_test::ScenarioOptions quick() {
-  vexil_test::ScenarioOptions options;
-  options.timeout_seconds = 30;  // a lock taken twice hangs: fail instead
-  return options;
-}
+using rm_test::count;
+using rm_test::kDevice;
+using rm_test::open_device;
+using rm_test::quick;
 
 // GPU 0 has no NUMA node; GPU 1's memory is node 3, with 1000 KiB of which 800 free.
 void two_gpus(GpuDriver& driver) {
@@ -48,19 +45,6 @@ void two_gpus(GpuDriver& driver) {
   vexil_test::add_file("/sys/devices/system/node/node3/meminfo",
                        "Node 3 MemTotal:        1000 kB\nNode 3 MemFree:          800 kB\n");
   driver.install();
-}
-
-uint32_t open_device(uint32_t* client, uint32_t instance, uint32_t handle = kDevice) {
-  if (*client == 0) {
-    const uint32_t status = ObRmAllocRoot(client);
-    if (status) return status;
-  }
-  uint32_t params[14] = {instance, *client};
-  return ObRmAlloc(*client, *client, handle, OB_CLASS_DEVICE, params);
-}
-
-int count(const std::vector<uint32_t>& v, uint32_t x) {
-  return static_cast<int>(std::count(v.begin(), v.end(), x));
 }
 
 // The memory answer of 0x20801303: count, then {item, value} pairs.

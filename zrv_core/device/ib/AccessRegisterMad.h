@@ -36,7 +36,6 @@ public:
     virtual int SetAccessRegisterMad(MadBuffer& buffer) = 0;
     virtual int GetAccessRegisterMad(MadBuffer& buffer) = 0;
     void Init(eMadType type) { m_madType = type; }
-    eMadType GetMadType() const { return m_madType; }
 
     /* One framed access: 0x403 for a method other than GET and SET (no MAD
      * sent), the size-limit code for an image above 1004 bytes. */
@@ -82,7 +81,6 @@ public:
     int Write(uint32_t* buffer, uint32_t length, uint32_t register_id, int& status);
     int Read(uint32_t* buffer, uint32_t length, uint32_t register_id, int& status);
     void Init(eMadType type) { m_madType = type; }
-    eMadType GetMadType() const { return m_madType; }
     /* Reads only: SET is never carried over GMP. */
     virtual bool IsGmpSupported(int method);
     virtual bool IsClassASupported(int method);

@@ -36,7 +36,6 @@ public:
     virtual int SetConfigSpaceAccessMad(MadBuffer& buffer, uint32_t modifier) = 0;
     virtual int GetConfigSpaceAccessMad(MadBuffer& buffer, uint32_t modifier) = 0;
     void Init(eMadType type) { m_madType = type; }
-    eMadType GetMadType() const { return m_madType; }
 
 protected:
     int ReadWriteOperationWrapper(uint32_t address, uint32_t length, uint32_t* data, int method);

@@ -48,9 +48,6 @@ public:
     int SwReset();
 
     const std::string& GetPortId() const { return m_portId; }
-    const std::string& GetCaName() const { return m_caName; }
-    int GetPortNumber() const { return m_portNumber; }
-    int GetAddressing() const { return m_addressing; }
 
     int SendAccessRegisterMadSmp(uint32_t* buffer, uint32_t length, uint32_t register_id,
                                  int& status, int method);

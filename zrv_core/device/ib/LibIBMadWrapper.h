@@ -47,7 +47,6 @@ public:
     void RPCSetRetries(int retries);
     void RPCSetTimeout(int milliseconds);
     void SetMadTimeout(uint32_t milliseconds);
-    uint32_t GetMadTimeout() const { return m_madTimeout; }
     /* Throws std::runtime_error "ib_resolve_portid failed." */
     void IBResolvePortIDStr(const std::string& text, int kind);
 
@@ -66,7 +65,6 @@ public:
     int TranslateMadStatus(int status);
     static int TranslateMadStatusToRegStatus(int status);
 
-    const ibmad::sPortId& GetDestination() const { return m_destination; }
     uint64_t GetMKey() const { return m_mKey; }
     uint64_t GetVSKey() const { return m_vsKey; }
 

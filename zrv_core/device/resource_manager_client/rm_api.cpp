@@ -91,18 +91,9 @@ const char kVersionVariable[] = "__RM_NO_VERSION_CHECK";
 
 /* Escapes on the control file whose record carries a status word. */
 template <class Record>
-ObStatus escape_on(int fd, uint32_t escape, Record* record)
-{
-    ObStatus status = doApiEscape(fd, escape, sizeof(Record),
-                                  OB_ESCAPE_CODE(escape, sizeof(Record)), record,
-                                  offsetof(Record, status));
-    return status != OB_OK ? status : record->status;
-}
-
-template <class Record>
 ObStatus escape(uint32_t escape_number, Record* record)
 {
-    return escape_on(obRmCtlFd, escape_number, record);
+    return ob_escape_on(obRmCtlFd, escape_number, record);
 }
 
 /* A plain ioctl escape without status word: 1 or -1 with errno. */
@@ -891,7 +882,7 @@ ObStatus ObRmAllocOsEvent(uint32_t client, uint32_t device, int fd)
     const int target = (m && m->fd >= 0) ? m->fd : obRmCtlFd;
     ob_spin_unlock(&obRmApiUnixLock);
     struct ob_escape_os_event record = {client, device, fd, 0};
-    ObStatus status = escape_on(target, OB_ESC_ALLOC_OS_EVENT, &record);
+    ObStatus status = ob_escape_on(target, OB_ESC_ALLOC_OS_EVENT, &record);
     if (status != OB_OK)
         return status;
     struct ob_os_event* event = static_cast<struct ob_os_event*>(calloc(1, sizeof(*event)));
@@ -915,7 +906,7 @@ ObStatus ObRmFreeOsEvent(uint32_t client, uint32_t device, int fd)
     const int target = (m && m->fd >= 0) ? m->fd : obRmCtlFd;
     ob_spin_unlock(&obRmApiUnixLock);
     struct ob_escape_os_event record = {client, device, fd, 0};
-    ObStatus status = escape_on(target, OB_ESC_FREE_OS_EVENT, &record);
+    ObStatus status = ob_escape_on(target, OB_ESC_FREE_OS_EVENT, &record);
     ob_spin_lock(&obRmApiUnixLock);
     struct ob_object_mapping* owner = ob_find_mapping_locked(client, device);
     if (!owner)
@@ -1040,7 +1031,7 @@ ObStatus ObRmConfigGet(uint32_t client, uint32_t device, uint32_t index, uint32_
     if (!value)
         return OB_ERR_INVALID_POINTER;
     struct ob_escape_config_get record = {client, device, index, 0, 0};
-    ObStatus status = escape_on(object_fd(client, device), OB_ESC_CONFIG_GET, &record);
+    ObStatus status = ob_escape_on(object_fd(client, device), OB_ESC_CONFIG_GET, &record);
     if (status == OB_OK)
         *value = record.value;
     return status;
@@ -1050,7 +1041,7 @@ ObStatus ObRmConfigSet(uint32_t client, uint32_t device, uint32_t index, uint32_
                        uint32_t* old_value)
 {
     struct ob_escape_config_set record = {client, device, index, 0, new_value, 0};
-    ObStatus status = escape_on(object_fd(client, device), OB_ESC_CONFIG_SET, &record);
+    ObStatus status = ob_escape_on(object_fd(client, device), OB_ESC_CONFIG_SET, &record);
     if (status == OB_OK && old_value)
         *old_value = record.old_value;
     return status;
@@ -1191,7 +1182,7 @@ ObStatus ObRmGetEventData(int fd, void* event, uint32_t* size)
     if (!size)
         return OB_ERR_INVALID_POINTER;
     struct ob_escape_get_event_data record = {(uint64_t)(uintptr_t)event, *size, 0};
-    ObStatus status = escape_on(fd, OB_ESC_GET_EVENT_DATA, &record);
+    ObStatus status = ob_escape_on(fd, OB_ESC_GET_EVENT_DATA, &record);
     if (status == OB_OK)
         *size = record.size;
     return status;

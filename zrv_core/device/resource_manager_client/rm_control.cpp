@@ -24,23 +24,6 @@
 
 namespace {
 
-uint32_t word_at(const void* params, uint32_t offset)
-{
-    uint32_t value;
-    memcpy(&value, static_cast<const char*>(params) + offset, sizeof(value));
-    return value;
-}
-
-void set_word(void* params, uint32_t offset, uint32_t value)
-{
-    memcpy(static_cast<char*>(params) + offset, &value, sizeof(value));
-}
-
-void set_wide(void* params, uint32_t offset, uint64_t value)
-{
-    memcpy(static_cast<char*>(params) + offset, &value, sizeof(value));
-}
-
 /* The record holds `needed` bytes. */
 bool holds(const void* params, uint32_t size, uint32_t needed)
 {
@@ -67,7 +50,7 @@ ObStatus serve_pci_link_rescan(void* params, uint32_t size)
     if (!holds(params, size, 8) || size != 8)
         return OB_ERR_INVALID_ARGUMENT;
     const uint8_t* bytes = static_cast<const uint8_t*>(params);
-    struct ob_pci_address address = {word_at(params, 0), bytes[4], bytes[5], bytes[6]};
+    struct ob_pci_address address = {ob_word_at(params, 0), bytes[4], bytes[5], bytes[6]};
     if (address.domain != 0 || address.bus != 0 || address.device != 0) {
         int error = pci_bridge_link_set_enable(&address, 1);
         if (error != 0)
@@ -91,7 +74,7 @@ ObStatus serve_gpu_value(uint32_t client, uint32_t object, void* params, uint32_
     ObStatus status = doApiEscape(fd, OB_ESC_GPU_VALUE, sizeof(record),
                                   OB_ESCAPE_CODE(OB_ESC_GPU_VALUE, sizeof(record)), &record,
                                   offsetof(struct ob_escape_gpu_value, status));
-    set_word(params, 0, status == OB_OK ? record.value : 0);
+    ob_set_word(params, 0, status == OB_OK ? record.value : 0);
     return status;
 }
 
@@ -102,7 +85,7 @@ ObStatus serve_gpu_table(uint32_t client, uint32_t object, void* params, uint32_
 {
     if (!holds(params, size, kTableHeader))
         return OB_ERR_INVALID_ARGUMENT;
-    const uint32_t count = word_at(params, 8);
+    const uint32_t count = ob_word_at(params, 8);
     if (count > OB_GPU_TABLE_ENTRIES || size < kTableHeader + count * kTableEntry)
         return OB_ERR_INVALID_ARGUMENT;
     ob_spin_lock(&obRmApiUnixLock);
@@ -116,11 +99,11 @@ ObStatus serve_gpu_table(uint32_t client, uint32_t object, void* params, uint32_
     if (!record)
         return OB_ERR_NO_MEMORY;
     const char* in = static_cast<const char*>(params);
-    record->first = word_at(params, 0);
+    record->first = ob_word_at(params, 0);
     record->client = client;
-    record->second = word_at(params, 4);
+    record->second = ob_word_at(params, 4);
     record->count = count;
-    record->fourth = word_at(params, 12);
+    record->fourth = ob_word_at(params, 12);
     memcpy(&record->wide, in + 16, sizeof(record->wide));
     for (uint32_t i = 0; i < count; i++) {
         const char* entry = in + kTableHeader + i * kTableEntry;
@@ -135,7 +118,7 @@ ObStatus serve_gpu_table(uint32_t client, uint32_t object, void* params, uint32_
     } else {
         status = record->status;
         if (status == OB_OK)
-            set_word(params, 0, record->first);
+            ob_set_word(params, 0, record->first);
     }
     free(record);
     return status;
@@ -173,10 +156,10 @@ int shared_gpu_fd(uint32_t client, uint32_t object)
 bool selects(const void* params, uint32_t size, uint32_t gpu_id)
 {
     const uint32_t words = size / 4 < (uint32_t)OB_MAX_CARDS ? size / 4 : (uint32_t)OB_MAX_CARDS;
-    if (words > 0 && word_at(params, 0) == 0xFFFFu)
+    if (words > 0 && ob_word_at(params, 0) == 0xFFFFu)
         return true;
     for (uint32_t i = 0; i < words; i++) {
-        const uint32_t id = word_at(params, 4 * i);
+        const uint32_t id = ob_word_at(params, 4 * i);
         if (id == 0xFFFFFFFFu)
             break;
         if (id == gpu_id)
@@ -187,7 +170,7 @@ bool selects(const void* params, uint32_t size, uint32_t gpu_id)
 
 void detach(const void* params, uint32_t size)
 {
-    const bool all = size >= 4 && word_at(params, 0) == 0xFFFFu;
+    const bool all = size >= 4 && ob_word_at(params, 0) == 0xFFFFu;
     ob_spin_lock(&obRmApiUnixLock);
     for (int slot = 0; slot < OB_MAX_CARDS; slot++) {
         struct ob_device_mapping& entry = obRmDeviceMap[slot];
@@ -229,7 +212,7 @@ ObStatus attach(void* params, uint32_t size)
             }
             ob_spin_unlock(&obRmApiUnixLock);
             if (holds(params, size, 132))
-                set_word(params, 128, gpu_id);
+                ob_set_word(params, 128, gpu_id);
             return status;
         }
         ob_spin_lock(&obRmApiUnixLock);
@@ -253,7 +236,7 @@ ObStatus open_export(uint32_t client, uint32_t device, void* params, uint32_t of
     ObStatus status = GetFdToExportObject(client, device, &fd);
     if (status != OB_OK)
         return status;
-    set_word(params, offset, (uint32_t)fd);
+    ob_set_word(params, offset, (uint32_t)fd);
     slot->offset = offset;
     slot->opened = true;
     return OB_OK;
@@ -275,8 +258,8 @@ ObStatus forward(uint32_t client, uint32_t object, uint32_t cmd, void* params, u
         status = record.status;
     if (status != OB_OK) {
         if (exported.opened) {
-            ob_close_export_fd((int)word_at(params, exported.offset));
-            set_word(params, exported.offset, 0xFFFFFFFFu);
+            ob_close_export_fd((int)ob_word_at(params, exported.offset));
+            ob_set_word(params, exported.offset, 0xFFFFFFFFu);
         }
         return status;
     }
@@ -345,15 +328,15 @@ ObStatus ObRmControl(uint32_t client, uint32_t object, uint32_t cmd, void* param
     case OB_CTRL_GET_CTL_FD:
         if (!holds(params, size, 4))
             return OB_ERR_INVALID_ARGUMENT;
-        set_word(params, 0, (uint32_t)obRmCtlFd);
+        ob_set_word(params, 0, (uint32_t)obRmCtlFd);
         return OB_OK;
     case OB_CTRL_GET_DEVICE_MINOR: {
         if (!holds(params, size, 8) || size != 8)
             return OB_ERR_INVALID_ARGUMENT;
         ob_spin_lock(&obRmApiUnixLock);
-        const int slot = obRmApiRefCount ? card_slot_locked(word_at(params, 0)) : OB_NO_SLOT;
+        const int slot = obRmApiRefCount ? card_slot_locked(ob_word_at(params, 0)) : OB_NO_SLOT;
         if (slot < OB_MAX_CARDS)
-            set_word(params, 4, obRmCards[slot].minor);
+            ob_set_word(params, 4, obRmCards[slot].minor);
         ob_spin_unlock(&obRmApiUnixLock);
         return slot < OB_MAX_CARDS ? OB_OK : OB_ERR_INVALID_ARGUMENT;
     }
@@ -368,15 +351,15 @@ ObStatus ObRmControl(uint32_t client, uint32_t object, uint32_t cmd, void* param
     case OB_CTRL_MAPPING_ADDRESS: {
         if (!holds(params, size, 40))
             return OB_ERR_INVALID_ARGUMENT;
-        set_wide(params, 32, 0);
-        const uint32_t owner = word_at(params, 20), memory = word_at(params, 24);
+        ob_set_wide(params, 32, 0);
+        const uint32_t owner = ob_word_at(params, 20), memory = ob_word_at(params, 24);
         ob_spin_lock(&obRmApiUnixLock);
         const struct ob_object_mapping* m = ob_find_mapping_locked(client, owner);
         if (m) {
             ob_spin_lock(&obRmApiMmapLock);
             for (const struct ob_memory_mapping* map = m->mappings; map; map = map->next) {
                 if (map->memory == memory) {
-                    set_wide(params, 32, (uint64_t)(uintptr_t)map->address);
+                    ob_set_wide(params, 32, (uint64_t)(uintptr_t)map->address);
                     break;
                 }
             }
@@ -388,19 +371,19 @@ ObStatus ObRmControl(uint32_t client, uint32_t object, uint32_t cmd, void* param
     case OB_CTRL_EXPORT_OBJECT: {
         if (!holds(params, size, 24))
             return OB_ERR_INVALID_ARGUMENT;
-        if (word_at(params, 0) != 1)
+        if (ob_word_at(params, 0) != 1)
             return OB_ERR_INVALID_PARAMETER;
-        ObStatus status = open_export(client, word_at(params, 4), params, 16, &exported);
+        ObStatus status = open_export(client, ob_word_at(params, 4), params, 16, &exported);
         if (status != OB_OK)
             return status;
-        if (word_at(params, 20) & 1)
+        if (ob_word_at(params, 20) & 1)
             return OB_OK;
         break;
     }
     case OB_CTRL_EXPORT_OBJECTS: {
         if (!holds(params, size, 76))
             return OB_ERR_INVALID_ARGUMENT;
-        ObStatus status = open_export(client, word_at(params, 0), params, 72, &exported);
+        ObStatus status = open_export(client, ob_word_at(params, 0), params, 72, &exported);
         if (status != OB_OK)
             return status;
         break;
@@ -408,8 +391,8 @@ ObStatus ObRmControl(uint32_t client, uint32_t object, uint32_t cmd, void* param
     case OB_CTRL_EXPORT_OBJECT_FD: {
         if (!holds(params, size, 8))
             return OB_ERR_INVALID_ARGUMENT;
-        if (word_at(params, 0) == 0xFFFFFFFFu) {
-            ObStatus status = open_export(client, word_at(params, 4), params, 0, &exported);
+        if (ob_word_at(params, 0) == 0xFFFFFFFFu) {
+            ObStatus status = open_export(client, ob_word_at(params, 4), params, 0, &exported);
             if (status != OB_OK)
                 return status;
         }
@@ -418,31 +401,31 @@ ObStatus ObRmControl(uint32_t client, uint32_t object, uint32_t cmd, void* param
     case OB_CTRL_FD_AT_8: {
         if (!holds(params, size, 16))
             return OB_ERR_INVALID_ARGUMENT;
-        const int fd = shared_gpu_fd(client, word_at(params, 0));
+        const int fd = shared_gpu_fd(client, ob_word_at(params, 0));
         if (fd < 0)
             return OB_ERR_INVALID_DEVICE;
-        set_wide(params, 8, (uint64_t)(int64_t)fd);
+        ob_set_wide(params, 8, (uint64_t)(int64_t)fd);
         break;
     }
     case OB_CTRL_FD_AT_1040: {
         if (!holds(params, size, 1048))
             return OB_ERR_INVALID_ARGUMENT;
-        if (word_at(params, 4) != client) {
-            const int fd = shared_gpu_fd(client, word_at(params, 4));
+        if (ob_word_at(params, 4) != client) {
+            const int fd = shared_gpu_fd(client, ob_word_at(params, 4));
             if (fd < 0)
                 return OB_ERR_INVALID_DEVICE;
-            set_wide(params, 1040, (uint64_t)(int64_t)fd);
+            ob_set_wide(params, 1040, (uint64_t)(int64_t)fd);
         }
         break;
     }
     case OB_CTRL_GPU_DRAIN: {
         if (!holds(params, size, 12) || size != 12)
             return OB_ERR_INVALID_ARGUMENT;
-        const bool drain = word_at(params, 4) == 1 && (word_at(params, 8) & 3) == 3;
+        const bool drain = ob_word_at(params, 4) == 1 && (ob_word_at(params, 8) & 3) == 3;
         struct ob_pci_address bridge = {};
         if (drain) {
             ob_spin_lock(&obRmApiUnixLock);
-            const int slot = card_slot_locked(word_at(params, 0));
+            const int slot = card_slot_locked(ob_word_at(params, 0));
             struct ob_pci_address address = {};
             if (slot < OB_MAX_CARDS)
                 address = {obRmCards[slot].domain, obRmCards[slot].bus, obRmCards[slot].slot,

@@ -22,30 +22,6 @@
 
 namespace {
 
-uint32_t word_at(const void* base, uint32_t offset)
-{
-    uint32_t value;
-    memcpy(&value, static_cast<const char*>(base) + offset, sizeof(value));
-    return value;
-}
-
-void set_word(void* base, uint32_t offset, uint32_t value)
-{
-    memcpy(static_cast<char*>(base) + offset, &value, sizeof(value));
-}
-
-uint64_t wide_at(const void* base, uint32_t offset)
-{
-    uint64_t value;
-    memcpy(&value, static_cast<const char*>(base) + offset, sizeof(value));
-    return value;
-}
-
-void set_wide(void* base, uint32_t offset, uint64_t value)
-{
-    memcpy(static_cast<char*>(base) + offset, &value, sizeof(value));
-}
-
 /* Sends the newer command on the caller's client and object; the newer
  * record's status goes into the caller's control record. */
 ObStatus send_newer(struct ob_escape_control* old_record, uint32_t cmd, void* params,
@@ -137,7 +113,7 @@ ObStatus convert_generic(struct ob_escape_control* record, const generic_row& ro
         }
     }
     for (uint32_t j = 0; j < counts && row.counts_travel; j++)
-        set_word(newer, 4 * j, word_at(copy, count_offsets[j]));
+        ob_set_word(newer, 4 * j, ob_word_at(copy, count_offsets[j]));
     for (uint32_t i = 0; i < row.lists; i++) {
         const struct ob_token_entry& list = token.entry[1 + i];
         if (list.size)
@@ -155,7 +131,7 @@ ObStatus convert_generic(struct ob_escape_control* record, const generic_row& ro
                 memcpy(list.copy, newer + list_at[i], list.size);
         }
         for (uint32_t j = 0; j < counts && row.counts_travel; j++) {
-            const uint32_t count = word_at(newer, 4 * j);
+            const uint32_t count = ob_word_at(newer, 4 * j);
             bool fits = true;
             for (uint32_t i = 0; i < row.lists; i++) {
                 if (count_slot[i] != j)
@@ -165,7 +141,7 @@ ObStatus convert_generic(struct ob_escape_control* record, const generic_row& ro
                 fits = fits && bytes <= token.entry[1 + i].size;
             }
             if (fits)
-                set_word(token.entry[0].copy, count_offsets[j], count);
+                ob_set_word(token.entry[0].copy, count_offsets[j], count);
         }
     }
     free(newer);
@@ -198,21 +174,22 @@ ObStatus convert_pstates20(struct ob_escape_control* record, uint32_t new_cmd)
     void* old = reinterpret_cast<void*>((uintptr_t)record->params);
     if (!old || record->params_size < 24)
         return OB_ERR_INVALID_ARGUMENT;
-    const uint32_t pstates = word_at(old, 0), global = word_at(old, 4);
+    const uint32_t pstates = ob_word_at(old, 0), global = ob_word_at(old, 4);
     if (pstates > kPstates)
         return OB_ERR_INVALID_ARGUMENT;
-    char* entries = reinterpret_cast<char*>((uintptr_t)wide_at(old, 8));
-    char* global_list = reinterpret_cast<char*>((uintptr_t)wide_at(old, 16));
+    char* entries = reinterpret_cast<char*>((uintptr_t)ob_wide_at(old, 8));
+    char* global_list = reinterpret_cast<char*>((uintptr_t)ob_wide_at(old, 16));
     if ((uint64_t)global * kSecondItem > kGlobalRoom)
         return OB_ERR_INSUFFICIENT_RESOURCES;
     if ((pstates && !entries) || (global && !global_list))
         return OB_ERR_INVALID_ARGUMENT;
     for (uint32_t p = 0; p < pstates; p++) {
         const char* entry = entries + p * kPstateEntry;
-        if ((uint64_t)word_at(entry, 0) * kFirstItem > kFirstRoom ||
-            (uint64_t)word_at(entry, 4) * kSecondItem > kSecondRoom)
+        if ((uint64_t)ob_word_at(entry, 0) * kFirstItem > kFirstRoom ||
+            (uint64_t)ob_word_at(entry, 4) * kSecondItem > kSecondRoom)
             return OB_ERR_INSUFFICIENT_RESOURCES;
-        if ((word_at(entry, 0) && !wide_at(entry, 8)) || (word_at(entry, 4) && !wide_at(entry, 16)))
+        if ((ob_word_at(entry, 0) && !ob_wide_at(entry, 8)) ||
+            (ob_word_at(entry, 4) && !ob_wide_at(entry, 16)))
             return OB_ERR_INVALID_ARGUMENT;
     }
     char* newer = static_cast<char*>(calloc(1, kPstatesNewSize));
@@ -220,18 +197,18 @@ ObStatus convert_pstates20(struct ob_escape_control* record, uint32_t new_cmd)
         return OB_ERR_NO_MEMORY;
     const uint32_t global_at = kPstatesHeader;
     auto first_at = [](uint32_t p) { return kPstatesHeader + kGlobalRoom + p * (kFirstRoom + kSecondRoom); };
-    set_word(newer, 0, pstates);
-    set_word(newer, 4, global);
+    ob_set_word(newer, 0, pstates);
+    ob_set_word(newer, 4, global);
     memcpy(newer + global_at, global_list, global * kSecondItem);
     for (uint32_t p = 0; p < pstates; p++) {
         const char* entry = entries + p * kPstateEntry;
-        const uint32_t first = word_at(entry, 0), second = word_at(entry, 4);
-        set_word(newer, 8 + 8 * p, first);
-        set_word(newer, 12 + 8 * p, second);
-        memcpy(newer + first_at(p), reinterpret_cast<char*>((uintptr_t)wide_at(entry, 8)),
+        const uint32_t first = ob_word_at(entry, 0), second = ob_word_at(entry, 4);
+        ob_set_word(newer, 8 + 8 * p, first);
+        ob_set_word(newer, 12 + 8 * p, second);
+        memcpy(newer + first_at(p), reinterpret_cast<char*>((uintptr_t)ob_wide_at(entry, 8)),
                first * kFirstItem);
         memcpy(newer + first_at(p) + kFirstRoom,
-               reinterpret_cast<char*>((uintptr_t)wide_at(entry, 16)), second * kSecondItem);
+               reinterpret_cast<char*>((uintptr_t)ob_wide_at(entry, 16)), second * kSecondItem);
     }
     ObStatus status = send_newer(record, new_cmd, newer, kPstatesNewSize);
     if (status == OB_OK && record->status == OB_OK) {
@@ -239,10 +216,10 @@ ObStatus convert_pstates20(struct ob_escape_control* record, uint32_t new_cmd)
         memcpy(global_list, newer + global_at, global * kSecondItem);
         for (uint32_t p = 0; p < pstates; p++) {
             const char* entry = entries + p * kPstateEntry;
-            memcpy(reinterpret_cast<char*>((uintptr_t)wide_at(entry, 8)), newer + first_at(p),
-                   word_at(entry, 0) * kFirstItem);
-            memcpy(reinterpret_cast<char*>((uintptr_t)wide_at(entry, 16)),
-                   newer + first_at(p) + kFirstRoom, word_at(entry, 4) * kSecondItem);
+            memcpy(reinterpret_cast<char*>((uintptr_t)ob_wide_at(entry, 8)), newer + first_at(p),
+                   ob_word_at(entry, 0) * kFirstItem);
+            memcpy(reinterpret_cast<char*>((uintptr_t)ob_wide_at(entry, 16)),
+                   newer + first_at(p) + kFirstRoom, ob_word_at(entry, 4) * kSecondItem);
         }
     }
     free(newer);
@@ -260,8 +237,8 @@ ObStatus convert_levels(struct ob_escape_control* record, uint32_t new_cmd, uint
     void* old = reinterpret_cast<void*>((uintptr_t)record->params);
     if (!old || record->params_size < 24)
         return OB_ERR_INVALID_ARGUMENT;
-    const uint32_t count = word_at(old, 8);
-    char* list = reinterpret_cast<char*>((uintptr_t)wide_at(old, 16));
+    const uint32_t count = ob_word_at(old, 8);
+    char* list = reinterpret_cast<char*>((uintptr_t)ob_wide_at(old, 16));
     if ((uint64_t)count * kLevelItem > room)
         return OB_ERR_INSUFFICIENT_RESOURCES;
     if (count && !list)
@@ -445,10 +422,10 @@ ObStatus ctrlparamAcquire(struct ob_params_token* token)
     for (uint32_t i = 1; i < token->entries; i++) {
         struct ob_token_entry& list = token->entry[i];
         const uint32_t count =
-            list.count_offset == OB_TOKEN_NO_COUNT ? 0 : word_at(record.copy, list.count_offset);
+            list.count_offset == OB_TOKEN_NO_COUNT ? 0 : ob_word_at(record.copy, list.count_offset);
         const uint64_t bytes = list.multiply ? (uint64_t)count * list.element_size : count;
         list.size = 0;
-        list.user = reinterpret_cast<void*>((uintptr_t)wide_at(record.copy, list.ptr_offset));
+        list.user = reinterpret_cast<void*>((uintptr_t)ob_wide_at(record.copy, list.ptr_offset));
         if (bytes > UINT32_MAX) {
             ctrlparamRelease(token, 0);
             return OB_ERR_INVALID_ARGUMENT;
@@ -466,7 +443,7 @@ ObStatus ctrlparamAcquire(struct ob_params_token* token)
         }
         memcpy(list.copy, list.user, bytes);
         list.size = (uint32_t)bytes;
-        set_wide(record.copy, list.ptr_offset, (uint64_t)(uintptr_t)list.copy);
+        ob_set_wide(record.copy, list.ptr_offset, (uint64_t)(uintptr_t)list.copy);
     }
     return OB_OK;
 }
@@ -480,7 +457,7 @@ void ctrlparamRelease(struct ob_params_token* token, int copy_back)
             if (copy_back)
                 memcpy(list.user, list.copy, list.size);
             if (record.copy)
-                set_wide(record.copy, list.ptr_offset, (uint64_t)(uintptr_t)list.user);
+                ob_set_wide(record.copy, list.ptr_offset, (uint64_t)(uintptr_t)list.user);
             free(list.copy);
             list.copy = nullptr;
         }

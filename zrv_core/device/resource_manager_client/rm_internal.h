@@ -15,6 +15,7 @@
 #define VEXIL_RM_INTERNAL_H
 
 #include <stdint.h>
+#include <string.h>
 
 #include "ob_status.h"
 #include "rm_escapes.h"
@@ -122,7 +123,47 @@ ObStatus ob_open_gpu_file(uint32_t slot, int* fd);
  * registered with the same descriptor). Takes the Unix lock. */
 void ob_close_export_fd(int fd);
 
+/* Words of a parameter record at a byte offset, in host order, at any alignment. */
+static inline uint32_t ob_word_at(const void* record, uint32_t offset)
+{
+    uint32_t value;
+    memcpy(&value, (const char*)record + offset, sizeof(value));
+    return value;
+}
+
+static inline uint64_t ob_wide_at(const void* record, uint32_t offset)
+{
+    uint64_t value;
+    memcpy(&value, (const char*)record + offset, sizeof(value));
+    return value;
+}
+
+static inline void ob_set_word(void* record, uint32_t offset, uint32_t value)
+{
+    memcpy((char*)record + offset, &value, sizeof(value));
+}
+
+static inline void ob_set_wide(void* record, uint32_t offset, uint64_t value)
+{
+    memcpy((char*)record + offset, &value, sizeof(value));
+}
+
 #ifdef __cplusplus
+}
+#endif
+
+#ifdef __cplusplus
+#include <stddef.h>
+
+/* One escape on `fd` whose record carries a status word: the escape's failure, else the
+ * record's status. */
+template <class Record>
+ObStatus ob_escape_on(int fd, uint32_t escape, Record* record)
+{
+    const ObStatus status = doApiEscape(fd, escape, sizeof(Record),
+                                        OB_ESCAPE_CODE(escape, sizeof(Record)), record,
+                                        offsetof(Record, status));
+    return status != OB_OK ? status : record->status;
 }
 #endif
 

@@ -99,10 +99,7 @@ ObStatus unmap_escape(uint32_t client, uint32_t device, uint32_t memory, void* a
     record.memory = memory;
     record.flags = flags;
     record.address = reinterpret_cast<uintptr_t>(address);
-    const ObStatus status = doApiEscape(obRmCtlFd, OB_ESC_UNMAP_MEMORY, sizeof(record),
-                                        OB_ESCAPE_CODE(OB_ESC_UNMAP_MEMORY, sizeof(record)),
-                                        &record, offsetof(struct ob_escape_unmap_memory, status));
-    return status != OB_OK ? status : record.status;
+    return ob_escape_on(obRmCtlFd, OB_ESC_UNMAP_MEMORY, &record);
 }
 
 }  // namespace
@@ -182,11 +179,7 @@ ObStatus ob_rm_map_memory(uint32_t client, uint32_t device, uint32_t memory, uin
         record.address = reinterpret_cast<uintptr_t>(hint);
         record.flags = flags;
         record.fd = fd;
-        status = doApiEscape(obRmCtlFd, OB_ESC_MAP_MEMORY, sizeof(record),
-                             OB_ESCAPE_CODE(OB_ESC_MAP_MEMORY, sizeof(record)), &record,
-                             offsetof(struct ob_escape_map_memory, status));
-        if (status == OB_OK)
-            status = record.status;
+        status = ob_escape_on(obRmCtlFd, OB_ESC_MAP_MEMORY, &record);
     }
     if (status == OB_OK) {
         void* page_hint = hint ? static_cast<char*>(hint) - in_page : NULL;
@@ -221,11 +214,7 @@ ObStatus ob_rm_map_memory(uint32_t client, uint32_t device, uint32_t memory, uin
             report.memory = memory;
             report.address = reinterpret_cast<uintptr_t>(node->address);
             report.length = length;
-            status = doApiEscape(obRmCtlFd, OB_ESC_REPORT_MAPPING, sizeof(report),
-                                 OB_ESCAPE_CODE(OB_ESC_REPORT_MAPPING, sizeof(report)), &report,
-                                 offsetof(struct ob_escape_report_mapping, status));
-            if (status == OB_OK)
-                status = report.status;
+            status = ob_escape_on(obRmCtlFd, OB_ESC_REPORT_MAPPING, &report);
             if (status != OB_OK) {
                 munmap(base, map_length);
                 unmap_escape(client, device, memory, node->address, 0);

@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -75,15 +74,9 @@ int CreateDeviceInfo(const char* function, int line, device_info_handle* handle,
 {
     return Guarded<int>(function, line, -1, [&] {
         if (!handle) throw zrv_core::ZrvGeneralException("device_info_ptr cannot be null\n", 0);
-        std::unique_ptr<DeviceInfo> made;
-        try {
-            made.reset(new DeviceInfo(id, Text(json_dir)));
-        } catch (...) {
-            destroy_device_info(handle);
-            throw;
-        }
+        /* The old handle goes whether or not the new one can be made. */
         destroy_device_info(handle);
-        *handle = made.release();
+        *handle = new DeviceInfo(id, Text(json_dir));
         return 0;
     });
 }
