@@ -25,18 +25,13 @@
 #include "ioctl_interposer.h"
 #include "mtcr.h"
 #include "mtcr_int.h"
+#include "rm_client_scenario.h"
 
 namespace {
 
 using vexil_sim::GpuDriver;
 using vexil_sim::SimGpu;
 using Bytes = std::vector<uint8_t>;
-
-vexil_test::ScenarioOptions quick() {
-  vexil_test::ScenarioOptions options;
-  options.timeout_seconds = 30;
-  return options;
-}
 
 // GPUs of device instances 0 and 3 (minors 0 and 1).
 void gpus(GpuDriver& driver) {
@@ -47,15 +42,6 @@ void gpus(GpuDriver& driver) {
   driver.gpus = {a, b};
   vexil_test::make_dirs("/dev/char");
   driver.install();
-}
-
-int driver_fds() {
-  int n = 0;
-  DIR* dir = opendir("/proc/self/fd");
-  while (dirent* e = readdir(dir))
-    if (e->d_name[0] != '.' && !vexil_test::redirected_node(atoi(e->d_name)).empty()) n++;
-  closedir(dir);
-  return n;
 }
 
 Bytes pattern(size_t n, uint8_t from) {
@@ -106,28 +92,28 @@ TEST(RmDriverDevice, OpensByNameAndFreesEverything) {
     EXPECT_EQ(mf->access_type, (uint32_t)ACCESS_GPU_DRIVER);
     auto* device = static_cast<zrv_core::RmDriverDevice*>(mf->device);
     EXPECT_FALSE(device->IsPassThrough());
-    EXPECT_EQ(driver_fds(), 3) << "the control file, the device's and the subdevice's GPU file";
+    EXPECT_EQ(vexil_test::redirected_descriptors(), 3) << "the control file, the device's and the subdevice's GPU file";
     EXPECT_NE(zrv_text([&] { uint32_t w; device->Read(0, 4, &w); }).find(
                   "CrSpace Read is not implemented for RM Driver Device!"), std::string::npos);
     mclose(mf);
-    EXPECT_EQ(driver_fds(), 0);
+    EXPECT_EQ(vexil_test::redirected_descriptors(), 0);
 
     // Not a number, and a number past 32 bits: the standard exceptions, the client freed.
     EXPECT_THROW(zrv_core::RmDriverDevice("gpux", zrv_core::eCommunicationTypeGpu), std::invalid_argument);
-    EXPECT_EQ(driver_fds(), 0);
+    EXPECT_EQ(vexil_test::redirected_descriptors(), 0);
     EXPECT_THROW(zrv_core::RmDriverDevice("gpu4294967296", zrv_core::eCommunicationTypeGpu), std::out_of_range);
-    EXPECT_EQ(driver_fds(), 0);
+    EXPECT_EQ(vexil_test::redirected_descriptors(), 0);
     // A GPU the driver does not have: the device object fails, the client is freed.
     EXPECT_NE(zrv_text([] { zrv_core::RmDriverDevice("gpu7", zrv_core::eCommunicationTypeGpu); })
                   .find("Failed to allocate RM Driver Device, error code "), std::string::npos);
     EXPECT_EQ(mopen("gpu7"), nullptr);
-    EXPECT_EQ(driver_fds(), 0);
+    EXPECT_EQ(vexil_test::redirected_descriptors(), 0);
 
     mf = mopen("gpu0_pxuc");
     ASSERT_NE(mf, nullptr);
     EXPECT_TRUE(static_cast<zrv_core::RmDriverDevice*>(mf->device)->IsPassThrough());
     mclose(mf);
-  }, quick()));
+  }, rm_test::quick()));
 }
 
 // ---- dispatch through maccess_reg ----
@@ -180,7 +166,7 @@ TEST(RmDriverDevice, RegistersThroughTheirControlsAndStatuses) {
     EXPECT_EQ(maccess_reg(mf, 0x5006, MACCESS_REG_METHOD_GET, image, 16, 16, 16, &status), -1);
     EXPECT_EQ(status, 31);
     mclose(mf);
-  }, quick()));
+  }, rm_test::quick()));
 }
 
 // "pxuc" sends every register through the pass-through control: the id, the method, the length in
@@ -214,7 +200,7 @@ TEST(RmDriverDevice, PassThroughCarriesAnyRegisterWithinItsArea) {
     EXPECT_EQ(maccess_reg(mf, 0x5006, MACCESS_REG_METHOD_SET, wider.data(), 288, 288, 288, &status), -1);
     EXPECT_EQ(driver.controls.size(), controls);
     mclose(mf);
-  }, quick()));
+  }, rm_test::quick()));
 }
 
 // ---- the parameter records ----
@@ -226,7 +212,7 @@ void with_device(const std::function<void(GpuDriver&, zrv_core::RmDriverDevice&)
     gpus(driver);
     zrv_core::RmDriverDevice device("gpu0", zrv_core::eCommunicationTypeGpu);
     check(driver, device);
-  }, quick()));
+  }, rm_test::quick()));
 }
 
 int send(zrv_core::RmDriverDevice& device, uint32_t id, Bytes& image, bool write) {
@@ -375,20 +361,13 @@ TEST(RmDriverConverters, LogLinesAndRefusalText) {
     gpus(driver);
     setenv("ZRV_PRINT_LOG", "0", 1);
     zrv_core::RmDriverDevice device("gpu0", zrv_core::eCommunicationTypeGpu);
-    fflush(stdout);
-    const int saved = dup(1);
-    const int file = open("/tmp/stdout.txt", O_CREAT | O_TRUNC | O_RDWR, 0600);
-    dup2(file, 1);
     Bytes paos(16, 0), undri(16, 0);
     paos[2] = 0x03;   // admin_status 3
     undri[2] = 0x04;  // pipe_index 4 (bits 20-23)
-    send(device, 0x5006, paos, true);
-    send(device, 0x6504, undri, false);
-    fflush(stdout);
-    dup2(saved, 1);
-    close(saved);
-    close(file);
-    const std::string log = vexil_test::read_file("/tmp/stdout.txt");
+    const std::string log = vexil_test::written_to(1, [&] {
+      send(device, 0x5006, paos, true);
+      send(device, 0x6504, undri, false);
+    });
     EXPECT_NE(log.find("| oPAOSParams.bWrite: 1\n"), std::string::npos) << log;
     EXPECT_NE(log.find("| oPAOSParams.admin_status: 3\n"), std::string::npos) << log;
     EXPECT_NE(log.find("| oUNDRIParams.bWrite :0\n"), std::string::npos) << log;
@@ -396,7 +375,7 @@ TEST(RmDriverConverters, LogLinesAndRefusalText) {
     Bytes other(16, 0);
     EXPECT_EQ(zrv_text([&] { send(device, 0xC011, other, false); }),
               "RM driver does not support AccessRegister ID 0xc011\n");
-  }, quick()));
+  }, rm_test::quick()));
 }
 
 // The table against the layouts: every row's image is its layout's size, its fields lie inside
@@ -599,16 +578,8 @@ TEST(RmDriverPerfmon, DeviceFilesAreTheExistingOnesUpTo15) {
       return n;
     };
     setenv("ZRV_PRINT_LOG", "0", 1);
-    fflush(stdout);
-    const int saved = dup(1);
-    const int file = open("/tmp/stdout.txt", O_CREAT | O_TRUNC | O_RDWR, 0600);
-    dup2(file, 1);
-    EXPECT_EQ(zrv_core::RmDriverDevice::InitRmDriverDeviceFiles(), 3);
-    fflush(stdout);
-    dup2(saved, 1);
-    close(saved);
-    close(file);
-    const std::string log = vexil_test::read_file("/tmp/stdout.txt");
+    const std::string log = vexil_test::written_to(
+        1, [] { EXPECT_EQ(zrv_core::RmDriverDevice::InitRmDriverDeviceFiles(), 3); });
     EXPECT_NE(log.find("| Successfully opened /dev/ombrix15\n"), std::string::npos) << log;
     EXPECT_EQ(log.find("/dev/ombrix16"), std::string::npos) << log;
     EXPECT_EQ(open_files(), 3);
@@ -616,7 +587,7 @@ TEST(RmDriverPerfmon, DeviceFilesAreTheExistingOnesUpTo15) {
     EXPECT_EQ(open_files(), 3);
     zrv_core::RmDriverDevice::CloseRmDriverDeviceFiles();
     EXPECT_EQ(open_files(), 0);
-  }, quick()));
+  }, rm_test::quick()));
 }
 
 }  // namespace
