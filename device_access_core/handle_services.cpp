@@ -22,11 +22,6 @@
 
 enum { VPD_BAD_ARGS = 2 };
 
-static int fail(int err)
-{
-    errno = err;
-    return -1;
-}
 
 /* ---- VPD ---- */
 
@@ -44,7 +39,7 @@ static int vpd_node(const mfile* mf, int* fd)
         *fd = mf->fd;
         return 0;
     default:
-        return fail(EPERM);
+        return fail_errno(EPERM);
     }
 }
 
@@ -69,7 +64,7 @@ static int vpd_read4_sysfs(const dev_info* di, unsigned int offset, uint8_t out[
  * reached through the driver (over its conf node), else sysfs. */
 static int vpd_read4_ul(mfile* mf, unsigned int offset, uint8_t out[4])
 {
-    if (!mf->dinfo) return fail(EPERM);
+    if (!mf->dinfo) return fail_errno(EPERM);
     if (mf->ul_ctx && mf->ul_ctx->via_driver) {
         uint32_t value = 0;
         mpci_change(mf);
@@ -124,7 +119,7 @@ int mvpd_write4(mfile* mf, unsigned int offset, uint8_t value[4])
         errno = EINVAL;
         return VPD_BAD_ARGS;
     }
-    if (mf->access_type != ACCESS_PCICONF) return fail(EPERM);
+    if (mf->access_type != ACCESS_PCICONF) return fail_errno(EPERM);
     uint32_t data = 0;
     memcpy(&data, value, 4);
     return kdrv_vpd_write4(mf, mf->fd, offset, data);
@@ -145,19 +140,19 @@ static void drop_dma_area(mfile* mf)
  * handle holds one area at a time; a failed pin leaves it holding none. */
 int get_dma_pages(mfile* mf, void* pages_record, int count)
 {
-    if (!mf || !pages_record) return fail(EINVAL);
-    if (count < 1 || count > QDX_DMA_MAX_PAGES) return fail(EINVAL);
-    if (mf->dma_pages) return fail(EBUSY);
+    if (!mf || !pages_record) return fail_errno(EINVAL);
+    if (count < 1 || count > QDX_DMA_MAX_PAGES) return fail_errno(EINVAL);
+    if (mf->dma_pages) return fail_errno(EBUSY);
     long page = sysconf(_SC_PAGESIZE);
-    if (page <= 0) return fail(EINVAL);
+    if (page <= 0) return fail_errno(EINVAL);
     size_t size = (size_t)count * (size_t)page;
     void* area = nullptr;
-    if (posix_memalign(&area, (size_t)page, size)) return fail(ENOMEM);
+    if (posix_memalign(&area, (size_t)page, size)) return fail_errno(ENOMEM);
     memset(area, 0, size);
     if (mlock(area, size)) {
         int err = errno;
         free(area);
-        return fail(err);
+        return fail_errno(err);
     }
     mf->dma_pages = area;
     mf->dma_page_count = count;
@@ -170,7 +165,7 @@ int get_dma_pages(mfile* mf, void* pages_record, int count)
     if (kdrv_pin_dma_pages(mf, record)) {
         int err = errno;
         drop_dma_area(mf);
-        return fail(err);
+        return fail_errno(err);
     }
     return 0;
 }
@@ -187,7 +182,7 @@ int release_dma_pages(mfile* mf, int count)
 
 int read_dword_from_conf_space(mfile* mf, uint32_t offset, uint32_t* value)
 {
-    if (!mf || !value) return fail(EINVAL);
+    if (!mf || !value) return fail_errno(EINVAL);
     return kdrv_read_conf_dword(mf, offset, value);
 }
 
@@ -198,9 +193,9 @@ int maccess_reg_mad(mfile* mf, uint8_t* data)
     return -1;
 }
 
-int mhca_reset(mfile*) { return fail(EOPNOTSUPP); }
-int mread4_vm(mfile*, unsigned int, uint32_t*) { return fail(EOPNOTSUPP); }
-int mwrite4_vm(mfile*, unsigned int, uint32_t) { return fail(EOPNOTSUPP); }
+int mhca_reset(mfile*) { return fail_errno(EOPNOTSUPP); }
+int mread4_vm(mfile*, unsigned int, uint32_t*) { return fail_errno(EOPNOTSUPP); }
+int mwrite4_vm(mfile*, unsigned int, uint32_t) { return fail_errno(EOPNOTSUPP); }
 
 /* ---- LPC: no port access on this platform ---- */
 
@@ -213,8 +208,8 @@ int lpc_setup_regions(mfile* mf)
     }
     return 0;
 }
-int lpc_port_access_open(mfile*) { return fail(EOPNOTSUPP); }
-int lpc_port_access_close(mfile*) { return fail(EOPNOTSUPP); }
+int lpc_port_access_open(mfile*) { return fail_errno(EOPNOTSUPP); }
+int lpc_port_access_close(mfile*) { return fail_errno(EOPNOTSUPP); }
 void lpc_free_regions(mfile* mf)
 {
     if (!mf) return;
@@ -223,7 +218,7 @@ void lpc_free_regions(mfile* mf)
 }
 int lpc_in_region(mfile*, unsigned int, int) { return 0; }
 int lpc_port_write(mfile*, unsigned int, const uint32_t*, int) { return 0; }
-int lpc_port_read(mfile*, unsigned int, uint32_t*, int) { return fail(EOPNOTSUPP); }
+int lpc_port_read(mfile*, unsigned int, uint32_t*, int) { return fail_errno(EOPNOTSUPP); }
 
 /* ---- shared utilities ---- */
 
@@ -243,7 +238,7 @@ unsigned long get_env_variable_by_name(const char* name)
 int search_replace(const char* text, char* out, size_t out_sz, const char* find,
                    const char* replace)
 {
-    if (!text || !out || !out_sz || !find || !replace) return fail(EINVAL);
+    if (!text || !out || !out_sz || !find || !replace) return fail_errno(EINVAL);
     const char* at = strstr(text, find);
     size_t head = at ? (size_t)(at - text) : strlen(text);
     size_t find_len = at ? strlen(find) : 0;
@@ -251,7 +246,7 @@ int search_replace(const char* text, char* out, size_t out_sz, const char* find,
     size_t tail = at ? strlen(at + find_len) : 0;
     if (head + repl_len + tail >= out_sz) {
         out[0] = '\0';
-        return fail(ERANGE);
+        return fail_errno(ERANGE);
     }
     memmove(out, text, head);
     if (at) {

@@ -28,11 +28,6 @@ constexpr uint8_t kSecureSecondary = 0x47;
 constexpr int kSecureRereads = 100;
 constexpr uint32_t kHwIdAddress = 0xF0014;
 
-int fail(int err)
-{
-    errno = err;
-    return -1;
-}
 
 /* Address widths in bytes to address modes: width2dtype_arr. */
 int width_to_mode(int width)
@@ -86,7 +81,7 @@ int read_id(mfile* mf, uint32_t* id)
 int gateway_block(mfile* mf, int mode, unsigned int offset, uint8_t* bytes, int length, bool write)
 {
     if (pci_i2c_access_prevented(mf) && !is_livefish_device(mf) && !getenv("FORCE_I2C"))
-        return fail(EPERM);
+        return fail_errno(EPERM);
     const uint32_t saved_mode = mf->i2c_addr_mode;
     mf->i2c_addr_mode = (uint32_t)mode;
     int done = 0;
@@ -116,7 +111,7 @@ int i2c_block(mfile* mf, unsigned char secondary, int width, unsigned int offset
               int length, bool write)
 {
     const int mode = width_to_mode(width);
-    if (!mf || !data || length < 0 || length > kBlockMax || mode < 0) return fail(EINVAL);
+    if (!mf || !data || length < 0 || length > kBlockMax || mode < 0) return fail_errno(EINVAL);
     mf->i2c_secondary = secondary;
     if (mf->access_type == ACCESS_REMOTE)
         return write ? remote_i2c_write_block(mf, secondary, width, offset, data, length)
@@ -135,10 +130,10 @@ int i2c_block(mfile* mf, unsigned char secondary, int width, unsigned int offset
         tqusb_set_i2c_address_width((uint32_t)len, mf->device);
         const int rc = write ? tqusb_write(offset, (uint32_t)length, data, mf->device)
                              : tqusb_read(offset, (uint32_t)length, data, mf->device);
-        return rc == 0 ? length : fail(EIO);
+        return rc == 0 ? length : fail_errno(EIO);
     }
     if (is_pci_gateway_type(mf)) return gateway_block(mf, mode, offset, (uint8_t*)data, length, write);
-    return fail(EPERM);
+    return fail_errno(EPERM);
 }
 
 /* Gateway scan: a one-byte read per address without offset, except 0x48,
@@ -315,43 +310,43 @@ int mwrite_i2cblock(mfile* mf, unsigned char secondary, int width, unsigned int 
 
 int mread64(mfile* mf, unsigned int offset, void* data, int length)
 {
-    if (!mf) return fail(EINVAL);
+    if (!mf) return fail_errno(EINVAL);
     return mread_i2cblock(mf, mf->i2c_secondary, mode_to_width(mf->i2c_addr_mode), offset, data, length);
 }
 
 int mwrite64(mfile* mf, unsigned int offset, void* data, int length)
 {
-    if (!mf) return fail(EINVAL);
+    if (!mf) return fail_errno(EINVAL);
     return mwrite_i2cblock(mf, mf->i2c_secondary, mode_to_width(mf->i2c_addr_mode), offset, data, length);
 }
 
 int mi2c_detect(mfile* mf, uint8_t table[128])
 {
-    if (!mf || !table) return fail(EINVAL);
+    if (!mf || !table) return fail_errno(EINVAL);
     memset(table, 0, 128);
     if (mf->access_type == ACCESS_REMOTE) return remote_i2c_detect(mf, table);
     if (mf->access_type == ACCESS_DEV_I2C) return i2cdev_detect(mf, table);
     if (is_pci_gateway_type(mf)) return gateway_detect(mf, table);
-    if (is_adapter(mf)) return tqusb_detect(table, mf->device) == 0 ? 0 : fail(EIO);
-    return fail(ENOSYS);
+    if (is_adapter(mf)) return tqusb_detect(table, mf->device) == 0 ? 0 : fail_errno(EIO);
+    return fail_errno(ENOSYS);
 }
 
 int set_i2c_freq(mfile* mf, uint32_t frequency)
 {
     if (!mf || !is_adapter(mf)) {
         fprintf(stderr, "-E- Can't config frequency for non TQUSB device\n");
-        return fail(EINVAL);
+        return fail_errno(EINVAL);
     }
-    return tqusb_access_set_frequency(frequency, mf->device) == 0 ? 0 : fail(EIO);
+    return tqusb_access_set_frequency(frequency, mf->device) == 0 ? 0 : fail_errno(EIO);
 }
 
 int get_i2c_freq(mfile* mf, int* frequency)
 {
     if (!mf || !frequency || !is_adapter(mf)) {
         fprintf(stderr, "-E- Can't read configured frequency for non TQUSB device\n");
-        return fail(EINVAL);
+        return fail_errno(EINVAL);
     }
-    return tqusb_access_get_frequency(frequency, mf->device) == 0 ? 0 : fail(EIO);
+    return tqusb_access_get_frequency(frequency, mf->device) == 0 ? 0 : fail_errno(EIO);
 }
 
 int get_tqusb_version(mfile* mf, uint32_t* major, uint32_t* minor)

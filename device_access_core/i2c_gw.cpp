@@ -96,11 +96,6 @@ constexpr uint32_t kGpioBit = 1u << 17;
 uint32_t saved_gpio_enable1;
 uint32_t saved_gpio_enable0;
 
-int fail(int err)
-{
-    errno = err;
-    return -1;
-}
 
 /* "TQCR_I2C_GW" and "TQCR_I2C_ARM_GW": 0 when unset, the number when it is
  * a non-negative decimal or hexadecimal number, -1 when malformed. */
@@ -169,7 +164,7 @@ uint32_t secondary_bits(mfile* mf) { return mf->i2c_secondary & 0x7Fu; }
 int control(mfile* mf, uint32_t word)
 {
     const int gw = get_i2cm_gw_addr(mf);
-    if (!gw) return fail(EIO);
+    if (!gw) return fail_errno(EIO);
     if (mwrite4(mf, (unsigned)gw, word) != 4) return -1;
     return wait_trans(mf);
 }
@@ -195,9 +190,9 @@ int primary_transfer(mfile* mf, unsigned int offset, uint8_t* bytes, int size, b
         const int rc = primary_attempt(mf, offset, bytes, size, write);
         if (rc < 0) return -1;
         if (rc == kResultDone) return size;
-        if (!write && rc != kResultNack) return fail(EIO);
+        if (!write && rc != kResultNack) return fail_errno(EIO);
     }
-    return fail(EIO);
+    return fail_errno(EIO);
 }
 
 /* ---- SMBus gateway pieces ---- */
@@ -205,7 +200,7 @@ int primary_transfer(mfile* mf, unsigned int offset, uint8_t* bytes, int size, b
 int smbus_gw(mfile* mf)
 {
     const int gw = get_smbus_gw_addr(mf);
-    return gw == -1 ? fail(EIO) : gw;
+    return gw == -1 ? fail_errno(EIO) : gw;
 }
 
 int gpio_setup(mfile* mf)
@@ -274,21 +269,21 @@ int get_i2cm_gw_addr(mfile* mf)
 int wait_trans(mfile* mf)
 {
     const int gw = get_i2cm_gw_addr(mf);
-    if (!gw) return fail(EIO);
+    if (!gw) return fail_errno(EIO);
     for (int reads = 0; reads < kPollLimit; ++reads) {
         if (reads >= kPollsBeforeSleep) usleep(100);
         uint32_t word = 0;
         if (mread4(mf, (unsigned)gw, &word) != 4) return -1;
         if (!(word & kCmdMask)) return (int)((word >> 16) & 7);
     }
-    return fail(EBUSY);
+    return fail_errno(EBUSY);
 }
 
 int w_trans(mfile* mf, uint8_t* bytes, int n)
 {
-    if (!mf || !bytes || n < 1 || n > 4) return fail(EINVAL);
+    if (!mf || !bytes || n < 1 || n > 4) return fail_errno(EINVAL);
     const int gw = get_i2cm_gw_addr(mf);
-    if (!gw) return fail(EIO);
+    if (!gw) return fail_errno(EIO);
     uint32_t data = 0;
     for (int i = 0; i < n; ++i) data |= (uint32_t)bytes[i] << (24 - 8 * i);
     if (mwrite4(mf, (unsigned)gw + 4, data) != 4) return -1;
@@ -297,7 +292,7 @@ int w_trans(mfile* mf, uint8_t* bytes, int n)
 
 int r_trans(mfile* mf, uint8_t* out, int n)
 {
-    if (!mf || !out || n < 1 || n > 4) return fail(EINVAL);
+    if (!mf || !out || n < 1 || n > 4) return fail_errno(EINVAL);
     const int rc = control(mf, secondary_bits(mf) | kCmdRead | (uint32_t)(n - 1) << 22);
     if (rc != kResultDone) return rc;
     uint32_t data = 0;
@@ -308,13 +303,13 @@ int r_trans(mfile* mf, uint8_t* out, int n)
 
 int end_trans(mfile* mf)
 {
-    if (!mf) return fail(EINVAL);
+    if (!mf) return fail_errno(EINVAL);
     return control(mf, secondary_bits(mf) | kCmdStop);
 }
 
 int i2c_primary_write_cr(mfile* mf, uint32_t value, unsigned int offset, int size)
 {
-    if (!mf || (size != 1 && size != 2 && size != 4)) return fail(EINVAL);
+    if (!mf || (size != 1 && size != 2 && size != 4)) return fail_errno(EINVAL);
     uint8_t bytes[4];
     for (int i = 0; i < size; ++i) bytes[i] = (uint8_t)(value >> (8 * (size - 1 - i)));
     return primary_transfer(mf, offset, bytes, size, true);
@@ -322,7 +317,7 @@ int i2c_primary_write_cr(mfile* mf, uint32_t value, unsigned int offset, int siz
 
 int i2c_primary_read_cr(mfile* mf, void* out, unsigned int offset, int size)
 {
-    if (!mf || !out || (size != 1 && size != 2 && size != 4)) return fail(EINVAL);
+    if (!mf || !out || (size != 1 && size != 2 && size != 4)) return fail_errno(EINVAL);
     uint8_t bytes[4];
     const int rc = primary_transfer(mf, offset, bytes, size, false);
     if (rc != size) return rc;
@@ -341,7 +336,7 @@ int i2c_primary_read_cr(mfile* mf, void* out, unsigned int offset, int size)
 
 int i2c_primary_read(mfile* mf, void* out, unsigned int offset, int size)
 {
-    if (!mf || !out || size < 1 || size > 4) return fail(EINVAL);
+    if (!mf || !out || size < 1 || size > 4) return fail_errno(EINVAL);
     uint8_t bytes[4];
     const int rc = primary_transfer(mf, offset, bytes, size, false);
     if (rc == size) memcpy(out, bytes, (size_t)size);
@@ -457,7 +452,7 @@ int smbus_wait_trans(mfile* mf)
         if (mread4(mf, (unsigned)gw + c.nack_offset, &nack) != 4) return -1;
         return (nack & kNackBit) ? 1 : 0;
     }
-    return fail(EBUSY);
+    return fail_errno(EBUSY);
 }
 
 /* Data words of a transaction: the address byte and up to 8 bytes. */
@@ -477,7 +472,7 @@ static int smbus_load_data(mfile* mf, const ctrl_config& c, int gw, const uint8_
 
 int smbus_w_trans(mfile* mf, uint8_t* bytes, int n)
 {
-    if (!mf || !bytes || n < 1 || n > 8) return fail(EINVAL);
+    if (!mf || !bytes || n < 1 || n > 8) return fail_errno(EINVAL);
     const int gw = smbus_gw(mf);
     if (gw < 0) return -1;
     const ctrl_config& c = layout_of(mf);
@@ -492,7 +487,7 @@ int smbus_w_trans(mfile* mf, uint8_t* bytes, int n)
  * the transaction's 8 bytes and the 4-byte data register. */
 int smbus_primary_write(mfile* mf, void* data, unsigned int offset, int size)
 {
-    if (!mf || !data || size < 1 || size > 4) return fail(EINVAL);
+    if (!mf || !data || size < 1 || size > 4) return fail_errno(EINVAL);
     if (gpio_setup(mf)) return -1;
     uint8_t bytes[8];
     const int len = offset_bytes(mf, offset, bytes);
@@ -508,12 +503,12 @@ int smbus_primary_write(mfile* mf, void* data, unsigned int offset, int size)
     const int rc = smbus_w_trans(mf, bytes, len + size);
     smbus_lock(mf, 0);
     if (rc < 0) return -1;
-    return rc == 0 ? size : fail(EIO);
+    return rc == 0 ? size : fail_errno(EIO);
 }
 
 int smbus_primary_read(mfile* mf, void* out, unsigned int offset, int size)
 {
-    if (!mf || !out || size < 1 || size > 4) return fail(EINVAL);
+    if (!mf || !out || size < 1 || size > 4) return fail_errno(EINVAL);
     const int gw = smbus_gw(mf);
     if (gw < 0) return -1;
     const ctrl_config& c = layout_of(mf);
@@ -543,7 +538,7 @@ int smbus_primary_read(mfile* mf, void* out, unsigned int offset, int size)
     if (rc == 0 && mread4(mf, (unsigned)gw + c.data_offset, &data) != 4) rc = -1;
     smbus_lock(mf, 0);
     if (rc < 0) return -1;
-    if (rc != 0) return fail(EIO);
+    if (rc != 0) return fail_errno(EIO);
     uint8_t* bytes = (uint8_t*)out;
     for (int i = 0; i < size; ++i) bytes[i] = (uint8_t)(data >> (24 - 8 * i));
     return size;

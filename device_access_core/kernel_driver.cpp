@@ -73,11 +73,6 @@ static int qdx_request(int fd, unsigned long request, void* record)
     return ioctl(fd, request, record);
 }
 
-static int fail(int err)
-{
-    errno = err;
-    return -1;
-}
 
 /* Semaphore dword of the oldest-NIC workaround from the driver's base value. */
 static uint64_t wa_sem_address(uint32_t value)
@@ -95,13 +90,13 @@ int kdrv_pcimem_open(mfile* mf)
      * mapped only as far as map_len can describe. */
     uint64_t size = bar.bar_size;
     if (size > 0xFFFFF000u) size = 0xFFFFF000u;
-    if (size == 0) return fail(EINVAL);
+    if (size == 0) return fail_errno(EINVAL);
     void* map = mmap(nullptr, (size_t)size, PROT_READ | PROT_WRITE, MAP_SHARED, mf->fd, 0);
     if (map == MAP_FAILED) return -1;
     if (mf->access_type == ACCESS_PCI_BAR_GW &&
         (mf->bar_gw_offset % 4 || (uint64_t)mf->bar_gw_offset + 8 > size)) {
         munmap(map, (size_t)size);
-        return fail(EINVAL);
+        return fail_errno(EINVAL);
     }
     mf->map = map;
     mf->map_len = (uint32_t)size;
@@ -113,7 +108,7 @@ int kdrv_wa_sem_base(mfile* mf, uint32_t* addr)
     struct qdx_value base = {};
     if (qdx_request(mf->fd, QDX_WA_SEM_BASE, &base) < 0) return -1;
     uint64_t sem = wa_sem_address(base.value);
-    if (sem + 4 > mf->map_len) return fail(EINVAL);
+    if (sem + 4 > mf->map_len) return fail_errno(EINVAL);
     *addr = (uint32_t)sem;
     return 0;
 }
@@ -181,7 +176,7 @@ int kdrv_old_write4(mfile* mf, unsigned int offset, uint32_t value)
 static int buffer_read(mfile* mf, unsigned long request, int space, unsigned int offset,
                        void* data, int size)
 {
-    if (size < 0 || size > QDX_BUFFER_MAX) return fail(ENOMEM);
+    if (size < 0 || size > QDX_BUFFER_MAX) return fail_errno(ENOMEM);
     struct qdx_buffer buf = {};
     buf.space = (uint32_t)space;
     buf.offset = offset;
@@ -203,7 +198,7 @@ int kdrv_read_buffer_old(mfile* mf, int space, unsigned int offset, void* data, 
 
 int kdrv_write_buffer(mfile* mf, int space, unsigned int offset, const void* data, int size)
 {
-    if (size < 0 || size > QDX_BUFFER_MAX) return fail(ENOMEM);
+    if (size < 0 || size > QDX_BUFFER_MAX) return fail_errno(ENOMEM);
     struct qdx_buffer buf = {};
     buf.space = (uint32_t)space;
     buf.offset = offset;
@@ -238,15 +233,15 @@ int kdrv_read_conf_dword(mfile* mf, unsigned int offset, uint32_t* value)
 
 int kdrv_pin_dma_pages(mfile* mf, void* record)
 {
-    if (!record) return fail(EINVAL);
+    if (!record) return fail_errno(EINVAL);
     struct qdx_dma_pages* pages = (struct qdx_dma_pages*)record;
-    if (pages->entry[0].count > QDX_DMA_MAX_PAGES) return fail(EINVAL);
+    if (pages->entry[0].count > QDX_DMA_MAX_PAGES) return fail_errno(EINVAL);
     return qdx_request(mf->fd, QDX_DMA_PIN, pages) < 0 ? -1 : 0;
 }
 
 int kdrv_release_dma_pages(mfile* mf, int page_count)
 {
-    if (page_count < 0 || page_count > QDX_DMA_MAX_PAGES) return fail(EINVAL);
+    if (page_count < 0 || page_count > QDX_DMA_MAX_PAGES) return fail_errno(EINVAL);
     struct qdx_dma_pages pages = {};
     pages.entry[0].count = (uint32_t)page_count;
     return qdx_request(mf->fd, QDX_DMA_RELEASE, &pages) < 0 ? -1 : 0;
@@ -263,12 +258,12 @@ static int remote_pci_change(mfile* mf)
     if (major < 1 || (major == 1 && minor <= 2)) return 0;
     char reply[16] = "";
     if (remote_write(mf, "P") < 0 || remote_read(mf, reply, sizeof(reply)) < 0) return -1;
-    return reply[0] == 'O' ? 0 : fail(EIO);
+    return reply[0] == 'O' ? 0 : fail_errno(EIO);
 }
 
 int mpci_change_kdrv(mfile* mf)
 {
-    if (!mf) return fail(EINVAL);
+    if (!mf) return fail_errno(EINVAL);
     if (mf->access_type == ACCESS_REMOTE) return remote_pci_change(mf);
     if ((mf->access_type != ACCESS_PCI_MEMORY && mf->access_type != ACCESS_PCICONF) ||
         mf->secondary_fd < 0)
@@ -299,7 +294,7 @@ int kdrv_ul_wa_sem_base(mfile* mf, uint32_t* addr)
     struct qdx_value base = {};
     if (qdx_request(mf->fd, QDX_UL_WA_SEM_BASE, &base) < 0) return -1;
     uint64_t sem = wa_sem_address(base.value);
-    if (sem > 0xFFFFFFFCu) return fail(EINVAL);
+    if (sem > 0xFFFFFFFCu) return fail_errno(EINVAL);
     *addr = (uint32_t)sem;
     return 0;
 }
@@ -319,7 +314,7 @@ int kdrv_ul_params(mfile* mf, uint32_t* vsec_supported)
  * chunk and the buffer by the chunk's whole dwords. */
 int kdrv_ul_read_block(mfile* mf, unsigned int offset, uint32_t* data, int byte_len)
 {
-    if (byte_len < 0 || byte_len % 4) return fail(EINVAL);
+    if (byte_len < 0 || byte_len % 4) return fail_errno(EINVAL);
     for (int done = 0; done < byte_len;) {
         int len = byte_len - done < QDX_BUFFER_MAX ? byte_len - done : QDX_BUFFER_MAX;
         struct qdx_buffer buf = {};
@@ -338,7 +333,7 @@ int kdrv_ul_read_block(mfile* mf, unsigned int offset, uint32_t* data, int byte_
 
 int kdrv_ul_write_block(mfile* mf, unsigned int offset, uint32_t* data, int byte_len)
 {
-    if (byte_len < 0 || byte_len % 4) return fail(EINVAL);
+    if (byte_len < 0 || byte_len % 4) return fail_errno(EINVAL);
     for (int done = 0; done < byte_len;) {
         int len = byte_len - done < QDX_BUFFER_MAX ? byte_len - done : QDX_BUFFER_MAX;
         struct qdx_buffer buf = {};

@@ -28,11 +28,6 @@
 
 enum { DRIVER_BUFFER_MAX = 256, USB_WRITE_CHUNK = 64, WA_MAX_READS = 0x1000000 };
 
-static int fail(int err)
-{
-    errno = err;
-    return -1;
-}
 
 static volatile uint32_t* map_dword(const mfile* mf, unsigned int offset)
 {
@@ -44,8 +39,8 @@ static volatile uint32_t* map_dword(const mfile* mf, unsigned int offset)
 /* The map must hold the whole dword: offset + 4 within the window. */
 static int map_check(const mfile* mf, unsigned int offset)
 {
-    if (!mf->map) return fail(EFAULT);
-    if ((uint64_t)offset + 4 > mf->map_len) return fail(EINVAL);
+    if (!mf->map) return fail_errno(EFAULT);
+    if ((uint64_t)offset + 4 > mf->map_len) return fail_errno(EINVAL);
     return 0;
 }
 
@@ -62,7 +57,7 @@ int tarnel_wa_write_confirm(mfile* mf)
         if (reads >= WA_MAX_READS) {
             fprintf(stderr, "-D- tarnel WA addr %06x failed after %lu retries\n", mf->wa_sem_addr,
                     (unsigned long)WA_MAX_READS);
-            return fail(EIO);
+            return fail_errno(EIO);
         }
     }
     if (reads > 1) {
@@ -108,8 +103,8 @@ static int pcimem_write4(mfile* mf, unsigned int offset, uint32_t value)
 
 static int bargw_check(const mfile* mf)
 {
-    if (!mf->map || mf->bar_gw_offset == (uint32_t)-1) return fail(EFAULT);
-    if ((uint64_t)mf->bar_gw_offset + 8 > mf->map_len) return fail(EINVAL);
+    if (!mf->map || mf->bar_gw_offset == (uint32_t)-1) return fail_errno(EFAULT);
+    if ((uint64_t)mf->bar_gw_offset + 8 > mf->map_len) return fail_errno(EINVAL);
     return 0;
 }
 
@@ -186,7 +181,7 @@ static int adapter_read(mfile* mf, unsigned int offset, uint32_t* data, int len)
     adapter_prepare(mf, offset);
     int rc = tqusb_read(offset, (uint32_t)len, data, mf->device);
     if (rc == -2) return -1;
-    if (rc != 0) return fail(EIO);
+    if (rc != 0) return fail_errno(EIO);
     for (int i = 0; i < len / 4; ++i) data[i] = be32toh(data[i]);
     return len;
 }
@@ -200,7 +195,7 @@ static int adapter_write4(mfile* mf, unsigned int offset, uint32_t value)
 {
     adapter_prepare(mf, offset);
     uint32_t be = htobe32(value);
-    if (tqusb_write(offset, 4, &be, mf->device) != 0) return fail(EIO);
+    if (tqusb_write(offset, 4, &be, mf->device) != 0) return fail_errno(EIO);
     return 4;
 }
 
@@ -260,18 +255,18 @@ static Entry cable_entry(const mfile* mf, int slot)
 static int cable_read4_slot(mfile* mf, int slot, unsigned int offset, uint32_t* value)
 {
     f_mcables_read4 read4 = cable_entry<f_mcables_read4>(mf, slot);
-    if (!read4) return fail(EOPNOTSUPP);
-    return read4(mf, offset, value) == 0 ? 4 : fail(EIO);
+    if (!read4) return fail_errno(EOPNOTSUPP);
+    return read4(mf, offset, value) == 0 ? 4 : fail_errno(EIO);
 }
 
 /* The plug-in's write result decides: 4 only when it reports success. */
 static int cable_write4_slot(mfile* mf, int slot, unsigned int offset, uint32_t value)
 {
     f_mcables_write4 write4 = cable_entry<f_mcables_write4>(mf, slot);
-    if (!write4) return fail(EOPNOTSUPP);
+    if (!write4) return fail_errno(EOPNOTSUPP);
     int rc = write4(mf, offset, value);
     DBG_PRINTF("-D- cable write4 at 0x%x returned %d\n", offset, rc);
-    return rc == 0 ? 4 : fail(EIO);
+    return rc == 0 ? 4 : fail_errno(EIO);
 }
 
 static int cable_read4(mfile* mf, unsigned int o, uint32_t* v) { return cable_read4_slot(mf, CABLE_SLOT_READ4, o, v); }
@@ -282,15 +277,15 @@ static int chip_write4(mfile* mf, unsigned int o, uint32_t v) { return cable_wri
 static int chip_read_chunk(mfile* mf, unsigned int offset, uint32_t* data, int len)
 {
     auto read_block = cable_entry<f_mcables_chip_read4_block>(mf, CABLE_SLOT_CHIP_READ4_BLOCK);
-    if (!read_block) return fail(EOPNOTSUPP);
-    return read_block(mf, offset, data, len) == 0 ? len : fail(EIO);
+    if (!read_block) return fail_errno(EOPNOTSUPP);
+    return read_block(mf, offset, data, len) == 0 ? len : fail_errno(EIO);
 }
 
 static int chip_write_chunk(mfile* mf, unsigned int offset, uint32_t* data, int len)
 {
     auto write_block = cable_entry<f_mcables_chip_write4_block>(mf, CABLE_SLOT_CHIP_WRITE4_BLOCK);
-    if (!write_block) return fail(EOPNOTSUPP);
-    return write_block(mf, offset, data, len) == 0 ? len : fail(EIO);
+    if (!write_block) return fail_errno(EOPNOTSUPP);
+    return write_block(mf, offset, data, len) == 0 ? len : fail_errno(EIO);
 }
 
 /* ---- recovery (livefish) node: pread / pwrite ---- */
@@ -304,7 +299,7 @@ static int livefish_write4(mfile* mf, unsigned int offset, uint32_t value)
 {
     ssize_t rc = pwrite(mf->fd, &value, 4, offset);
     if (rc == 4) return 4;
-    return rc < 0 ? -1 : fail(EIO);
+    return rc < 0 ? -1 : fail_errno(EIO);
 }
 
 static int livefish_read_chunk(mfile* mf, unsigned int offset, uint32_t* data, int len)
@@ -326,13 +321,13 @@ static int lpc_read4(mfile* mf, unsigned int offset, uint32_t* value)
 
 static int lpc_read_chunk(mfile* mf, unsigned int offset, uint32_t* data, int len)
 {
-    if (!lpc_in_region(mf, offset, len)) return fail(EINVAL);
+    if (!lpc_in_region(mf, offset, len)) return fail_errno(EINVAL);
     return lpc_port_read(mf, offset, data, len);
 }
 
 static int lpc_write_chunk(mfile* mf, unsigned int offset, uint32_t* data, int len)
 {
-    if (!lpc_in_region(mf, offset, len)) return fail(EINVAL);
+    if (!lpc_in_region(mf, offset, len)) return fail_errno(EINVAL);
     return lpc_port_write(mf, offset, data, len);
 }
 
@@ -341,7 +336,7 @@ static int lpc_write_chunk(mfile* mf, unsigned int offset, uint32_t* data, int l
 static int pci_read_chunk(mfile* mf, unsigned int offset, uint32_t* data, int len)
 {
     if (!mf->vsec_supported) return mread_chunk_as_multi_mread4(mf, offset, data, len);
-    if (len > DRIVER_BUFFER_MAX) return fail(ENOMEM);
+    if (len > DRIVER_BUFFER_MAX) return fail_errno(ENOMEM);
     int rc = with_space_retry(mf, "PCICONF_READ4_BUFFER_EX", [&](int space) {
         return kdrv_read_buffer_ex(mf, space, offset, data, len);
     });
@@ -352,7 +347,7 @@ static int pci_read_chunk(mfile* mf, unsigned int offset, uint32_t* data, int le
 static int pciconf_write_chunk(mfile* mf, unsigned int offset, uint32_t* data, int len)
 {
     if (!mf->vsec_supported) return mwrite_chunk_as_multi_mwrite4(mf, offset, data, len);
-    if (len > DRIVER_BUFFER_MAX) return fail(ENOMEM);
+    if (len > DRIVER_BUFFER_MAX) return fail_errno(ENOMEM);
     int rc = with_space_retry(mf, "PCICONF_WRITE4_BUFFER", [&](int space) {
         return kdrv_write_buffer(mf, space, offset, data, len);
     });
@@ -469,25 +464,25 @@ static int is_usb_or_ndc(const mfile* mf)
 
 int mread4(mfile* mf, unsigned int offset, uint32_t* value)
 {
-    if (!mf || !value) return fail(EINVAL);
+    if (!mf || !value) return fail_errno(EINVAL);
     if (is_switch_gearbox(mf) && mf->address_space != 10 && mf->address_space != 266)
         return gearbox_mddt_crspace_access(mf, MACCESS_REG_METHOD_GET, value, offset, 4) == 0 ? 4 : 0;
     if (is_ul_pci(mf)) return mread4_ul(mf, offset, value);
-    if (offset % 4) return fail(EINVAL);
+    if (offset % 4) return fail_errno(EINVAL);
     const access_ops* ops = ops_of(mf);
-    if (!ops || !ops->read4) return fail(EOPNOTSUPP);
+    if (!ops || !ops->read4) return fail_errno(EOPNOTSUPP);
     return ops->read4(mf, offset, value);
 }
 
 int mwrite4(mfile* mf, unsigned int offset, uint32_t value)
 {
-    if (!mf) return fail(EINVAL);
+    if (!mf) return fail_errno(EINVAL);
     if (is_switch_gearbox(mf) && mf->address_space != 10 && mf->address_space != 266)
         return gearbox_mddt_crspace_access(mf, MACCESS_REG_METHOD_SET, &value, offset, 4) == 0 ? 4 : 0;
     if (is_ul_pci(mf)) return mwrite4_ul(mf, offset, value);
-    if (offset % 4) return fail(EINVAL);
+    if (offset % 4) return fail_errno(EINVAL);
     const access_ops* ops = ops_of(mf);
-    if (!ops || !ops->write4) return fail(EOPNOTSUPP);
+    if (!ops || !ops->write4) return fail_errno(EOPNOTSUPP);
     return ops->write4(mf, offset, value);
 }
 
@@ -519,7 +514,7 @@ int get_chunk_size(mfile* mf)
 static int block_chunk(mfile* mf)
 {
     int chunk = get_chunk_size(mf);
-    return chunk > 0 ? chunk : fail(EINVAL);
+    return chunk > 0 ? chunk : fail_errno(EINVAL);
 }
 
 /* The gearbox tunnel moves a block chunk by chunk; a failed chunk ends the
@@ -560,16 +555,16 @@ static int pciconf_user_level_retry(mfile* mf, unsigned int offset, uint32_t* da
 
 int mread4_block(mfile* mf, unsigned int offset, uint32_t* data, int byte_len)
 {
-    if (!mf || !data || byte_len < 0) return fail(EINVAL);
+    if (!mf || !data || byte_len < 0) return fail_errno(EINVAL);
     if (is_switch_gearbox(mf)) return gearbox_block(mf, MACCESS_REG_METHOD_GET, offset, data, byte_len);
     if (is_ul_pci(mf)) return mread4_block_ul(mf, offset, data, byte_len);
     if (mf->access_type == ACCESS_CABLE) {
         auto read_block = cable_entry<f_mcables_read4_block>(mf, CABLE_SLOT_READ4_BLOCK);
-        if (!read_block) return fail(EOPNOTSUPP);
+        if (!read_block) return fail_errno(EOPNOTSUPP);
         return byte_len - read_block(mf, offset, data, byte_len);
     }
     const access_ops* ops = ops_of(mf);
-    if (!ops || !ops->read_chunk) return fail(EPERM);
+    if (!ops || !ops->read_chunk) return fail_errno(EPERM);
     int chunk = block_chunk(mf);
     if (chunk < 0) return -1;
     for (int done = 0; done < byte_len; done += chunk) {
@@ -584,16 +579,16 @@ int mread4_block(mfile* mf, unsigned int offset, uint32_t* data, int byte_len)
 
 int mwrite4_block(mfile* mf, unsigned int offset, uint32_t* data, int byte_len)
 {
-    if (!mf || !data || byte_len < 0) return fail(EINVAL);
+    if (!mf || !data || byte_len < 0) return fail_errno(EINVAL);
     if (is_switch_gearbox(mf)) return gearbox_block(mf, MACCESS_REG_METHOD_SET, offset, data, byte_len);
     if (is_ul_pci(mf)) return mwrite4_block_ul(mf, offset, data, byte_len);
     if (mf->access_type == ACCESS_CABLE) {
         auto write_block = cable_entry<f_mcables_write4_block>(mf, CABLE_SLOT_WRITE4_BLOCK);
-        if (!write_block) return fail(EOPNOTSUPP);
+        if (!write_block) return fail_errno(EOPNOTSUPP);
         return byte_len - write_block(mf, offset, data, byte_len);
     }
     const access_ops* ops = ops_of(mf);
-    if (!ops || !ops->write_chunk) return fail(EPERM);
+    if (!ops || !ops->write_chunk) return fail_errno(EPERM);
     int chunk = block_chunk(mf);
     if (chunk < 0) return -1;
     if (is_usb_or_ndc(mf) && chunk > 4) chunk = USB_WRITE_CHUNK;

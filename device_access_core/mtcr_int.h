@@ -10,6 +10,7 @@
 #define VEXIL_MTCR_INT_H
 
 #include <stddef.h>
+#include <errno.h>
 #include <stdint.h>
 #include <stdio.h>
 
@@ -139,6 +140,13 @@ struct mfile {
 static inline int is_pci_device(const mfile* mf)
 {
     return mf && (mf->flags & DEVFLAG_PCI_DEVICE_MASK) != 0;
+}
+
+/* The open, dword and block paths' failure: errno set to `err`, -1. */
+static inline int fail_errno(int err)
+{
+    errno = err;
+    return -1;
 }
 
 /* ZRV_DEBUG switches the core's debug lines on standard error. */

@@ -13,11 +13,6 @@
 #include "remote.h"
 #include "vsec.h"
 
-static int fail(int err)
-{
-    errno = err;
-    return -1;
-}
 
 /* ---- byte streams ---- */
 
@@ -26,7 +21,7 @@ static int fail(int err)
 int read_byte_stream(mfile* mf, unsigned int offset, uint8_t* data, int byte_len,
                      int (*read_block)(mfile*, unsigned int, uint32_t*, int))
 {
-    if (!data || byte_len < 0) return fail(EINVAL);
+    if (!data || byte_len < 0) return fail_errno(EINVAL);
     std::vector<uint32_t> dwords(((size_t)byte_len + 3) / 4);
     int rc = read_block(mf, offset, dwords.data(), byte_len);
     for (int i = 0; i < rc / 4; ++i) {
@@ -53,7 +48,7 @@ void swap_byte_stream(uint8_t* data, int byte_len)
 int write_byte_stream(mfile* mf, unsigned int offset, uint8_t* data, int byte_len,
                       int (*write_block)(mfile*, unsigned int, uint32_t*, int))
 {
-    if (!data || byte_len < 0) return fail(EINVAL);
+    if (!data || byte_len < 0) return fail_errno(EINVAL);
     swap_byte_stream(data, byte_len);
     std::vector<uint32_t> dwords(((size_t)byte_len + 3) / 4);
     memcpy(dwords.data(), data, (size_t)byte_len);
@@ -86,7 +81,7 @@ static int local_space_allowed(mfile* mf, int space)
 
 int mset_addr_space(mfile* mf, int space)
 {
-    if (!mf) return fail(EINVAL);
+    if (!mf) return fail_errno(EINVAL);
     /* A negative space would pass the upper bound alone. */
     if (space < 0 || space > AS_MAX) return -1;
     if (mf->access_type == ACCESS_REMOTE) {

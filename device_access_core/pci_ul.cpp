@@ -27,11 +27,6 @@
 
 enum { FLOCK_ATTEMPTS = 4096 };
 
-static int fail(int err)
-{
-    errno = err;
-    return -1;
-}
 
 /* ---- lock files ---- */
 
@@ -52,7 +47,7 @@ int flock_int(int fd, int operation)
 static int lock_dir_ready(const char* dir)
 {
     struct stat st;
-    if (lstat(dir, &st) == 0) return S_ISDIR(st.st_mode) ? 0 : fail(ENOTDIR);
+    if (lstat(dir, &st) == 0) return S_ISDIR(st.st_mode) ? 0 : fail_errno(ENOTDIR);
     if (errno != ENOENT) return -1;
     if (mkdir(dir, 0777) == 0 || errno == EEXIST) return lstat(dir, &st) || !S_ISDIR(st.st_mode) ? -1 : 0;
     return -1;
@@ -88,12 +83,12 @@ static struct ul_ctx* ctx_of(mfile* mf)
 }
 
 /* A handle whose transport was dropped has no slots left. */
-static int no_transport(void) { return fail(ENODEV); }
+static int no_transport(void) { return fail_errno(ENODEV); }
 
 int mread4_ul(mfile* mf, unsigned int offset, uint32_t* value)
 {
     struct ul_ctx* ctx = ctx_of(mf);
-    if (!ctx || !value) return fail(EINVAL);
+    if (!ctx || !value) return fail_errno(EINVAL);
     return ctx->read4 ? ctx->read4(mf, offset, value) : no_transport();
 }
 
@@ -107,14 +102,14 @@ int mwrite4_ul(mfile* mf, unsigned int offset, uint32_t value)
 int mread4_block_ul(mfile* mf, unsigned int offset, uint32_t* data, int byte_len)
 {
     struct ul_ctx* ctx = ctx_of(mf);
-    if (!ctx || !data) return fail(EINVAL);
+    if (!ctx || !data) return fail_errno(EINVAL);
     return ctx->read4_block ? ctx->read4_block(mf, offset, data, byte_len) : no_transport();
 }
 
 int mwrite4_block_ul(mfile* mf, unsigned int offset, uint32_t* data, int byte_len)
 {
     struct ul_ctx* ctx = ctx_of(mf);
-    if (!ctx || !data) return fail(EINVAL);
+    if (!ctx || !data) return fail_errno(EINVAL);
     return ctx->write4_block ? ctx->write4_block(mf, offset, data, byte_len) : no_transport();
 }
 
@@ -133,7 +128,7 @@ int mwrite_buffer_ul(mfile* mf, unsigned int offset, uint8_t* data, int byte_len
 
 int mpci_change(mfile* mf)
 {
-    if (!mf || !mf->pci_change) return fail(EINVAL);
+    if (!mf || !mf->pci_change) return fail_errno(EINVAL);
     return mf->pci_change(mf);
 }
 
@@ -211,7 +206,7 @@ int ul_build_dev_info(mfile* mf, unsigned domain, unsigned bus, unsigned dev, un
 {
     int rc = init_dev_info_ul(mf, mf->dev_name, domain, bus, dev, func);
     if (rc == 0) return 0;
-    return fail(rc == 1 ? ENODEV : ENOMEM);
+    return fail_errno(rc == 1 ? ENODEV : ENOMEM);
 }
 
 /* The address of a name that names its own file. 0 or -1. */
@@ -247,7 +242,7 @@ static int open_config_space(mfile* mf, const unsigned v[4], int mode)
         if (err == ENOENT) err = errno ? errno : EIO;
         ul_drop_transport(mf);
     }
-    return fail(err);
+    return fail_errno(err);
 }
 
 /* The function behind a PCI-memory or configuration-space name: its lock
@@ -255,11 +250,11 @@ static int open_config_space(mfile* mf, const unsigned v[4], int mode)
 static int open_pci_function(mfile* mf, uint32_t type, int force, unsigned v[4], int mode)
 {
     const char* name = mf->dev_name;
-    if (force && forced_address(name, v)) return fail(EINVAL);
+    if (force && forced_address(name, v)) return fail_errno(EINVAL);
     char address[32];
     snprintf(address, sizeof(address), "%04x:%02x:%02x.%x", v[0], v[1], v[2], v[3]);
     create_lock_file(address, type == ACCESS_PCICONF, &mf->ul_ctx->lock_fd);
-    if (!is_supported_device(address)) return fail(EOPNOTSUPP);
+    if (!is_supported_device(address)) return fail_errno(EOPNOTSUPP);
     if (ul_build_dev_info(mf, v[0], v[1], v[2], v[3])) return -1;
     if (!force) return open_config_space(mf, v, mode);
     if (type == ACCESS_PCI_MEMORY) {
@@ -271,7 +266,7 @@ static int open_pci_function(mfile* mf, uint32_t type, int force, unsigned v[4],
     }
     errno = 0;
     if (tqcr_pciconf_open(mf, name, mode) == 0) return 0;
-    return fail(errno ? errno : EIO);
+    return fail_errno(errno ? errno : EIO);
 }
 
 mfile* mopen_ul_int(const char* name, int mode)
@@ -310,7 +305,7 @@ mfile* mopen_ul_int(const char* name, int mode)
     uint32_t type = tqcr_parse_name(name, &force, &v[0], &v[1], &v[2], &v[3]);
     int rc;
     if (type == 0) {
-        rc = fail(errno ? errno : EINVAL);
+        rc = fail_errno(errno ? errno : EINVAL);
     } else if (type == ACCESS_DRIVER_CR || type == ACCESS_DRIVER_CONF) {
         mf->flags = DEVFLAG_PCI;
         rc = ul_open_driver_nodes(mf, type, v[0], v[1], v[2], v[3]);
@@ -322,7 +317,7 @@ mfile* mopen_ul_int(const char* name, int mode)
         else if (type == ACCESS_IB_INBAND)
             rc = tqcr_inband_open(mf, name);
         else
-            rc = fail(EINVAL);
+            rc = fail_errno(EINVAL);
     }
     if (rc == 0) return mf;
     int err = errno ? errno : EIO;

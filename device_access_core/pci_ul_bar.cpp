@@ -26,11 +26,6 @@
 
 enum { LEGACY_ADDRESS = 0x58, LEGACY_DATA = 0x5C };
 
-static int fail(int err)
-{
-    errno = err;
-    return -1;
-}
 
 /* ---- flush of the oldest NICs ---- */
 
@@ -45,7 +40,7 @@ static int flush_dword(Read read, Write write)
         if (read(&value)) return -1;
         if (value == 0) return 0;
     }
-    return fail(ETIMEDOUT);
+    return fail_errno(ETIMEDOUT);
 }
 
 static volatile uint32_t* map_dword(mfile* mf, unsigned int offset)
@@ -209,7 +204,7 @@ static int open_driver_cr(mfile* mf, unsigned domain, unsigned bus, unsigned dev
     if (signature) {
         int err = signature < 0 ? errno : EIO;
         ul_drop_transport(mf);
-        return fail(err);
+        return fail_errno(err);
     }
     if (ul_build_dev_info(mf, domain, bus, dev, func)) return -1;
     mf->secondary_fd = open_node(domain, bus, dev, func, "qdxconf");
@@ -315,7 +310,7 @@ static int window_fits(int fd, off_t offset, size_t size)
 
 static int map_bar(mfile* mf, size_t size, off_t offset)
 {
-    if (!window_fits(mf->fd, offset, size)) return fail(EINVAL);
+    if (!window_fits(mf->fd, offset, size)) return fail_errno(EINVAL);
     void* map = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, mf->fd, offset);
     if (map == MAP_FAILED) return -1;
     mf->map = map;
@@ -336,7 +331,7 @@ int tqcr_pcicr_open(mfile* mf, const char* path, const char* config_path, off_t 
     ctx->write4_block = ul_write4_block_by_dword;
     const uint64_t gpu_size = ul_gpu_bar_size();
     if (gpu_size) {
-        if (gpu_size > SIZE_MAX) return fail(EINVAL);
+        if (gpu_size > SIZE_MAX) return fail_errno(EINVAL);
         if (map_bar(mf, (size_t)gpu_size, 0)) return -1;
         mf->host_endian = 1;
         ctx->read4 = gpu_read4;
@@ -422,7 +417,7 @@ int conf_gw_write4(mfile* mf, unsigned int offset, uint32_t value)
 
 int ul_read4_block_by_dword(mfile* mf, unsigned int offset, uint32_t* data, int byte_len)
 {
-    if (byte_len < 0 || byte_len % 4) return fail(EINVAL);
+    if (byte_len < 0 || byte_len % 4) return fail_errno(EINVAL);
     for (int i = 0; i < byte_len / 4; ++i) {
         if (mread4_ul(mf, offset + 4 * (unsigned)i, &data[i]) != 4) return -1;
     }
@@ -431,7 +426,7 @@ int ul_read4_block_by_dword(mfile* mf, unsigned int offset, uint32_t* data, int 
 
 int ul_write4_block_by_dword(mfile* mf, unsigned int offset, uint32_t* data, int byte_len)
 {
-    if (byte_len < 0 || byte_len % 4) return fail(EINVAL);
+    if (byte_len < 0 || byte_len % 4) return fail_errno(EINVAL);
     for (int i = 0; i < byte_len / 4; ++i) {
         if (mwrite4_ul(mf, offset + 4 * (unsigned)i, data[i]) != 4) return -1;
     }

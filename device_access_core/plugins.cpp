@@ -107,11 +107,6 @@ std::string library_prefix()
     return prefix;
 }
 
-int fail(int err)
-{
-    errno = err;
-    return -1;
-}
 
 /* The library as the messages name it: the environment's path, else the
  * index's own path. */
@@ -125,7 +120,7 @@ const char* library_name(int index)
 
 int plugin_library_path(int index, char* out, size_t out_sz)
 {
-    if (index < 0 || index >= kPluginCount || !out) return fail(EINVAL);
+    if (index < 0 || index >= kPluginCount || !out) return fail_errno(EINVAL);
     std::string path;
     const char* env = getenv("MCABLES_PATH");
     if (env) {
@@ -134,7 +129,7 @@ int plugin_library_path(int index, char* out, size_t out_sz)
         path = library_prefix() + dl_names[index];
     }
     /* A path that does not fit is refused rather than loaded cut short. */
-    if (path.size() > kPathMax || path.size() >= out_sz) return fail(ENAMETOOLONG);
+    if (path.size() > kPathMax || path.size() >= out_sz) return fail_errno(ENAMETOOLONG);
     memcpy(out, path.c_str(), path.size() + 1);
     return 0;
 }

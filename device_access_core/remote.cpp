@@ -34,39 +34,34 @@ enum {
     NAME_TEXT_MAX = 1022,
 };
 
-static int fail(int err)
-{
-    errno = err;
-    return -1;
-}
 
 /* ---- names ---- */
 
 int parse_remote_device_name(const char* name, char* host, int* port, char* device)
 {
-    if (!name || !host || !port || !device) return fail(EINVAL);
+    if (!name || !host || !port || !device) return fail_errno(EINVAL);
     const char* slash = strrchr(name, '/');
     std::string text = slash ? slash + 1 : name;
-    if (text.size() > NAME_TEXT_MAX) return fail(EINVAL);
+    if (text.size() > NAME_TEXT_MAX) return fail_errno(EINVAL);
     for (char& c : text) {
         if (c == '@') c = '/';
     }
     size_t colon = text.find(':');
-    if (colon == std::string::npos || colon == 0) return fail(EINVAL);
+    if (colon == std::string::npos || colon == 0) return fail_errno(EINVAL);
     size_t comma = text.find(',', colon + 1);
-    if (comma == std::string::npos) return fail(EINVAL);
+    if (comma == std::string::npos) return fail_errno(EINVAL);
 
     std::string port_text = text.substr(colon + 1, comma - colon - 1);
     if (port_text.empty() || port_text.size() > 5 ||
         port_text.find_first_not_of("0123456789") != std::string::npos)
-        return fail(EINVAL);
+        return fail_errno(EINVAL);
     int number = atoi(port_text.c_str());
-    if (number < 1 || number > 65535) return fail(EINVAL);
+    if (number < 1 || number > 65535) return fail_errno(EINVAL);
 
     std::string host_text = text.substr(0, colon);
     std::string device_text = text.substr(comma + 1);
     if (host_text.size() >= REMOTE_HOST_SZ || device_text.size() >= DEV_NAME_SZ)
-        return fail(EINVAL);
+        return fail_errno(EINVAL);
     memcpy(host, host_text.c_str(), host_text.size() + 1);
     memcpy(device, device_text.c_str(), device_text.size() + 1);
     *port = number;
@@ -83,13 +78,13 @@ static void drop_ssh_plugin(mfile* mf)
 
 int open_remote_connection_client_side(mfile* mf, const char* host, int port, int no_ssh)
 {
-    if (!mf || !host) return fail(EINVAL);
+    if (!mf || !host) return fail_errno(EINVAL);
     int timeout = get_ssh_timeout_env_variable();
     if (timeout != 0 && !no_ssh) {
         mf->remote.ssh_ctx = tqcr_utils_load_dl_ctx(PLUGIN_SSH);
         if (!mf->remote.ssh_ctx) {
             DBG_PRINTF("-E- Failed to load library: ssh utility shared library\n");
-            return fail(ENOTSUP);
+            return fail_errno(ENOTSUP);
         }
         int rc = set_up_ssh_client(mf, host, port);
         if (rc == 0) {
@@ -101,7 +96,7 @@ int open_remote_connection_client_side(mfile* mf, const char* host, int port, in
         drop_ssh_plugin(mf);
         if (rc == 1) {
             DBG_PRINTF("SSH connection failed - too many login attempts.");
-            return fail(EACCES);
+            return fail_errno(EACCES);
         }
     }
     DBG_PRINTF("SSH connection failed - falling back to tcp connection.");
@@ -119,7 +114,7 @@ int open_remote_connection_client_side(mfile* mf, const char* host, int port, in
 
 int parse_remote_version(mfile* mf, const char* reply)
 {
-    if (!mf || !reply) return fail(EINVAL);
+    if (!mf || !reply) return fail_errno(EINVAL);
     if (reply[0] == 'E') {
         /* A server from before the version query. */
         mf->remote.server_major = 1;
@@ -129,16 +124,16 @@ int parse_remote_version(mfile* mf, const char* reply)
     }
     uint32_t major = 0, minor = 0;
     const char* p = reply;
-    if (p[0] != 'O' || p[1] != ' ') return fail(EBADMSG);
+    if (p[0] != 'O' || p[1] != ' ') return fail_errno(EBADMSG);
     p += 2;
     if (remote_parse_decimal(&p, &major) || *p++ != '.' || remote_parse_decimal(&p, &minor) ||
         !remote_at_end(p) || major > 0xffff || minor > 0xffff)
-        return fail(EBADMSG);
+        return fail_errno(EBADMSG);
     mf->remote.server_major = (int)major;
     mf->remote.server_minor = (int)minor;
     if (major != REMOTE_CLIENT_MAJOR) {
         print_ver_err((int)major, (int)minor);
-        return fail(EPROTO);
+        return fail_errno(EPROTO);
     }
     if (minor <= 4) print_ver_warn((int)major, (int)minor);
     return 0;
@@ -165,25 +160,25 @@ int remote_set_i2c_address(mfile* mf, int address)
 int send_remote_open_cmd(mfile* mf, const char* device, int width_code, char* reply,
                          int reply_sz)
 {
-    if (!device || !reply || reply_sz < 1) return fail(EINVAL);
+    if (!device || !reply || reply_sz < 1) return fail_errno(EINVAL);
     char request[32 + DEV_NAME_SZ];
-    if (strlen(device) >= DEV_NAME_SZ) return fail(EINVAL);
+    if (strlen(device) >= DEV_NAME_SZ) return fail_errno(EINVAL);
     snprintf(request, sizeof(request), "O 0x%08x %s", (unsigned)width_code, device);
     if (remote_transact(mf, request, reply, reply_sz) < 0) return -1;
-    if (reply[0] != 'O') return fail(ENOENT);
+    if (reply[0] != 'O') return fail_errno(ENOENT);
     return 0;
 }
 
 int remote_get_vsec_info(mfile* mf, const char* reply)
 {
-    if (!mf || !reply) return fail(EINVAL);
+    if (!mf || !reply) return fail_errno(EINVAL);
     if (mf->remote.server_minor < 4) return 0;
     const char* p = reply + 1;
     uint32_t flag = 0;
     /* A bare "O" carries no flag: no functional VSC. */
     if (!remote_at_end(p) &&
         (*p++ != ' ' || remote_parse_number(&p, &flag) || !remote_at_end(p)))
-        return fail(EBADMSG);
+        return fail_errno(EBADMSG);
     mf->remote.functional_vsc = flag ? 1 : 0;
     if (flag) {
         mf->address_space = AS_CR_SPACE;
@@ -205,7 +200,7 @@ static int open_failed(mfile* mf)
 
 int remote_open(const char* name, mfile* mf, int width_code)
 {
-    if (!name || !mf) return fail(EINVAL);
+    if (!name || !mf) return fail_errno(EINVAL);
     mf->sock_fd = -1;
     memset(&mf->remote, 0, sizeof(mf->remote));
 
@@ -267,30 +262,30 @@ static int supports_blocks(const mfile* mf)
 
 int remote_read4(mfile* mf, unsigned int offset, uint32_t* value)
 {
-    if (!mf || !value) return fail(EINVAL);
+    if (!mf || !value) return fail_errno(EINVAL);
     char request[32], reply[DWORD_REPLY_SZ];
     snprintf(request, sizeof(request), "R 0x%08x", offset);
     if (remote_transact(mf, request, reply, sizeof(reply)) < 0) return -1;
     const char* p = reply + 1;
     uint32_t number = 0;
     if (reply[0] != 'O' || *p++ != ' ' || remote_parse_number(&p, &number) || !remote_at_end(p))
-        return fail(EIO);
+        return fail_errno(EIO);
     *value = number;
     return 4;
 }
 
 int remote_write4(mfile* mf, unsigned int offset, uint32_t value)
 {
-    if (!mf) return fail(EINVAL);
+    if (!mf) return fail_errno(EINVAL);
     char request[32], reply[DWORD_REPLY_SZ];
     snprintf(request, sizeof(request), "W 0x%08x 0x%08x", offset, value);
     if (remote_transact(mf, request, reply, sizeof(reply)) < 0) return -1;
-    return reply[0] == 'O' ? 4 : fail(EIO);
+    return reply[0] == 'O' ? 4 : fail_errno(EIO);
 }
 
 int remote_read4_block_chunk(mfile* mf, unsigned int offset, uint32_t* data, int len)
 {
-    if (!mf || !data || len < 0 || len % 4) return fail(EINVAL);
+    if (!mf || !data || len < 0 || len % 4) return fail_errno(EINVAL);
     /* Into a copy first: a chunk that fails half-way leaves the caller's
      * buffer as it was. */
     std::vector<uint32_t> dwords(len / 4);
@@ -305,17 +300,17 @@ int remote_read4_block_chunk(mfile* mf, unsigned int offset, uint32_t* data, int
     snprintf(request, sizeof(request), "B 0x%08x 0x%08x", offset, (unsigned)len);
     std::string reply(REMOTE_MSG_SIZE, '\0');
     if (remote_transact(mf, request, &reply[0], REMOTE_MSG_SIZE) < 0) return -1;
-    if (reply[0] != 'O') return fail(EIO);
-    if (remote_parse_number_list(reply.c_str() + 1, dwords.data(), len / 4)) return fail(EIO);
+    if (reply[0] != 'O') return fail_errno(EIO);
+    if (remote_parse_number_list(reply.c_str() + 1, dwords.data(), len / 4)) return fail_errno(EIO);
     memcpy(data, dwords.data(), len);
     return len;
 }
 
 int remote_write4_block_chunk(mfile* mf, unsigned int offset, uint32_t* data, int len)
 {
-    if (!mf || !data || len < 0) return fail(EINVAL);
+    if (!mf || !data || len < 0) return fail_errno(EINVAL);
     if (!supports_blocks(mf)) {
-        if (len % 4) return fail(EINVAL);
+        if (len % 4) return fail_errno(EINVAL);
         for (int i = 0; i < len / 4; ++i) {
             if (remote_write4(mf, offset + 4 * i, data[i]) != 4) return -1;
         }
@@ -342,41 +337,41 @@ int remote_write4_block_chunk(mfile* mf, unsigned int offset, uint32_t* data, in
     }
     char reply[DWORD_REPLY_SZ];
     if (remote_transact(mf, request.c_str(), reply, sizeof(reply)) < 0) return -1;
-    return reply[0] == 'O' ? len : fail(EIO);
+    return reply[0] == 'O' ? len : fail_errno(EIO);
 }
 
 int remote_mset_addr_space(mfile* mf, int space)
 {
-    if (!mf) return fail(EINVAL);
-    if (mf->remote.server_minor < 4) return fail(EOPNOTSUPP);
+    if (!mf) return fail_errno(EINVAL);
+    if (mf->remote.server_minor < 4) return fail_errno(EOPNOTSUPP);
     char request[32], reply[DWORD_REPLY_SZ];
     snprintf(request, sizeof(request), "A 0x%x", (unsigned)space);
     if (remote_transact(mf, request, reply, sizeof(reply)) < 0) return -1;
-    return reply[0] == 'O' ? 0 : fail(EIO);
+    return reply[0] == 'O' ? 0 : fail_errno(EIO);
 }
 
 int remote_read_device_id(mfile* mf, uint32_t* id)
 {
-    if (!mf || !id) return fail(EINVAL);
-    if (!remote_server_supports_read_devid(mf)) return fail(EOPNOTSUPP);
+    if (!mf || !id) return fail_errno(EINVAL);
+    if (!remote_server_supports_read_devid(mf)) return fail_errno(EOPNOTSUPP);
     char reply[DWORD_REPLY_SZ];
     if (remote_transact(mf, "D", reply, sizeof(reply)) < 0) return -1;
     const char* p = reply + 1;
     uint32_t number = 0;
     if (reply[0] != 'O' || *p++ != ' ' || remote_parse_number(&p, &number) || !remote_at_end(p))
-        return fail(EIO);
+        return fail_errno(EIO);
     *id = number;
     return 4;
 }
 
 int remote_mset_i2c_address(mfile* mf, unsigned char address)
 {
-    if (!mf) return fail(EINVAL);
-    if (!remote_server_supports_mset_i2c_addr(mf)) return fail(EOPNOTSUPP);
+    if (!mf) return fail_errno(EINVAL);
+    if (!remote_server_supports_mset_i2c_addr(mf)) return fail_errno(EOPNOTSUPP);
     char request[16], reply[DWORD_REPLY_SZ];
     snprintf(request, sizeof(request), "s %d", address);
     if (remote_transact(mf, request, reply, sizeof(reply)) < 0) return -1;
-    return reply[0] == 'O' ? 0 : fail(ENOENT);
+    return reply[0] == 'O' ? 0 : fail_errno(ENOENT);
 }
 
 /* ---- ICMD ---- */
@@ -390,10 +385,10 @@ static int icmd_error_status(mfile* mf, const char* reply)
     uint32_t status = 0, syndrome = 0;
     if (remote_skip_token(&p) || remote_parse_number(&p, &status) || !remote_at_token_end(p) ||
         status == 0 || status > 0x7fffffff)
-        return fail(EBADMSG);
+        return fail_errno(EBADMSG);
     if (remote_server_supports_icmd_syndrome(mf) && *p) {
         p++;
-        if (remote_parse_number(&p, &syndrome) || !remote_at_token_end(p)) return fail(EBADMSG);
+        if (remote_parse_number(&p, &syndrome) || !remote_at_token_end(p)) return fail_errno(EBADMSG);
         mf->icmd.syndrome = syndrome;
     }
     return (int)status;
@@ -401,7 +396,7 @@ static int icmd_error_status(mfile* mf, const char* reply)
 
 int icmd_send_command_remote(mfile* mf, int opcode, void* data, int size, int skip_write)
 {
-    if (!mf || size < 0 || (size > 0 && !data)) return fail(EINVAL);
+    if (!mf || size < 0 || (size > 0 && !data)) return fail_errno(EINVAL);
     std::string request(REMOTE_MSG_SIZE, '\0');
     int head = snprintf(&request[0], REMOTE_MSG_SIZE, "I 0x%04x 0x%04x %c", (unsigned)opcode,
                         (unsigned)size, skip_write ? 'R' : 'W');
@@ -412,7 +407,7 @@ int icmd_send_command_remote(mfile* mf, int opcode, void* data, int size, int sk
     }
     /* The message and its NUL must fit the buffer; the reply must too. */
     if (request.size() >= REMOTE_MSG_SIZE || 2 + 2 + 2 * (size_t)size >= REMOTE_MSG_SIZE)
-        return fail(EMSGSIZE);
+        return fail_errno(EMSGSIZE);
     if (remote_write(mf, request.c_str()) < 0) return -1;
 
     std::string reply(REMOTE_MSG_SIZE, '\0');
@@ -426,7 +421,7 @@ int icmd_send_command_remote(mfile* mf, int opcode, void* data, int size, int sk
     const char* hex = reply.c_str() + 2;
     if (hex[0] == '0' && hex[1] == 'x') hex += 2;
     std::string bytes(size, '\0');
-    if (remote_parse_hex(hex, (uint8_t*)&bytes[0], size)) return fail(EBADMSG);
+    if (remote_parse_hex(hex, (uint8_t*)&bytes[0], size)) return fail_errno(EBADMSG);
     memcpy(data, bytes.data(), size);
     return 0;
 }

@@ -23,11 +23,6 @@ static const uint32_t CABLE_PIECE_MAX = 2048;
 static const int CABLE_FAILED = 6;
 static const int SHORT_REPLY_SZ = 21;
 
-static int fail(int err)
-{
-    errno = err;
-    return -1;
-}
 
 /* ---- version messages ---- */
 
@@ -59,22 +54,22 @@ static int valid_i2c_request(mfile* mf, int width, const void* data, int length)
 int remote_i2c_read_block(mfile* mf, unsigned char secondary, int width, unsigned int offset,
                           void* data, int length)
 {
-    if (!valid_i2c_request(mf, width, data, length)) return fail(EINVAL);
+    if (!valid_i2c_request(mf, width, data, length)) return fail_errno(EINVAL);
     mf->i2c_secondary = secondary;
     char request[64];
     snprintf(request, sizeof(request), "r %d 0x%02x 0x%x 0x%x", width, secondary,
              (unsigned)length, offset);
     char reply[SHORT_REPLY_SZ + 2 * I2C_BLOCK_MAX];
     if (remote_transact(mf, request, reply, sizeof(reply)) < 0) return -1;
-    if (reply[0] != 'O') return fail(EIO);
+    if (reply[0] != 'O') return fail_errno(EIO);
 
     const char* p = reply + 1;
     while (*p == ' ') p++;
     uint32_t count = 0;
     if (remote_parse_number(&p, &count) || *p++ != ' ' || count > (uint32_t)length)
-        return fail(EBADMSG);
+        return fail_errno(EBADMSG);
     uint8_t bytes[I2C_BLOCK_MAX];
-    if (remote_parse_hex(p, bytes, count)) return fail(EBADMSG);
+    if (remote_parse_hex(p, bytes, count)) return fail_errno(EBADMSG);
     memcpy(data, bytes, count);
     return (int)count;
 }
@@ -82,7 +77,7 @@ int remote_i2c_read_block(mfile* mf, unsigned char secondary, int width, unsigne
 int remote_i2c_write_block(mfile* mf, unsigned char secondary, int width, unsigned int offset,
                            const void* data, int length)
 {
-    if (!valid_i2c_request(mf, width, data, length)) return fail(EINVAL);
+    if (!valid_i2c_request(mf, width, data, length)) return fail_errno(EINVAL);
     mf->i2c_secondary = secondary;
     char head[64];
     snprintf(head, sizeof(head), "w %d 0x%02x 0x%x 0x%x ", width, secondary, (unsigned)length,
@@ -91,24 +86,24 @@ int remote_i2c_write_block(mfile* mf, unsigned char secondary, int width, unsign
     remote_append_hex(request, (const uint8_t*)data, length);
     char reply[SHORT_REPLY_SZ];
     if (remote_transact(mf, request.c_str(), reply, sizeof(reply)) < 0) return -1;
-    return reply[0] == 'O' ? length : fail(EIO);
+    return reply[0] == 'O' ? length : fail_errno(EIO);
 }
 
 int remote_i2c_detect(mfile* mf, uint8_t table[128])
 {
-    if (!mf || !table) return fail(EINVAL);
+    if (!mf || !table) return fail_errno(EINVAL);
     memset(table, 0, 128);
     std::string reply(REMOTE_MSG_SIZE, '\0');
     if (remote_transact(mf, "S", &reply[0], REMOTE_MSG_SIZE) < 0) return -1;
-    if (reply[0] != 'O') return fail(EIO);
+    if (reply[0] != 'O') return fail_errno(EIO);
 
     uint8_t found[128] = {0};
     const char* p = reply.c_str() + 1;
     while (!remote_at_end(p)) {
-        if (*p++ != ' ') return fail(EBADMSG);
+        if (*p++ != ' ') return fail_errno(EBADMSG);
         if (remote_at_end(p)) break;
         uint32_t address = 0;
-        if (remote_parse_number(&p, &address) || !remote_at_token_end(p)) return fail(EBADMSG);
+        if (remote_parse_number(&p, &address) || !remote_at_token_end(p)) return fail_errno(EBADMSG);
         /* Only 0-127 are I2C addresses; a server's other numbers are no entries. */
         if (address < 128) found[address] = 1;
     }
@@ -165,7 +160,7 @@ int mcables_remote_operation_client_side(mfile* mf, uint32_t address, uint32_t l
 int crvcables_remote_operation_client_side(mfile* mf, const char* text, char command,
                                            char subcommand, const char* argument)
 {
-    if (!mf || !text) return fail(EINVAL);
+    if (!mf || !text) return fail_errno(EINVAL);
     std::string request(1, command);
     request += ' ';
     request += text;
@@ -175,7 +170,7 @@ int crvcables_remote_operation_client_side(mfile* mf, const char* text, char com
         request += ' ';
         request += argument;
     }
-    if (request.size() >= REMOTE_MSG_SIZE) return fail(EMSGSIZE);
+    if (request.size() >= REMOTE_MSG_SIZE) return fail_errno(EMSGSIZE);
     if (remote_write(mf, request.c_str()) < 0) return -1;
     std::string piece(REMOTE_MSG_SIZE, '\0');
     for (;;) {
@@ -191,18 +186,18 @@ int crvcables_remote_operation_client_side(mfile* mf, const char* text, char com
 int mcables_remote_operation_server_side(mfile* mf, uint32_t address, uint32_t length,
                                          uint8_t* data, int mode)
 {
-    if (!mf) return fail(EINVAL);
+    if (!mf) return fail_errno(EINVAL);
     if (!mf->plugin_ctx) {
         mf->plugin_ctx = tqcr_utils_load_dl_ctx(PLUGIN_CABLES);
         if (!mf->plugin_ctx) mf->plugin_ctx = tqcr_utils_load_dl_ctx(PLUGIN_CABLES_ALT);
         if (!mf->plugin_ctx) return -1;
     }
     if (mf->plugin_ctx->index != PLUGIN_CABLES && mf->plugin_ctx->index != PLUGIN_CABLES_ALT)
-        return fail(EBUSY);
+        return fail_errno(EBUSY);
     auto read_bytes = (f_mcables_read_bytes)plugin_entry(mf, CABLE_SLOT_READ_BYTES);
     auto write_bytes = (f_mcables_write_bytes)plugin_entry(mf, CABLE_SLOT_WRITE_BYTES);
-    if (!read_bytes || !write_bytes) return fail(EOPNOTSUPP);
+    if (!read_bytes || !write_bytes) return fail_errno(EOPNOTSUPP);
     if (mode == 0) return read_bytes(mf, address, length, data, mode, write_bytes);
     if (mode == 1) return write_bytes(mf, address, length, data);
-    return fail(EINVAL);
+    return fail_errno(EINVAL);
 }
