@@ -306,31 +306,38 @@ void icmd_print_callstack_if_linked(void)
     free(names);
 }
 
+/* One try: under the VSEC the ticket is written and must read back; a
+ * CR-space semaphore is taken by the read that returns 0. */
+static int semaphore_attempt(mfile* mf, uint32_t ticket, int* taken)
+{
+    *taken = 0;
+    if (is_inband_semaphore(mf)) return inband_lock(mf, taken);
+    uint32_t value = ticket;
+    if (icmd_over_vsec(mf) && MWRITE4_SEMAPHORE(mf, mf->icmd.semaphore_addr, ticket))
+        return ME_ICMD_STATUS_CR_FAIL;
+    if (MREAD4_SEMAPHORE(mf, mf->icmd.semaphore_addr, &value)) return ME_ICMD_STATUS_CR_FAIL;
+    *taken = value == ticket;
+    return ME_OK;
+}
+
 int icmd_take_semaphore_com(mfile* mf, uint32_t ticket)
 {
     /* GPU-class functions opened over configuration space share no mailbox. */
     if (is_pxuc_pciconf(mf)) return ME_OK;
     DBG_PRINTF("Taking semaphore... at 0x%x\n", mf->icmd.semaphore_addr);
     for (int attempt = 1; attempt <= kSemAttempts; ++attempt) {
+        /* The ending signals are held from the attempt that may take the
+         * semaphore until its release; never across the sleeps between. */
+        signal_hold_take(&mf->icmd.sem_hold);
         int taken = 0;
-        if (is_inband_semaphore(mf)) {
-            int rc = inband_lock(mf, &taken);
-            if (rc) return rc;
-        } else {
-            /* Under the VSEC the ticket is written and must read back; a
-             * CR-space semaphore is taken by the read that returns 0. */
-            uint32_t value = ticket;
-            if (icmd_over_vsec(mf) && MWRITE4_SEMAPHORE(mf, mf->icmd.semaphore_addr, ticket))
-                return ME_ICMD_STATUS_CR_FAIL;
-            if (MREAD4_SEMAPHORE(mf, mf->icmd.semaphore_addr, &value))
-                return ME_ICMD_STATUS_CR_FAIL;
-            taken = value == ticket;
-        }
+        const int rc = semaphore_attempt(mf, ticket, &taken);
         if (taken) {
             mf->icmd.took_semaphore = 1;
             DBG_PRINTF("Semaphore taken successfully...\n");
             return ME_OK;
         }
+        signal_hold_give(&mf->icmd.sem_hold);
+        if (rc) return rc;
         if (attempt < kSemAttempts) zrv_msleep((unsigned)(rand() % 50));
     }
     return ME_ICMD_STATUS_SEMAPHORE_TO;
@@ -346,6 +353,7 @@ int icmd_clear_semaphore_com(mfile* mf)
             rc = MWRITE4_SEMAPHORE(mf, mf->icmd.semaphore_addr, 0);
     }
     mf->icmd.took_semaphore = 0;
+    signal_hold_give(&mf->icmd.sem_hold);
     return rc;
 }
 

@@ -17,6 +17,7 @@
 #include <stdint.h>
 
 #include "mtcr.h"
+#include "signal_hold.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -26,6 +27,7 @@ extern "C" {
 struct icmd_params {
     int opened;
     int took_semaphore;
+    struct signal_hold sem_hold; /* the ending signals, held while took_semaphore */
     uint32_t ctrl_addr;
     uint32_t cmd_addr;
     uint32_t cmd_ptr_bitlen;

@@ -252,7 +252,7 @@ static uint32_t local_type(mfile* mf, const char* name)
         if (bar == -1) return ACCESS_PCI_MEMORY;
         mf->bar_gw_offset = (uint32_t)bar;
         const char* base = strrchr(name, '/');
-        create_lock_file(base ? base + 1 : name, 0, &mf->lock_fd);
+        create_lock_file(base ? base + 1 : name, LOCK_KIND_MEM, &mf->lock_fd);
         return ACCESS_PCI_BAR_GW;
     }
     if (strstr(name, "tqusb")) return ACCESS_USB_I2C;

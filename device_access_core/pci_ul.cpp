@@ -1,8 +1,7 @@
 /*
  * pci_ul.cpp - the user-level PCI path: the open that picks a transport for
  * a parsed name, the entry points that call the handle's slots, the swap of
- * primary and secondary transport, the close, and the lock files that
- * serialise processes sharing a function.
+ * primary and secondary transport and the close.
  */
 #include "pci_ul.h"
 
@@ -22,54 +21,6 @@
 #include "icmd.h"
 #include "mtcr_int.h"
 #include "pci_ul_int.h"
-
-#define LOCK_DIR "/tmp/brasquet_lockfiles"
-
-enum { FLOCK_ATTEMPTS = 4096 };
-
-
-/* ---- lock files ---- */
-
-int flock_int(int fd, int operation)
-{
-    if (fd < 0) return 0;
-    for (int attempt = 1;; ++attempt) {
-        if (flock(fd, operation | LOCK_NB) == 0) return 0;
-        if (errno != EWOULDBLOCK || attempt == FLOCK_ATTEMPTS) break;
-        usleep(1);
-    }
-    printf("failed to perform lock operation. errno %d\n", errno);
-    return -1;
-}
-
-/* A directory that is missing is made; one that is there must be a real
- * directory, not a link planted in the world-writable /tmp. */
-static int lock_dir_ready(const char* dir)
-{
-    struct stat st;
-    if (lstat(dir, &st) == 0) return S_ISDIR(st.st_mode) ? 0 : fail_errno(ENOTDIR);
-    if (errno != ENOENT) return -1;
-    if (mkdir(dir, 0777) == 0 || errno == EEXIST) return lstat(dir, &st) || !S_ISDIR(st.st_mode) ? -1 : 0;
-    return -1;
-}
-
-int create_lock_file(const char* dev_text, int is_config, int* fd_out)
-{
-    char path[DEV_NAME_SZ + 64];
-    snprintf(path, sizeof(path), LOCK_DIR "/%s_%s", dev_text ? dev_text : "",
-             is_config ? "config" : "mem");
-    int fd = -1;
-    /* The lock file is opened as root in a world-writable tree: a link in
-     * its place must not be followed. */
-    if (dev_text && !strchr(dev_text, '/') && lock_dir_ready("/tmp") == 0 &&
-        lock_dir_ready(LOCK_DIR) == 0)
-        fd = open(path, O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0777);
-    if (fd_out) *fd_out = fd;
-    if (fd >= 0) return 0;
-    fprintf(stderr, "Warrning: Failed to create lockfile: %s (parallel access not supported)\n",
-            path);
-    return -1;
-}
 
 /* ---- entry points: the primary slots ---- */
 
@@ -253,7 +204,8 @@ static int open_pci_function(mfile* mf, uint32_t type, int force, unsigned v[4],
     if (force && forced_address(name, v)) return fail_errno(EINVAL);
     char address[32];
     snprintf(address, sizeof(address), "%04x:%02x:%02x.%x", v[0], v[1], v[2], v[3]);
-    create_lock_file(address, type == ACCESS_PCICONF, &mf->ul_ctx->lock_fd);
+    create_lock_file(address, type == ACCESS_PCICONF ? LOCK_KIND_CONFIG : LOCK_KIND_MEM,
+                     &mf->ul_ctx->lock_fd);
     if (!is_supported_device(address)) return fail_errno(EOPNOTSUPP);
     if (ul_build_dev_info(mf, v[0], v[1], v[2], v[3])) return -1;
     if (!force) return open_config_space(mf, v, mode);

@@ -15,6 +15,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "lock_files.h"
 #include "mtcr.h"
 
 #ifdef __cplusplus
@@ -73,13 +74,6 @@ int mpci_change_ul(mfile* mf);
 
 int mclear_pci_semaphore_ul(const char* name);
 int maccess_reg_mad_ul(mfile* mf, uint8_t* data);
-/* flock with LOCK_NB, retried 4096 times 1 microsecond apart while busy.
- * A negative descriptor (no lock file) succeeds at once. 0 or -1. */
-int flock_int(int fd, int operation);
-
-/* Lock file "/tmp/brasquet_lockfiles/<dev_text>_config" (is_config) or
- * "..._mem"; 0 with *fd_out set, or -1 with *fd_out -1 after the warning. */
-int create_lock_file(const char* dev_text, int is_config, int* fd_out);
 
 /* GPU-class check of a function's configuration header; records the BAR0
  * size of a GPU-class function. 1 for other functions, else 0. */

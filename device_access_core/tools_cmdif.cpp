@@ -144,16 +144,23 @@ static int tools_cmdif_send_cmd_int(mfile* mf, tools_cmdif_cmd* cmd)
 
 int tools_cmdif_unlock_semaphore(mfile* mf)
 {
-    return mwrite4(mf, kSemaphore, 0) == 4 ? ME_OK : ME_CR_ERROR;
+    const int rc = mwrite4(mf, kSemaphore, 0) == 4 ? ME_OK : ME_CR_ERROR;
+    signal_hold_give(&mf->tools_cmdif.sem_hold);
+    return rc;
 }
 
+/* The read that returns 0 takes the semaphore, so the ending signals are
+ * held from each read until the release (or a read that found it taken). */
 int tools_cmdif_flash_lock(mfile* mf, int lock)
 {
     if (!lock) return tools_cmdif_unlock_semaphore(mf);
     for (int i = 0; i < kSemaphoreReads; ++i) {
+        signal_hold_take(&mf->tools_cmdif.sem_hold);
         uint32_t word = 0;
-        if (mread4(mf, kSemaphore, &word) != 4) return ME_CR_ERROR;
-        if (word == 0) return ME_OK;
+        const bool read = mread4(mf, kSemaphore, &word) == 4;
+        if (read && word == 0) return ME_OK;
+        signal_hold_give(&mf->tools_cmdif.sem_hold);
+        if (!read) return ME_CR_ERROR;
         usleep((rand() % 5) * 1000);
     }
     return ME_SEM_LOCKED;

@@ -8,6 +8,7 @@
 #include <stdint.h>
 
 #include "mtcr.h"
+#include "signal_hold.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -16,6 +17,7 @@ extern "C" {
 /* Tools command-interface state of a handle. */
 struct tools_cmdif_state {
     int cr_mailbox; /* 0 unknown, 1 CR mailbox usable, -1 use the mailbox commands */
+    struct signal_hold sem_hold; /* the ending signals, held while the semaphore is ours */
 };
 
 /* Command 0x3B with the frame in the mailbox (at most 288 bytes each way);

@@ -201,11 +201,30 @@ int pci_find_capability(mfile* mf, int cap_id)
     return 0;
 }
 
+/* Writing the counter's ticket takes the semaphore when it reads back; the
+ * ending signals are held from that write until the release. */
+static int cap9_sem_attempt(mfile* mf, bool* taken)
+{
+    uint32_t ticket = 0;
+    if (vsec_read(mf, VSEC_COUNTER, &ticket, "read counter")) return VSEC_CONF_READ_FAILED;
+    signal_hold_take(&mf->vsec.sem_hold);
+    uint32_t sem = 0;
+    int rc = VSEC_OK;
+    if (vsec_write(mf, VSEC_SEMAPHORE, ticket, "write counter to semaphore"))
+        rc = VSEC_CONF_WRITE_FAILED;
+    else if (vsec_read(mf, VSEC_SEMAPHORE, &sem, "read counter"))
+        rc = VSEC_CONF_READ_FAILED;
+    *taken = rc == VSEC_OK && sem == ticket;
+    if (!*taken) signal_hold_give(&mf->vsec.sem_hold);
+    return rc;
+}
+
 int tqcr_pciconf_cap9_sem(mfile* mf, int lock)
 {
     if (!lock) {
-        return vsec_write(mf, VSEC_SEMAPHORE, 0, "unlock semaphore") ? VSEC_CONF_WRITE_FAILED
-                                                                     : VSEC_OK;
+        const int rc = vsec_write(mf, VSEC_SEMAPHORE, 0, "unlock semaphore");
+        signal_hold_give(&mf->vsec.sem_hold);
+        return rc ? VSEC_CONF_WRITE_FAILED : VSEC_OK;
     }
     for (int round = 1; round < kSemRounds; ++round) {
         uint32_t sem = 0;
@@ -214,12 +233,10 @@ int tqcr_pciconf_cap9_sem(mfile* mf, int lock)
             zrv_msleep(1);
             continue;
         }
-        uint32_t ticket = 0;
-        if (vsec_read(mf, VSEC_COUNTER, &ticket, "read counter")) return VSEC_CONF_READ_FAILED;
-        if (vsec_write(mf, VSEC_SEMAPHORE, ticket, "write counter to semaphore"))
-            return VSEC_CONF_WRITE_FAILED;
-        if (vsec_read(mf, VSEC_SEMAPHORE, &sem, "read counter")) return VSEC_CONF_READ_FAILED;
-        if (sem == ticket) return VSEC_OK;
+        bool taken = false;
+        const int rc = cap9_sem_attempt(mf, &taken);
+        if (rc) return rc;
+        if (taken) return VSEC_OK;
     }
     return VSEC_SEM_NOT_TAKEN;
 }

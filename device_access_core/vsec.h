@@ -19,6 +19,7 @@
 #include <stdint.h>
 
 #include "mtcr.h"
+#include "signal_hold.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -46,6 +47,7 @@ struct vsec_state {
     int cap_offset;     /* offset of the capability, 0 when none */
     int vsec_type;      /* bits 24-31 of the capability header */
     int functional_vsc; /* 1 when the capability exists and vsec_type is 0 */
+    struct signal_hold sem_hold; /* the ending signals, held while the window's semaphore is ours */
 };
 
 /* Offset of the first capability with this id; 0 when none, when the list

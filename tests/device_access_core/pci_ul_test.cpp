@@ -56,12 +56,12 @@ mfile* open_bar(uint32_t hw_id) {
 TEST(LockFiles, CreatedInTheirDirectoryAndNeverThroughALink) {
   auto result = vexil_test::run_in_private_namespace([] {
     int fd = -5;
-    ASSERT_EQ(create_lock_file(kAddress, 1, &fd), 0);
+    ASSERT_EQ(create_lock_file(kAddress, LOCK_KIND_CONFIG, &fd), 0);
     EXPECT_GE(fd, 0);
     EXPECT_TRUE(exists(kLockDir + "/0000:03:00.0_config"));
     EXPECT_EQ(fcntl(fd, F_GETFD) & FD_CLOEXEC, FD_CLOEXEC) << "not inherited by programs we run";
     close(fd);
-    ASSERT_EQ(create_lock_file(kAddress, 0, &fd), 0);
+    ASSERT_EQ(create_lock_file(kAddress, LOCK_KIND_MEM, &fd), 0);
     EXPECT_TRUE(exists(kLockDir + "/0000:03:00.0_mem"));
     close(fd);
 
@@ -69,7 +69,7 @@ TEST(LockFiles, CreatedInTheirDirectoryAndNeverThroughALink) {
     ASSERT_EQ(symlink("/tmp/victim", (kLockDir + "/0000:05:00.0_mem").c_str()), 0);
     {
       vexil_test::CapturedStream err(2);
-      EXPECT_EQ(create_lock_file("0000:05:00.0", 0, &fd), -1);
+      EXPECT_EQ(create_lock_file("0000:05:00.0", LOCK_KIND_MEM, &fd), -1);
       EXPECT_EQ(err.text(),
                 "Warrning: Failed to create lockfile: /tmp/brasquet_lockfiles/0000:05:00.0_mem "
                 "(parallel access not supported)\n");
@@ -81,10 +81,72 @@ TEST(LockFiles, CreatedInTheirDirectoryAndNeverThroughALink) {
     ASSERT_EQ(rename(kLockDir.c_str(), "/tmp/old_locks"), 0);
     vexil_test::make_dirs("/tmp/elsewhere");
     ASSERT_EQ(symlink("/tmp/elsewhere", kLockDir.c_str()), 0);
-    EXPECT_EQ(create_lock_file(kAddress, 1, &fd), -1);
+    EXPECT_EQ(create_lock_file(kAddress, LOCK_KIND_CONFIG, &fd), -1);
     EXPECT_EQ(fd, -1);
     EXPECT_FALSE(exists("/tmp/elsewhere/0000:03:00.0_config"));
   });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// Only root can place, swap or hold a lock: what another local user plants in /tmp is refused at
+// once with the warning (never waited on), and the run goes on without the lock.
+TEST(LockFiles, NothingAnotherUserPlantsIsTaken) {
+  vexil_test::ScenarioOptions quick;
+  quick.timeout_seconds = 20;  // a FIFO opened without O_NONBLOCK would hang here for good
+  auto result = vexil_test::run_in_private_namespace([] {
+    constexpr uid_t kNobody = 65534;
+    const std::string lock = kLockDir + "/0000:03:00.0_config";
+    auto mode_of = [](const std::string& path) {
+      struct stat st;
+      return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0u;
+    };
+    auto refused = [&] {
+      int fd = -5;
+      vexil_test::CapturedStream err(2);
+      const int rc = create_lock_file(kAddress, LOCK_KIND_CONFIG, &fd);
+      const bool warned = err.text().rfind("Warrning: Failed to create lockfile: " + lock, 0) == 0;
+      if (fd >= 0) close(fd);
+      return rc == -1 && fd == -1 && warned;
+    };
+    auto taken = [&] {
+      int fd = -5;
+      const int rc = create_lock_file(kAddress, LOCK_KIND_CONFIG, &fd);
+      if (fd >= 0) close(fd);
+      return rc == 0 && fd >= 0;
+    };
+
+    // Made by root: the directory closed to others, the file root's alone.
+    ::umask(0);
+    ASSERT_TRUE(taken());
+    EXPECT_EQ(mode_of(kLockDir), 0755u);
+    EXPECT_EQ(mode_of(lock), 0600u);
+
+    // A directory another user made (after a boot /tmp is empty) with a FIFO in the file's place.
+    ASSERT_EQ(unlink(lock.c_str()), 0);
+    ASSERT_EQ(rmdir(kLockDir.c_str()), 0);
+    ASSERT_EQ(mkdir(kLockDir.c_str(), 0777), 0);
+    ASSERT_EQ(chown(kLockDir.c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(mkfifo(lock.c_str(), 0666), 0);
+    EXPECT_TRUE(refused()) << "another user's directory";
+    ASSERT_EQ(chown(kLockDir.c_str(), 0, 0), 0);
+    EXPECT_TRUE(refused()) << "root's directory that anyone may write";
+    ASSERT_EQ(chmod(kLockDir.c_str(), 01777), 0);
+    EXPECT_TRUE(refused()) << "a FIFO in a sticky directory";
+    ASSERT_EQ(unlink(lock.c_str()), 0);
+
+    // Another user's file, and a file of root's that others may open and hold the lock on.
+    vexil_test::add_file(lock, "", 0600);
+    ASSERT_EQ(chown(lock.c_str(), kNobody, kNobody), 0);
+    EXPECT_TRUE(refused()) << "another user's file";
+    ASSERT_EQ(chown(lock.c_str(), 0, 0), 0);
+    ASSERT_EQ(chmod(lock.c_str(), 0777), 0);
+    EXPECT_TRUE(taken()) << "an older run's file is root's";
+    EXPECT_EQ(mode_of(lock), 0600u) << "and is closed to others";
+    ASSERT_EQ(chmod(lock.c_str(), 0644), 0);
+    ASSERT_EQ(link(lock.c_str(), "/tmp/elsewhere"), 0);
+    EXPECT_TRUE(refused()) << "a file also linked elsewhere keeps its mode";
+    EXPECT_EQ(mode_of("/tmp/elsewhere"), 0644u);
+  }, quick);
   VEXIL_EXPECT_SCENARIO(result);
 }
 
@@ -92,7 +154,7 @@ TEST(LockFiles, FlockRetriesWhileAnotherProcessHoldsTheLock) {
   auto result = vexil_test::run_in_private_namespace([] {
     EXPECT_EQ(flock_int(-1, LOCK_EX), 0) << "a handle without a lock file takes no lock";
     int fd = -1;
-    ASSERT_EQ(create_lock_file(kAddress, 1, &fd), 0);
+    ASSERT_EQ(create_lock_file(kAddress, LOCK_KIND_CONFIG, &fd), 0);
 
     int ready[2], release[2];
     ASSERT_EQ(pipe(ready), 0);

@@ -14,6 +14,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace test_process {
@@ -47,16 +48,25 @@ double now_seconds()
     return ts.tv_sec + ts.tv_nsec / 1e9;
 }
 
-/* Reads both pipes until both are closed or the deadline passes. */
-bool drain(int out_fd, int err_fd, result& res, double deadline)
+/* Reads both pipes until both are closed or the deadline passes; sends the
+ * child the signal the options ask for once its time has come. */
+bool drain(int out_fd, int err_fd, result& res, double deadline, pid_t pid, const options& how,
+           double signal_at)
 {
+    bool signal_due = how.signal != 0;
     struct pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
     std::string* sinks[2] = {&res.out, &res.err};
     int open_count = 2;
     while (open_count > 0) {
+        if (signal_due && now_seconds() >= signal_at) {
+            kill(pid, how.signal);
+            signal_due = false;
+        }
         int wait_ms = static_cast<int>((deadline - now_seconds()) * 1000);
         if (wait_ms <= 0)
             return false;
+        if (signal_due)
+            wait_ms = std::max(0, std::min(wait_ms, static_cast<int>((signal_at - now_seconds()) * 1000)));
         int ready = poll(fds, 2, wait_ms);
         if (ready < 0 && errno == EINTR)
             continue;
@@ -115,6 +125,7 @@ result run(const std::string& program, const std::vector<std::string>& args, con
         unsetenv(name.c_str());
     }
 
+    const double started = now_seconds();
     pid_t pid = fork();
     if (pid == 0)
         start_child(program, argv.data(), how, out_pipe[1], err_pipe[1]);
@@ -135,7 +146,8 @@ result run(const std::string& program, const std::vector<std::string>& args, con
     }
 
     result res;
-    bool finished = drain(out_pipe[0], err_pipe[0], res, now_seconds() + how.timeout_seconds);
+    bool finished = drain(out_pipe[0], err_pipe[0], res, started + how.timeout_seconds, pid, how,
+                          started + how.signal_after_ms / 1000.0);
     close(out_pipe[0]);
     close(err_pipe[0]);
     if (!finished) {

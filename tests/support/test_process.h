@@ -24,6 +24,8 @@ struct options {
     uid_t uid = 65534;
     gid_t gid = 65534;
     int timeout_seconds = 30;                               /* then the child is killed */
+    int signal = 0;                                         /* sent to the child ... */
+    int signal_after_ms = 0;                                /* ... this long after its start */
 };
 
 struct result {

@@ -1,0 +1,69 @@
+/*
+ * e2e_signals_test.cpp - Ctrl-C and the other ending signals at any moment of
+ * a command must not leave a semaphore of the adapter taken: the command
+ * stops, and the next run works at once.
+ */
+#include "e2e_support.h"
+
+#include <signal.h>
+#include <time.h>
+
+namespace e2e {
+namespace {
+
+double seconds_now()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+/* Interrupts `eu_group create` at moments spread over its run, each time
+ * with another ending signal, and checks that the next command works. */
+void interrupt_runs(const AcceleratorLimits& limits)
+{
+    const std::vector<std::string> create = {"eu_group", "create", "-d", device, "-n", "g", "-r", "0-3"};
+    const double started = seconds_now();
+    const test_process::result whole = tool({"eu_group", "query", "-d", device});
+    const double run_ms = (seconds_now() - started) * 1000;
+    ASSERT_EQ(whole.exit_status, 0) << whole.out;
+
+    const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+    constexpr int kRuns = 12;
+    int ended_by_signal = 0;
+    for (int run = 0; run < kRuns; ++run) {
+        test_process::options how;
+        how.unset_env = {"ZRV_DEBUG"};
+        how.signal = signals[run % 4];
+        how.signal_after_ms = 1 + static_cast<int>(run_ms * (run + 1) / (kRuns + 1));
+        const test_process::result r = test_process::run(VEXILCTL_PATH, create, how);
+        if (r.signal == how.signal) ++ended_by_signal;
+        else EXPECT_EQ(r.signal, 0) << "run " << run;
+
+        SCOPED_TRACE("after run " + std::to_string(run) + ", signal at " +
+                     std::to_string(how.signal_after_ms) + " ms");
+        expect_tool({"eu_group", "info", "-d", device}, eu_group_report(limits), 0);
+        if (::testing::Test::HasFailure()) break; /* a semaphore left taken fails every later run */
+    }
+    EXPECT_GE(ended_by_signal, kRuns / 2) << "the signals came too late to test anything";
+}
+
+TEST(InterruptedProcess, NoWindowOrMailboxSemaphoreOutlivesTheRun)
+{
+    AcceleratorSetup setup;
+    setup.limits.max_num_hxu_eug = 8;
+    setup.limits.max_num_hxu_eu_partition = 2;
+    RUN_WITH_ACCELERATOR(setup, [&](FuseFunctionServer&) { interrupt_runs(setup.limits); });
+}
+
+TEST(InterruptedProcess, NoToolsSemaphoreOutlivesTheRun)
+{
+    AcceleratorSetup setup;
+    setup.function.hw_id = 0x1F5;
+    setup.limits.max_num_hxu_eug = 8;
+    setup.limits.max_num_hxu_eu_partition = 2;
+    RUN_WITH_ACCELERATOR(setup, [&](FuseFunctionServer&) { interrupt_runs(setup.limits); });
+}
+
+} // namespace
+} // namespace e2e
