@@ -8,6 +8,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/random.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "icmd.h"
@@ -287,10 +289,27 @@ int inband_release(mfile* mf)
 
 /* ---- shared with icmd_send.cpp ---- */
 
-/* Asked each time rather than kept: a child forked after the parent took
- * the semaphore must not present the parent's ticket and read it back as
- * its own. */
-uint32_t icmd_process_ticket(void) { return (uint32_t)getpid(); }
+/* The process id alone is no ticket: tools in separate PID namespaces (side
+ * by side in containers) can all be pid 1, and each would read the others'
+ * ticket back as its own. The id is mixed with random bits drawn once per
+ * process, and drawn again in a child forked after the parent took the
+ * semaphore, so that the child never presents the parent's ticket. */
+uint32_t icmd_process_ticket(void)
+{
+    static pid_t drawn_for = 0;
+    static uint32_t salt = 0;
+    const pid_t pid = getpid();
+    if (drawn_for != pid) {
+        if (getrandom(&salt, sizeof(salt), GRND_NONBLOCK) != (ssize_t)sizeof(salt)) {
+            struct timespec now;
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            salt = (uint32_t)now.tv_nsec * 2654435761u ^ (uint32_t)now.tv_sec;
+        }
+        drawn_for = pid;
+    }
+    const uint32_t ticket = (uint32_t)pid ^ salt;
+    return ticket ? ticket : 1;
+}
 
 void icmd_print_callstack_if_linked(void)
 {

@@ -17,7 +17,8 @@ void icmd_print_callstack_if_linked(void);
 /* Takes or releases the ICMD semaphore of an opened mailbox. */
 int icmd_take_semaphore_com(mfile* mf, uint32_t ticket);
 int icmd_clear_semaphore_com(mfile* mf);
-/* The ticket this process writes into a VSEC semaphore: its process id. */
+/* The ticket this process writes into a VSEC semaphore: never 0, distinct
+ * between processes (also across PID namespaces) and new in a forked child. */
 uint32_t icmd_process_ticket(void);
 
 #endif /* VEXIL_ICMD_INTERNAL_H */

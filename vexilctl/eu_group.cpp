@@ -54,7 +54,7 @@ int create_group(const char* device, const char* name)
     bool name_taken = false;
     eug_record group;
     memset(&group, 0, sizeof group);
-    scan_groups(session.handle(), group, [&](const eug_record& found) {
+    const bool scanned = scan_groups(session.handle(), group, [&](const eug_record& found) {
         add_to_global_member_mask(found.member_mask);
         if (eug_name_equals(found, name)) {
             printf("Group name: \"%s\", is already taken by group_id: %u\n", name, found.eug_id);
@@ -64,14 +64,16 @@ int create_group(const char* device, const char* name)
         groups++;
         return true;
     });
-    if (name_taken)
+    if (!scanned || name_taken)
         return -1;
     if (groups >= max_num_hxu_eu_group) {
         print_too_many_groups(groups);
         return -1;
     }
     if (max_num_hxu_eu_partition != 0) {
-        const uint32_t reserved = collect_partition_reservations(session.handle());
+        uint32_t reserved = 0;
+        if (!collect_partition_reservations(session.handle(), &reserved))
+            return -1;
         if (groups + reserved >= max_num_hxu_eu_group) {
             printf("Error: There are total %d EU Partition and Groups, can't exceed Max number of "
                    "HXU EU groups\n",
@@ -120,7 +122,7 @@ int destroy_by_name(mfile* mf, const char* name)
     bool found_one = false;
     eug_record group;
     memset(&group, 0, sizeof group);
-    scan_groups(mf, group, [&](eug_record& found) {
+    const bool scanned = scan_groups(mf, group, [&](eug_record& found) {
         if (!eug_name_equals(found, name))
             return true;
         found_one = true;
@@ -133,6 +135,8 @@ int destroy_by_name(mfile* mf, const char* name)
         }
         return false;
     });
+    if (!scanned)
+        return -1;
     if (!found_one)
         printf("No group with name: \"%s\" exists.\n", name);
     return result;
@@ -143,13 +147,15 @@ int query_by_name(mfile* mf, const char* name)
     bool found_one = false;
     eug_record group;
     memset(&group, 0, sizeof group);
-    scan_groups(mf, group, [&](const eug_record& found) {
+    const bool scanned = scan_groups(mf, group, [&](const eug_record& found) {
         if (!eug_name_equals(found, name))
             return true;
         found_one = true;
         eu_group_details_print(&found);
         return false;
     });
+    if (!scanned)
+        return -1;
     if (!found_one)
         printf("No group with name: \"%s\" exists.\n", name);
     return 0;
@@ -160,12 +166,14 @@ int query_all(mfile* mf)
     int count = 0;
     eug_record group;
     memset(&group, 0, sizeof group);
-    scan_groups(mf, group, [&count](const eug_record& found) {
+    const bool scanned = scan_groups(mf, group, [&count](const eug_record& found) {
         printf("%d) ", ++count);
         eu_group_details_print(&found);
         printf("\n");
         return true;
     });
+    if (!scanned)
+        return -1;
     printf("In total there are %d EU groups configured.\n", count);
     return 0;
 }

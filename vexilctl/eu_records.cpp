@@ -74,17 +74,22 @@ void add_to_global_member_mask(const uint32_t* member_mask)
         global_member_mask[w] |= member_mask[w];
 }
 
-uint32_t collect_partition_reservations(mfile* mf)
+bool get_not_carried(int rc)
 {
-    uint32_t reserved = 0;
+    return rc < 0 || rc == ME_CR_ERROR || rc == ME_SEM_LOCKED ||
+           (rc >= ME_ICMD_STATUS_CR_FAIL && rc <= ME_CMDIF_UNKN_STATUS);
+}
+
+bool collect_partition_reservations(mfile* mf, uint32_t* reserved)
+{
+    *reserved = 0;
     partition_record partition;
     memset(&partition, 0, sizeof partition);
-    scan_partitions(mf, partition, [&reserved](const partition_record& found) {
+    return scan_partitions(mf, partition, [reserved](const partition_record& found) {
         add_to_global_member_mask(found.member_mask);
-        reserved += uint32_t(found.max_num_eug) + 1;
+        *reserved += uint32_t(found.max_num_eug) + 1;
         return true;
     });
-    return reserved;
 }
 
 int destroy_group_id(mfile* mf, uint16_t id)

@@ -4,12 +4,14 @@
  * the group name and EU list as the registers carry them.
  *
  * The adapter keeps no list of its objects: a group or partition exists when
- * a GET of its id succeeds, and any failed GET counts as a free id.
+ * a GET of its id succeeds, and a GET the adapter refused counts as a free id.
+ * A GET that never reached it says nothing about the id: a walk stops there.
  */
 #ifndef VEXILCTL_EU_RECORDS_H
 #define VEXILCTL_EU_RECORDS_H
 
 #include <stdint.h>
+#include <stdio.h>
 #include <string.h>
 
 #include "reg_access.h"
@@ -60,37 +62,56 @@ bool eug_name_equals(const eug_record& group, const char* name);
  * all 32), increasing, separated by ',' - no line end. */
 void print_member_eus(const uint32_t* member_mask);
 
+/* Whether a failed GET never reached the adapter: the mailbox did not carry
+ * it (an ICMD or tools-interface failure, or a system error of the PCI or
+ * remote path). A register status, the adapter's answer for an id that holds
+ * nothing, and the in-band path's failures are not such failures. */
+bool get_not_carried(int rc);
+
 /* GETs every group id 1 to max_num_hxu_eu_group into one record and calls
  * visit(record) for each group that exists, in id order, until visit returns
- * false. The record is reused for every id, as read. */
+ * false. The record is reused for every id, as read. False, after the
+ * querying-error line of the id, when a GET did not reach the adapter. */
 template <typename Visit>
-void scan_groups(mfile* mf, eug_record& group, Visit visit)
+bool scan_groups(mfile* mf, eug_record& group, Visit visit)
 {
     for (uint32_t id = 1; id <= max_num_hxu_eu_group; id++) {
         group.eug_id = static_cast<uint16_t>(id);
-        if (reg_access_nic_hxu_eug(mf, MACCESS_REG_METHOD_GET, &group) == ME_OK && !visit(group))
-            return;
+        const int rc = reg_access_nic_hxu_eug(mf, MACCESS_REG_METHOD_GET, &group);
+        if (rc == ME_OK && !visit(group))
+            return true;
+        if (get_not_carried(rc)) {
+            printf("Error when querying group id: %u.\n", id);
+            return false;
+        }
     }
+    return true;
 }
 
 /* As scan_groups, over partition ids 1 to max_num_hxu_eu_partition. */
 template <typename Visit>
-void scan_partitions(mfile* mf, partition_record& partition, Visit visit)
+bool scan_partitions(mfile* mf, partition_record& partition, Visit visit)
 {
     for (uint32_t id = 1; id <= max_num_hxu_eu_partition; id++) {
         partition.eu_partition_id = static_cast<uint16_t>(id);
-        if (reg_access_nic_hxu_eu_partition(mf, MACCESS_REG_METHOD_GET, &partition) == ME_OK &&
-            !visit(partition))
-            return;
+        const int rc = reg_access_nic_hxu_eu_partition(mf, MACCESS_REG_METHOD_GET, &partition);
+        if (rc == ME_OK && !visit(partition))
+            return true;
+        if (get_not_carried(rc)) {
+            printf("Error when querying partition id: %u.\n", id);
+            return false;
+        }
     }
+    return true;
 }
 
 /* ORs a register's 32-word member mask into global_member_mask. */
 void add_to_global_member_mask(const uint32_t* member_mask);
 
 /* The partitions' share of the EU objects: every existing partition's EUs go
- * into global_member_mask and it reserves its max_num_eug groups plus itself. */
-uint32_t collect_partition_reservations(mfile* mf);
+ * into global_member_mask and it reserves its max_num_eug groups plus itself.
+ * False when the walk could not read every partition id. */
+bool collect_partition_reservations(mfile* mf, uint32_t* reserved);
 
 /* SETs a DESTROY of group `id` from a zeroed record; the register's result. */
 int destroy_group_id(mfile* mf, uint16_t id);

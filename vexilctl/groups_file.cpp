@@ -252,8 +252,9 @@ int check_file(const char* device, FILE* file, device_session& session, file_gro
     }
     if (!session.open(device))
         return -2;
-    const uint32_t reserved =
-        max_num_hxu_eu_partition != 0 ? collect_partition_reservations(session.handle()) : 0;
+    uint32_t reserved = 0;
+    if (max_num_hxu_eu_partition != 0 && !collect_partition_reservations(session.handle(), &reserved))
+        return -1;
     groups.names.resize(max_num_hxu_eu_group);
     groups.masks.resize(max_num_hxu_eu_group);
     for (auto& mask : groups.masks)

@@ -106,7 +106,8 @@ int create_partition(const char* device, uint16_t requested_groups)
     uint32_t reserved = 0;
     partition_record partition;
     memset(&partition, 0, sizeof partition);
-    scan_partitions(session.handle(), partition, [&](const partition_record& found) {
+    mfile* mf = session.handle();
+    const bool partitions_read = scan_partitions(mf, partition, [&](const partition_record& found) {
         add_to_global_member_mask(found.member_mask);
         const uint32_t ids = vhca_count(found);
         for (uint32_t i = 0; i < ids; i++)
@@ -115,6 +116,8 @@ int create_partition(const char* device, uint16_t requested_groups)
         reserved += found.max_num_eug;
         return true;
     });
+    if (!partitions_read)
+        return -1;
     if (partitions >= max_num_hxu_eu_partition) {
         printf("Error: There are %d EU partitions, can't exceed Max number of HXU EU partitions\n",
                static_cast<int>(partitions));
@@ -123,11 +126,13 @@ int create_partition(const char* device, uint16_t requested_groups)
     }
     eug_record group;
     memset(&group, 0, sizeof group);
-    scan_groups(session.handle(), group, [&reserved](const eug_record& found) {
+    const bool groups_read = scan_groups(mf, group, [&reserved](const eug_record& found) {
         add_to_global_member_mask(found.member_mask);
         reserved++;
         return true;
     });
+    if (!groups_read)
+        return -1;
     if (!(partitions + reserved + requested_groups < max_num_hxu_eu_group)) {
         printf("Error: There are total %d EU Partition and Groups, request for %u groups + new "
                "partition, exceeds Max number of HXU EU groups\n",
@@ -164,12 +169,14 @@ int query_all(mfile* mf)
     int count = 0;
     partition_record partition;
     memset(&partition, 0, sizeof partition);
-    scan_partitions(mf, partition, [&count](const partition_record& found) {
+    const bool scanned = scan_partitions(mf, partition, [&count](const partition_record& found) {
         printf("%d) ", ++count);
         print_partition(&found);
         printf("\n");
         return true;
     });
+    if (!scanned)
+        return -1;
     printf("In total there are %d EU partitions configured.\n", count);
     return 0;
 }

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <vector>
 
+#include "icmd_internal.h"
 #include "mtcr_int.h"
 #include "sim_function.h"
 
@@ -362,7 +363,8 @@ TEST(IcmdDelivery, SemaphoreTicketBelongsToTheAskingProcess) {
     EXPECT_EQ(mf->icmd.took_semaphore, 1);
     uint32_t owner = 0;
     ASSERT_TRUE(server.read_space(vexil_sim::kSpaceSemaphore, 0, owner));
-    EXPECT_EQ(owner, (uint32_t)getpid());
+    EXPECT_EQ(owner, icmd_process_ticket());
+    EXPECT_NE(owner, 0u);
 
     const pid_t child = fork();
     ASSERT_GE(child, 0);
@@ -375,7 +377,7 @@ TEST(IcmdDelivery, SemaphoreTicketBelongsToTheAskingProcess) {
     ASSERT_TRUE(WIFEXITED(wstatus));
     EXPECT_EQ(WEXITSTATUS(wstatus), 0) << "1: the child took the semaphore its parent holds";
     ASSERT_TRUE(server.read_space(vexil_sim::kSpaceSemaphore, 0, owner));
-    EXPECT_EQ(owner, (uint32_t)getpid()) << "still the parent's";
+    EXPECT_EQ(owner, icmd_process_ticket()) << "still the parent's";
 
     // Closing ICMD releases a semaphore still held.
     icmd_close(mf);

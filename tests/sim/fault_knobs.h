@@ -25,6 +25,8 @@ constexpr uint32_t kForeignOwner = 0x0BAD0001;
 struct FaultKnobs {
   int32_t register_status = -1;        // >= 0: every register answers this status, unexecuted
   uint8_t icmd_status = 0;             // non-zero: every command completes with this ICMD status
+  uint64_t icmd_status_at = 0;         // non-zero: only command number icmd_status_at (counted as
+                                       // AdapterStats::icmd_commands counts) gets icmd_status
   uint32_t icmd_syndrome = 0;          // syndrome word that a failed command leaves
   bool busy_stuck = false;             // the busy bit never clears; commands do not run
   uint32_t busy_polls = 0;             // control-word reads that still show busy after each go

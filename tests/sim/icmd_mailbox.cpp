@@ -89,7 +89,8 @@ void IcmdMailbox::complete() {
   stuck_ = false;
   const uint16_t opcode = static_cast<uint16_t>(ctrl_ >> 16);
   uint8_t status;
-  if (knobs_.icmd_status != 0) {
+  if (knobs_.icmd_status != 0 &&
+      (knobs_.icmd_status_at == 0 || knobs_.icmd_status_at == stats_.icmd_commands)) {
     status = knobs_.icmd_status;
     syndrome_ = knobs_.icmd_syndrome;
   } else {

@@ -278,5 +278,52 @@ TEST(EuGroupProcess, DestroyByIdAndByName)
     });
 }
 
+/* A scan stops at a GET that the mailbox did not carry (here one answered busy by the ICMD firmware):
+ * the id says nothing about a group there, so every scanning command fails and writes nothing,
+ * where counting the id as free would duplicate a name, under-count, or destroy another group. */
+TEST(EuGroupProcess, AGetTheMailboxDidNotCarryFailsTheScanAndChangesNothing)
+{
+    AcceleratorSetup setup = small_adapter();
+    setup.prepare = [](vexil_sim::Accelerator& acc) {
+        ASSERT_EQ(acc.add_group("dup", {0, 1}), 1);
+        ASSERT_EQ(acc.add_group("dup", {2, 3}), 2);
+        ASSERT_EQ(acc.add_partition({100}, {8, 9}, 1), 1);
+    };
+    const auto body = [&](FuseFunctionServer& server) {
+        const AcceleratorCounts before = vexil_sim::accelerator_counts(server);
+        vexil_test::add_file("/tmp/groups.json", R"({"eu_groups": [{"name": "a", "range": "20"}]})");
+        const std::string group_1 = "Error when querying group id: 1.\n";
+        const std::string partition_1 = "Error when querying partition id: 1.\n";
+        const std::vector<std::pair<std::vector<std::string>, std::string>> runs = {
+            {create("dup", "4-5"), group_1 + failed},
+            {sub("query", {}), group_1},
+            {sub("query", {"-n", "dup"}), group_1},
+            {sub("destroy", {"-n", "dup"}), group_1},
+            {create("new", "6"), group_1 + failed},
+            {{"partition", "query", "-d", device}, partition_1},
+            {{"partition", "create", "-d", device, "-v", "7", "-r", "30", "-m", "1"},
+             partition_1 + "EU partition creation failed.\n"},
+            {{"eu_group", "apply", "-d", device, "-f", "/tmp/groups.json"},
+             partition_1 + "Problem processing the EU group configuration file given.\n"},
+        };
+        for (const auto& run : runs) {
+            vexil_sim::FaultKnobs knobs = server.knobs();
+            knobs.icmd_status = 5; /* busy */
+            /* The limits' GET first, then the first id of the scan. */
+            knobs.icmd_status_at = server.stats().icmd_commands + 2;
+            server.set_knobs(knobs);
+            expect_tool(run.first, run.second, 255);
+        }
+        const AcceleratorCounts used = vexil_sim::accelerator_counts(server) - before;
+        EXPECT_EQ(used.eug.set + used.partition.set, 0u) << "nothing written";
+        server.set_knobs(vexil_sim::FaultKnobs());
+        expect_tool(sub("query", {}),
+                    "1) " + group_text(1, "dup", "0,1") + "\n2) " + group_text(2, "dup", "2,3") +
+                        "\nIn total there are 2 EU groups configured.\n",
+                    0);
+    };
+    RUN_WITH_ACCELERATOR(setup, body);
+}
+
 } // namespace
 } // namespace e2e

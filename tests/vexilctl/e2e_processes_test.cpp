@@ -1,12 +1,15 @@
 /*
- * e2e_signals_test.cpp - Ctrl-C and the other ending signals at any moment of
- * a command must not leave a semaphore of the adapter taken: the command
- * stops, and the next run works at once.
+ * e2e_processes_test.cpp - the tool among other processes: Ctrl-C and the
+ * other ending signals at any moment of a command must not leave a semaphore
+ * of the adapter taken, and runs side by side (each in a PID namespace of
+ * its own, as in containers) must each hold the mailbox alone.
  */
 #include "e2e_support.h"
 
 #include <signal.h>
 #include <time.h>
+
+#include <thread>
 
 namespace e2e {
 namespace {
@@ -63,6 +66,38 @@ TEST(InterruptedProcess, NoToolsSemaphoreOutlivesTheRun)
     setup.limits.max_num_hxu_eug = 8;
     setup.limits.max_num_hxu_eu_partition = 2;
     RUN_WITH_ACCELERATOR(setup, [&](FuseFunctionServer&) { interrupt_runs(setup.limits); });
+}
+
+/* Every run is pid 1 of its own PID namespace: the mailbox semaphore must still tell them apart. */
+TEST(ProcessesSideBySide, EachRunInItsOwnPidNamespaceHoldsTheMailboxAlone)
+{
+    if (access("/usr/bin/unshare", X_OK) != 0)
+        GTEST_SKIP() << "no /usr/bin/unshare here";
+    AcceleratorSetup setup;
+    setup.limits.max_num_hxu_eug = 8;
+    setup.limits.max_num_hxu_eu_partition = 2;
+    RUN_WITH_ACCELERATOR(setup, [&](FuseFunctionServer& server) {
+        constexpr int kRuns = 4;
+        std::vector<test_process::result> results(kRuns);
+        std::vector<std::thread> runs;
+        for (int i = 0; i < kRuns; ++i)
+            runs.emplace_back([&results, i] {
+                results[i] = test_process::run("/usr/bin/unshare",
+                                               {"-p", "-f", "--", VEXILCTL_PATH, "eu_group", "create", "-d",
+                                                device, "-n", "g" + std::to_string(i), "-r",
+                                                std::to_string(10 * i) + "-" + std::to_string(10 * i + 3)});
+            });
+        for (std::thread& run : runs)
+            run.join();
+        for (int i = 0; i < kRuns; ++i) {
+            EXPECT_EQ(results[i].exit_status, 0) << "run " << i << ": " << results[i].out << results[i].err;
+            EXPECT_EQ(results[i].out.rfind("Group created successfully-\n", 0), 0u) << results[i].out;
+        }
+        const vexil_sim::AdapterStats stats = server.stats();
+        EXPECT_EQ(stats.unlocked_icmd_commands, 0u) << "of " << stats.icmd_commands << " commands";
+        EXPECT_EQ(stats.unlocked_window_accesses, 0u);
+        EXPECT_TRANSACTIONS(vexil_sim::accelerator_counts(server).eug, kRuns * 8u, kRuns);
+    });
 }
 
 } // namespace
