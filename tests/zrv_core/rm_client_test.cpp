@@ -103,6 +103,23 @@ TEST(RmClient, RefusedAllocationsTouchNothing) {
     EXPECT_EQ(ObRmAlloc(client, client, 0xDE000011, OB_CLASS_DEVICE, params), OB_ERR_GENERIC);
     EXPECT_EQ(driver_fds(), fds);
     EXPECT_EQ(obRmDeviceMap[1].refcount, 0u);
+    driver.refused_escapes.clear();
+
+    // The driver refuses a second device and subdevice under live handles: only the new
+    // mappings go, the live objects keep their GPU files and slot references.
+    uint32_t sub = 0;
+    ASSERT_EQ(ObRmAlloc(client, kDevice, kSubdevice, OB_CLASS_SUBDEVICE, &sub), OB_OK);
+    const int live_fds = driver_fds();
+    params[0] = 0;
+    EXPECT_EQ(ObRmAlloc(client, client, kDevice, OB_CLASS_DEVICE, params), 0x19u);
+    EXPECT_EQ(ObRmAlloc(client, kDevice, kSubdevice, OB_CLASS_SUBDEVICE, &sub), 0x19u);
+    EXPECT_EQ(driver_fds(), live_fds);
+    EXPECT_EQ(obRmDeviceMap[0].refcount, 2u);
+    ASSERT_NE(ob_find_mapping(client, kDevice), nullptr);
+    ASSERT_NE(ob_find_mapping(client, kSubdevice), nullptr);
+    uint32_t word = 0;
+    EXPECT_EQ(ObRmControl(client, kSubdevice, OB_CTRL_GPU_VALUE, &word, 4), OB_OK)
+        << "the subdevice still reaches its own GPU file";
   }, quick()));
 }
 

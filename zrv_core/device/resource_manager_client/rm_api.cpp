@@ -462,9 +462,12 @@ ObStatus ob_open_gpu_file(uint32_t slot, int* fd_out)
 namespace {
 
 /* The object mapping of a device or subdevice on a card slot, with its own
- * descriptor of the GPU file; pushed on the list only once it is complete. */
-ObStatus create_device(uint32_t client, uint32_t parent, uint32_t handle, int slot)
+ * descriptor of the GPU file; pushed on the list only once it is complete,
+ * and handed back in *made so that a refused allocation can undo exactly it. */
+ObStatus create_device(uint32_t client, uint32_t parent, uint32_t handle, int slot,
+                       struct ob_object_mapping** made)
 {
+    *made = nullptr;
     struct ob_object_mapping* mapping =
         static_cast<struct ob_object_mapping*>(calloc(1, sizeof(struct ob_object_mapping)));
     if (!mapping)
@@ -505,15 +508,16 @@ ObStatus create_device(uint32_t client, uint32_t parent, uint32_t handle, int sl
     mapping->next = obRmObjectMappings;
     obRmObjectMappings = mapping;
     ob_spin_unlock(&obRmApiUnixLock);
+    *made = mapping;
     return OB_OK;
 }
 
-void remove_mapping(uint32_t client, uint32_t handle)
+/* Undoes one create_device: only that node goes, never an older object that
+ * has the same client and handle. */
+void remove_created_mapping(const struct ob_object_mapping* made)
 {
     ob_spin_lock(&obRmApiUnixLock);
-    remove_mappings_locked([&](const struct ob_object_mapping* m) {
-        return m->client == client && m->handle == handle;
-    });
+    remove_mappings_locked([&](const struct ob_object_mapping* m) { return m == made; });
     ob_spin_unlock(&obRmApiUnixLock);
 }
 
@@ -768,13 +772,13 @@ ObStatus ObRmAllocWithAccess(uint32_t client, uint32_t parent, uint32_t* handle,
             return OB_ERR_OPERATING_SYSTEM;
         if (*handle == 0)
             return OB_ERR_NOT_SUPPORTED;
-        ObStatus status = create_device(client, *handle, *handle, slot);
+        struct ob_object_mapping* made;
+        ObStatus status = create_device(client, *handle, *handle, slot, &made);
         if (status != OB_OK)
             return status;
-        const uint32_t requested = *handle;
         status = send_alloc(client, parent, handle, cls, params, access_rights);
         if (status != OB_OK)
-            remove_mapping(client, requested);
+            remove_created_mapping(made);
         return status;
     }
     case OB_CLASS_SUBDEVICE: {
@@ -800,13 +804,13 @@ ObStatus ObRmAllocWithAccess(uint32_t client, uint32_t parent, uint32_t* handle,
         const int slot = find_device_index(client, info.device_instance, words[0]);
         if (slot < 0 || slot >= OB_MAX_CARDS)
             return OB_ERR_OPERATING_SYSTEM;
-        ObStatus status = create_device(client, parent, *handle, slot);
+        struct ob_object_mapping* made;
+        ObStatus status = create_device(client, parent, *handle, slot, &made);
         if (status != OB_OK)
             return status;
-        const uint32_t requested = *handle;
         status = send_alloc(client, parent, handle, cls, params, access_rights);
         if (status != OB_OK)
-            remove_mapping(client, requested);
+            remove_created_mapping(made);
         return status;
     }
     default: {
