@@ -85,12 +85,17 @@ TEST(RmNuma, MemoryAnswersAreTheGpuNodes) {
     EXPECT_EQ(heap.total, 1000u * 1024);
     EXPECT_EQ(heap.free, 800u * 1024);
 
-    // A GPU without a node: the driver's answer stands.
+    // A GPU without a node: the driver's answer stands, also in records the patch could not
+    // read (pairs past the size, no parameters at all).
     uint32_t other = 0;
     ASSERT_EQ(open_device(&other, 0), OB_OK);
     info = {1, {9, 0}};
     ASSERT_EQ(ObRmControl(other, kDevice, 0x20801303, &info, 444), OB_OK);
     EXPECT_EQ(info.pairs[1], 5000u);
+    driver.on_control = nullptr;
+    uint32_t three[2] = {3, 9};
+    EXPECT_EQ(ObRmControl(other, kDevice, 0x20801303, three, sizeof(three)), OB_OK);
+    EXPECT_EQ(ObRmControl(other, kDevice, 0x20801301, nullptr, 0), OB_OK);
   }, quick()));
 }
 
