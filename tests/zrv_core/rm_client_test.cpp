@@ -265,6 +265,12 @@ TEST(RmClient, DeprecatedControlsTravelAsTheirNewerCommand) {
     EXPECT_EQ(old.count, 2u) << "a count past the acquired list is not taken back";
     EXPECT_EQ(old.list, (uint64_t)(uintptr_t)list);
 
+    // The p-state tables with no p-state and no global entry, and so no lists: nothing is
+    // copied, the newer command goes all the same.
+    uint64_t no_pstates[3] = {0, 0, 0};
+    EXPECT_EQ(ObRmControl(client, kDevice, 0x2080A06A, no_pstates, sizeof(no_pstates)), OB_OK);
+    EXPECT_EQ(driver.controls.back(), 0x2080A06Bu);
+
     // A list over the newer record's room never reaches the driver.
     const size_t asked = driver.controls.size();
     std::vector<uint8_t> big(33 * 20);
