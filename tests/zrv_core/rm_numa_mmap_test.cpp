@@ -219,4 +219,25 @@ TEST(RmMmap, MappingsCoverWholePagesAndGoWithTheirObject) {
   }, quick()));
 }
 
+// Control-file memory belongs to the layer, which every client shares: it stays while a client
+// is left and goes with the last one, so the next start finds no list of old pages.
+TEST(RmMmap, ControlFileMemoryGoesWithTheLayer) {
+  VEXIL_EXPECT_SCENARIO(vexil_test::run_in_private_namespace([] {
+    GpuDriver driver;
+    two_gpus(driver);
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    uint32_t first = 0, second = 0;
+    ASSERT_EQ(ObRmAllocRoot(&first), OB_OK);
+    ASSERT_EQ(ObRmAllocRoot(&second), OB_OK);
+    void* address = nullptr;
+    ASSERT_EQ(ObRmMapMemory(first, 0x1234, 0xBB, 0, page, &address, 0), OB_OK);
+    ASSERT_EQ(obRmControlMapping.mappings->address, address);
+    EXPECT_EQ(ObRmFree(first, first, first), OB_OK);
+    EXPECT_TRUE(mapped(address, page)) << "the second client still has the layer";
+    EXPECT_EQ(ObRmFree(second, second, second), OB_OK);
+    EXPECT_FALSE(mapped(address, page));
+    EXPECT_EQ(obRmControlMapping.mappings, nullptr);
+  }, quick()));
+}
+
 }  // namespace

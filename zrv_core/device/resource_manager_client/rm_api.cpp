@@ -336,6 +336,8 @@ int init_api_layer(ObStatus* status)
         ob_spin_unlock(&obRmApiUnixLock);
         return 0;
     }
+    /* Nothing of an earlier start is dropped unreleased: its pages would stay mapped. */
+    ob_rm_unmap_all(&obRmControlMapping.mappings);
     free_events(&obRmControlMapping.events);
     memset(&obRmControlMapping, 0, sizeof(obRmControlMapping));
     obRmControlMapping.fd = fd;
@@ -349,6 +351,8 @@ void teardown_api_layer(void)
 {
     ob_spin_lock(&obRmApiUnixLock);
     if (obRmApiRefCount > 0 && --obRmApiRefCount == 0) {
+        /* Control-file memory is shared by every client: it goes with the last one. */
+        ob_rm_unmap_all(&obRmControlMapping.mappings);
         close_ctl_handle(obRmCtlFd);
         obRmCtlFd = -1;
         obRmControlMapping.fd = -1;
