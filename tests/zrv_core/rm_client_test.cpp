@@ -1,6 +1,8 @@
 // The resource-manager client against the simulated GPU driver, in private mount namespaces: the
 // client makes its nodes in the namespace's /dev and its escapes reach the driver through the
 // ioctl interposer.
+#include <errno.h>
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -228,6 +230,27 @@ TEST(RmClient, ExportFilesAreClosedWhenTheDriverRefuses) {
     int fd = -1;
     EXPECT_EQ(GetFdToExportObject(client, kDevice, &fd), OB_ERR_OPERATING_SYSTEM);
     EXPECT_EQ(driver_fds(), fds) << "the export file of a failed escape is closed";
+    driver.refused_escapes.clear();
+
+    // A driver that rewrites the export word as it refuses: the client closes the file it
+    // opened, not the descriptor the driver wrote there.
+    driver.refused_controls.clear();
+    int mine[2];
+    ASSERT_EQ(pipe(mine), 0);
+    driver.on_control = [&](ob_escape_control& record, void* answer) {
+      if (record.cmd != OB_CTRL_EXPORT_OBJECTS) return false;
+      static_cast<uint32_t*>(answer)[18] = static_cast<uint32_t>(mine[0]);
+      record.status = OB_ERR_INVALID_ARGUMENT;
+      return true;
+    };
+    params[18] = 0;
+    EXPECT_EQ(ObRmControl(client, client, OB_CTRL_EXPORT_OBJECTS, params, sizeof(params)),
+              OB_ERR_INVALID_ARGUMENT);
+    EXPECT_EQ(params[18], 0xFFFFFFFFu);
+    EXPECT_EQ(driver_fds(), fds) << "the export file is closed";
+    EXPECT_NE(fcntl(mine[0], F_GETFD), -1) << "the descriptor the driver named stays open";
+    close(mine[0]);
+    close(mine[1]);
   }, quick()));
 }
 

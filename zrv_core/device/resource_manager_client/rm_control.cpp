@@ -223,10 +223,12 @@ ObStatus attach(void* params, uint32_t size)
     return OB_OK;
 }
 
-/* Opened in a pre-step: closed again when the driver refuses the command. */
+/* Opened in a pre-step: closed again when the driver refuses the command. The
+ * descriptor is kept here, not read back from the record, which the driver
+ * may have rewritten. */
 struct export_slot {
     uint32_t offset = 0;
-    bool opened = false;
+    int fd = -1;
 };
 
 ObStatus open_export(uint32_t client, uint32_t device, void* params, uint32_t offset,
@@ -238,7 +240,7 @@ ObStatus open_export(uint32_t client, uint32_t device, void* params, uint32_t of
         return status;
     ob_set_word(params, offset, (uint32_t)fd);
     slot->offset = offset;
-    slot->opened = true;
+    slot->fd = fd;
     return OB_OK;
 }
 
@@ -257,8 +259,8 @@ ObStatus forward(uint32_t client, uint32_t object, uint32_t cmd, void* params, u
     else if (status == OB_OK)
         status = record.status;
     if (status != OB_OK) {
-        if (exported.opened) {
-            ob_close_export_fd((int)ob_word_at(params, exported.offset));
+        if (exported.fd >= 0) {
+            ob_close_export_fd(exported.fd);
             ob_set_word(params, exported.offset, 0xFFFFFFFFu);
         }
         return status;
