@@ -254,6 +254,23 @@ TEST(RmClient, ExportFilesAreClosedWhenTheDriverRefuses) {
   }, quick()));
 }
 
+TEST(RmClient, AGpuFileThatWillNotOpenFailsItsAttach) {
+  VEXIL_EXPECT_SCENARIO(vexil_test::run_in_private_namespace([] {
+    GpuDriver driver;
+    two_gpus(driver);
+    uint32_t client = 0;
+    ASSERT_EQ(ObRmAllocRoot(&client), OB_OK);
+    // The second GPU's open fails with EIO and its card status (escape 0xD1) reads 0.
+    vexil_test::fail_opens_of_path("/dev/ombrix1", EIO);
+    uint32_t all[33] = {0xFFFF};
+    EXPECT_EQ(ObRmControl(client, client, OB_CTRL_GPU_ATTACH, all, sizeof(all)), OB_ERR_OPERATING_SYSTEM);
+    EXPECT_EQ(count(driver.escapes, OB_ESC_STATUS_CODE), 1);
+    EXPECT_EQ(all[32], 0x200u) << "the failing GPU is named";
+    EXPECT_EQ(obRmDeviceMap[0].fd, -1) << "the first GPU's file is closed again";
+    EXPECT_EQ(driver_fds(), 1);
+  }, quick()));
+}
+
 // The old clock record: {flags, count, list address}; 20-byte entries.
 struct OldClkInfo {
   uint32_t flags;

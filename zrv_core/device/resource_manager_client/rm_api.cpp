@@ -448,7 +448,8 @@ ObStatus ob_open_gpu_file(uint32_t slot, int* fd_out)
         card_status.domain = card.domain;
         card_status.bus = card.bus;
         card_status.slot = card.slot;
-        if (plain_escape(ctl_fd, OB_ESC_STATUS_CODE, &card_status) < 0)
+        /* A card that reports no fault of its own leaves the failed open as it is. */
+        if (plain_escape(ctl_fd, OB_ESC_STATUS_CODE, &card_status) < 0 || card_status.status == OB_OK)
             return OB_ERR_OPERATING_SYSTEM;
         return card_status.status;
     }
