@@ -116,6 +116,47 @@ TEST(RmDriverDevice, OpensByNameAndFreesEverything) {
   }, rm_test::quick()));
 }
 
+// The object's messages carry the fixed locations that readers of the log know them by.
+TEST(RmDriverDevice, MessagesCarryTheirFixedLocations) {
+  VEXIL_EXPECT_SCENARIO(vexil_test::run_in_private_namespace([] {
+    GpuDriver driver;
+    gpus(driver);
+    setenv("ZRV_PRINT_LOG", "0", 1);
+    auto logged = [](const std::function<void()>& call) {
+      return vexil_test::written_to(1, [&] { zrv_text(call); });
+    };
+    const std::string at = "[zrv_core/device/rm_driver/RmDriverDevice_";
+    std::string log = logged([] {
+      zrv_core::RmDriverDevice device("gpu3", zrv_core::eCommunicationTypeGpu);
+      uint32_t word = 0;
+      zrv_text([&] { device.Read(0, 4, &word); });
+      zrv_text([&] { device.Write(0, 4, &word); });
+    });
+    EXPECT_NE(log.find(at + "RmDriverDevice():97] | Attempting to allocate DeviceID 3"), std::string::npos) << log;
+    EXPECT_NE(log.find(at + "Read():165] | CrSpace Read is not"), std::string::npos) << log;
+    EXPECT_NE(log.find(at + "Write():172] | CrSpace Write is not"), std::string::npos) << log;
+    log = logged([] { zrv_core::RmDriverDevice("gpu7", zrv_core::eCommunicationTypeGpu); });
+    EXPECT_NE(log.find(at + "RmDriverDevice():103] | Failed to allocate RM Driver Device"), std::string::npos) << log;
+    // The subdevice's identity query is refused once the device object lives.
+    driver.on_control = [&](ob_escape_control& record, void*) {
+      if (record.cmd != 0x202) return false;
+      for (const auto& object : driver.live)
+        if (object.first.second == rm_test::kDevice) {
+          record.status = OB_ERR_INVALID_ARGUMENT;
+          return true;
+        }
+      return false;
+    };
+    log = logged([] { zrv_core::RmDriverDevice("gpu3", zrv_core::eCommunicationTypeGpu); });
+    EXPECT_NE(log.find(at + "RmDriverDevice():116] | Failed to allocate RM Driver SubDevice"), std::string::npos) << log;
+    driver.on_control = nullptr;
+    driver.refused_escapes = {OB_ESC_ALLOC};
+    log = logged([] { zrv_core::RmDriverDevice("gpu3", zrv_core::eCommunicationTypeGpu); });
+    EXPECT_NE(log.find(at + "RmDriverDevice():85] | Failed to allocate RM Driver Client"), std::string::npos) << log;
+    unsetenv("ZRV_PRINT_LOG");
+  }, rm_test::quick()));
+}
+
 // ---- dispatch through maccess_reg ----
 
 TEST(RmDriverDevice, RegistersThroughTheirControlsAndStatuses) {
