@@ -572,21 +572,22 @@ TEST(RmDriverPerfmon, StartsAndStopsInOrderAndUndoesAFailedStart) {
       }
       return cmds;
     };
+    // No register list or HS credit of a real perfmon block is known: the credits step goes with
+    // none, and no register operations are sent at all.
     device.InitPerfmon();
     EXPECT_TRUE(device.IsPerfmonActive());
-    EXPECT_EQ(profiler_controls(0),
-              (std::vector<uint32_t>{0xB0CC0101, 0xB0CC0105, 0xB0CC0107, 0xB0CC010E, 0xB0CC010A}));
+    EXPECT_EQ(profiler_controls(0), (std::vector<uint32_t>{0xB0CC0101, 0xB0CC0105, 0xB0CC0107, 0xB0CC010E}));
     using A = std::pair<uint32_t, uint32_t>;
     EXPECT_EQ(std::vector<A>(driver.allocations.end() - 3, driver.allocations.end()),
               (std::vector<A>{{kProfiler, 0xB2CC}, {0xDE000004, 0x3E}, {0xDE000005, 0x3E}}));
     EXPECT_EQ(driver.sent[0xB0CC0101], Bytes{0});
-    EXPECT_EQ(host32(driver.sent[0xB0CC010A], 0), 3u) << "the start list";
+    EXPECT_EQ(nonzero_outside(driver.sent[0xB0CC010E], 0, 1), std::set<size_t>{}) << "no credit";
 
     size_t from = driver.controls.size();
     device.TerminatePerfmon();
     EXPECT_FALSE(device.IsPerfmonActive());
-    EXPECT_EQ(profiler_controls(from), (std::vector<uint32_t>{0xB0CC010A, 0xB0CC0108, 0xB0CC0106, 0xB0CC0102}));
-    EXPECT_EQ(host32(driver.sent[0xB0CC010A], 0), 2u) << "the stop list";
+    EXPECT_EQ(profiler_controls(from), (std::vector<uint32_t>{0xB0CC0108, 0xB0CC0106, 0xB0CC0102}));
+    EXPECT_EQ(driver.sent.count(0xB0CC010A), 0u);
     EXPECT_EQ(last(driver.freed, 3), (std::vector<uint32_t>{0xDE000004, 0xDE000005, kProfiler}));
 
     driver.refused_controls = {0xB0CC0107};
