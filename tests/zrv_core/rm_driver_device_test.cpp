@@ -534,7 +534,7 @@ TEST(RmDriverPerfmon, EachOperationSendsItsRecordAndNamesItsRefusal) {
       return true;
     };
     EXPECT_EQ(zrv_text([&] { device.ExecRegops({{0x10, 1, 1}, {0x20, 0, 1}}); }),
-              "ExecRegops failed, status register operation 1 at 0x20 not carried out (0x5)\n");
+              "ExecRegops failed, register operation 1 at 0x20 not carried out, status 0x5\n");
     driver.on_control = nullptr;
 
     // The PMA channel: both memories mapped; freed, nothing stays mapped.

@@ -301,8 +301,9 @@ void RmDriverDevice::ExecRegops(const std::vector<sPerfRegWrite>& writes)
     for (size_t i = 0; i < writes.size(); i++) {
         if (params->ops[i].status == 0) continue;
         std::stringstream detail;
-        detail << text << "register operation " << i << " at 0x" << std::hex << writes[i].address
-               << " not carried out (0x" << static_cast<unsigned>(params->ops[i].status) << ")";
+        detail << "ExecRegops failed, register operation " << i << " at 0x" << std::hex
+               << writes[i].address << " not carried out, status 0x"
+               << static_cast<unsigned>(params->ops[i].status);
         Fail(__func__, __LINE__, detail.str());
     }
 }
