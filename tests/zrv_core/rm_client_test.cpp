@@ -337,7 +337,30 @@ TEST(RmClient, StatusTable) {
   }
   EXPECT_EQ(g_StatusCodeList[g_StatusCodeCount - 1].value, 0xFFFFFFFFu);
   EXPECT_STREQ(obstatusToString(0x74), "Oblink Init Error [OB_ERR_OBLINK_INIT_ERROR]");
-  EXPECT_STREQ(obstatusToString(0x6a), "Library version doesn't match driver version [OB_ERR_LIB_RM_VERSION_MISMATCH]");
+  // The texts of the statuses the client gives itself, as callers read them.
+  const struct { uint32_t status; const char* text; } own[] = {
+      {0x0, "Success [OB_OK]"},
+      {0x3, "System is busy, retry later [OB_ERR_BUSY_RETRY]"},
+      {0x1a, "Ran out of a critical resource, other than memory [OB_ERR_INSUFFICIENT_RESOURCES]"},
+      {0x1b, "The requester does not have sufficient permissions [OB_ERR_INSUFFICIENT_PERMISSIONS]"},
+      {0x1f, "Invalid argument to call [OB_ERR_INVALID_ARGUMENT]"},
+      {0x22, "Given class-id not valid [OB_ERR_INVALID_CLASS]"},
+      {0x26, "Current device is not valid [OB_ERR_INVALID_DEVICE]"},
+      {0x29, "Invalid flags passed [OB_ERR_INVALID_FLAGS]"},
+      {0x36, "Object parent is not valid [OB_ERR_INVALID_OBJECT_PARENT]"},
+      {0x37, "The offset passed is not valid [OB_ERR_INVALID_OFFSET]"},
+      {0x3b, "At least one of the parameters passed is not valid [OB_ERR_INVALID_PARAMETER]"},
+      {0x3d, "Pointer not valid [OB_ERR_INVALID_POINTER]"},
+      {0x40, "Generic Error: Invalid state [OB_ERR_INVALID_STATE]"},
+      {0x51, "Out of memory [OB_ERR_NO_MEMORY]"},
+      {0x56, "Call not supported [OB_ERR_NOT_SUPPORTED]"},
+      {0x59, "Generic operating system error [OB_ERR_OPERATING_SYSTEM]"},
+      {0x65, "Call timed out [OB_ERR_TIMEOUT]"},
+      {0x66, "Call timed out, please retry later [OB_ERR_TIMEOUT_RETRY]"},
+      {0x6a, "Library version doesn't match driver version [OB_ERR_LIB_RM_VERSION_MISMATCH]"},
+      {0xffff, "Failure: Generic Error [OB_ERR_GENERIC]"},
+  };
+  for (const auto& row : own) EXPECT_STREQ(obstatusToString(row.status), row.text) << std::hex << row.status;
   EXPECT_STREQ(obstatusToString(0x73), "Unknown error code!");
   EXPECT_EQ(TranslateObStatus(3), 1u);
   EXPECT_EQ(TranslateObStatus(64), 0x70u);
