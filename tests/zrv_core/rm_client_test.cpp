@@ -254,6 +254,34 @@ TEST(RmClient, ExportFilesAreClosedWhenTheDriverRefuses) {
   }, quick()));
 }
 
+// One scan of the attached GPUs serves both rules: the card lookup takes the first slot with both
+// instances equal; the export list takes every attached card of the device's instance.
+TEST(RmClient, CardLookupAndExportListReadTheAttachedGpus) {
+  VEXIL_EXPECT_SCENARIO(vexil_test::run_in_private_namespace([] {
+    GpuDriver driver;
+    SimGpu a, b, c, d;
+    a.gpu_id = 0x100;
+    b.gpu_id = 0x200, b.minor = 1, b.device_instance = 1;
+    c.gpu_id = 0x300, c.minor = 2, c.subdevice_instance = 1;
+    d.gpu_id = 0x400, d.minor = 3, d.attached = false;
+    driver.gpus = {a, b, c, d};
+    vexil_test::make_dirs("/dev/char");
+    driver.install();
+    uint32_t client = 0;
+    ASSERT_EQ(open_device(&client), OB_OK);
+    EXPECT_EQ(find_device_index(client, 0, 0), 0);
+    EXPECT_EQ(find_device_index(client, 0, 1), 2);
+    EXPECT_EQ(find_device_index(client, 1, 1), OB_NO_SLOT);
+    int fd = -1;
+    ASSERT_EQ(GetFdToExportObject(client, kDevice, &fd), OB_OK);
+    close(fd);
+    EXPECT_EQ(driver.export_ids, (std::vector<uint32_t>{0x100, 0x300}));
+    driver.refused_controls = {0x201};
+    EXPECT_EQ(find_device_index(client, 0, 0), -1);
+    EXPECT_EQ(GetFdToExportObject(client, kDevice, &fd), OB_ERR_INVALID_ARGUMENT);
+  }, quick()));
+}
+
 TEST(RmClient, AGpuFileThatWillNotOpenFailsItsAttach) {
   VEXIL_EXPECT_SCENARIO(vexil_test::run_in_private_namespace([] {
     GpuDriver driver;

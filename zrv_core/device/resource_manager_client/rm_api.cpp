@@ -564,14 +564,14 @@ bool event_registered_locked(const struct ob_object_mapping* mapping, int fd)
 
 } // namespace
 
-extern "C" {
-
-int find_device_index(uint32_t client, uint32_t device_instance, uint32_t subdevice_instance)
+ObStatus ob_scan_attached_gpus(
+    uint32_t client, const std::function<bool(int, uint32_t, uint32_t, uint32_t)>& each)
 {
     uint32_t attached[OB_MAX_CARDS];
     memset(attached, 0xFF, sizeof(attached));
-    if (ob_control(client, client, 0x201, attached, sizeof(attached)) != OB_OK)
-        return -1;
+    const ObStatus status = ob_control(client, client, 0x201, attached, sizeof(attached));
+    if (status != OB_OK)
+        return status;
     for (int slot = 0; slot < OB_MAX_CARDS; slot++) {
         ob_spin_lock(&obRmApiUnixLock);
         const struct ob_card_info card = obRmCards[slot];
@@ -584,11 +584,26 @@ int find_device_index(uint32_t client, uint32_t device_instance, uint32_t subdev
         if (!listed)
             continue;
         id_info info;
-        if (query_id_info(client, card.gpu_id, &info) && info.device_instance == device_instance &&
-            info.subdevice_instance == subdevice_instance)
-            return slot;
+        if (query_id_info(client, card.gpu_id, &info) &&
+            each(slot, card.gpu_id, info.device_instance, info.subdevice_instance))
+            break;
     }
-    return OB_NO_SLOT;
+    return OB_OK;
+}
+
+extern "C" {
+
+int find_device_index(uint32_t client, uint32_t device_instance, uint32_t subdevice_instance)
+{
+    int found = OB_NO_SLOT;
+    const ObStatus status = ob_scan_attached_gpus(
+        client, [&](int slot, uint32_t, uint32_t device, uint32_t subdevice) {
+            if (device != device_instance || subdevice != subdevice_instance)
+                return false;
+            found = slot;
+            return true;
+        });
+    return status == OB_OK ? found : -1;
 }
 
 ObStatus ObRmAllocRoot(uint32_t* client)

@@ -163,6 +163,8 @@ static inline void ob_set_wide(void* record, uint32_t offset, uint64_t value)
 #ifdef __cplusplus
 #include <stddef.h>
 
+#include <functional>
+
 /* One escape on `fd` whose record carries a status word: the escape's failure, else the
  * record's status. */
 template <class Record>
@@ -173,6 +175,13 @@ ObStatus ob_escape_on(int fd, uint32_t escape, Record* record)
                                         offsetof(Record, status));
     return status != OB_OK ? status : record->status;
 }
+
+/* Walks the valid card slots, in slot order, whose GPU is in the client's
+ * attached list (control 0x201) and whose identity (control 0x202) can be
+ * read, calling `each(slot, GPU id, device instance, subdevice instance)`
+ * until it answers true. The status of the attached list's control. */
+ObStatus ob_scan_attached_gpus(
+    uint32_t client, const std::function<bool(int, uint32_t, uint32_t, uint32_t)>& each);
 
 /* The same on the control file. */
 template <class Record>
