@@ -24,6 +24,7 @@ struct Registry {
   std::map<int, IoctlHandler> by_fd;
   std::map<std::string, IoctlHandler> by_path;
   std::map<std::string, IoctlHandler> redirected;  // device node -> handler
+  std::map<std::string, int> failing;              // device node -> errno of its opens
   int handled = 0;
 };
 
@@ -79,6 +80,7 @@ void clear_ioctl_handlers() {
   r.by_fd.clear();
   r.by_path.clear();
   r.redirected.clear();
+  r.failing.clear();
   r.handled = 0;
 }
 
@@ -103,6 +105,12 @@ void redirect_opens_of_path(const std::string& node, IoctlHandler handler) {
   std::lock_guard<std::mutex> guard(r.lock);
   r.by_path["/memfd:" + stand_in_name(node) + " (deleted)"] = handler;
   r.redirected[node] = std::move(handler);
+}
+
+void fail_opens_of_path(const std::string& node, int error) {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> guard(r.lock);
+  r.failing[node] = error;
 }
 
 std::string redirected_node(int fd) {
@@ -133,6 +141,11 @@ int open_stand_in(const char* path, int flags) {
   Registry& r = registry();
   {
     std::lock_guard<std::mutex> guard(r.lock);
+    auto failing = r.failing.find(path);
+    if (failing != r.failing.end()) {
+      errno = failing->second;
+      return -1;
+    }
     if (r.redirected.empty() || r.redirected.find(path) == r.redirected.end()) return -2;
   }
   struct stat st;

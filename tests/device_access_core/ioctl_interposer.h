@@ -20,6 +20,9 @@ void clear_ioctl_handlers();
 // memory file instead, and that descriptor's ioctls go to `handler`. The test binary's open()
 // does the swap; every other path opens as usual. Cleared with the handlers.
 void redirect_opens_of_path(const std::string& node, IoctlHandler handler);
+// Opens of `node` fail with `error`, as a driver's open does when its device will not come up.
+// Cleared with the handlers.
+void fail_opens_of_path(const std::string& node, int error);
 // The node a redirected descriptor was opened for, or "" for any other descriptor.
 std::string redirected_node(int fd);
 // How many descriptors of this process stand for redirected nodes.

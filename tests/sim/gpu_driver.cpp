@@ -79,15 +79,29 @@ int GpuDriver::answer(const std::string& node, uint32_t escape, void* record, ui
         as<ob_escape_alloc_root>(record)->words[2] = next_handle++;
         return 0;
       }
+    {
       if (!sized(sizeof(ob_escape_alloc))) return -1;
-      allocations.emplace_back(as<ob_escape_alloc>(record)->object, as<ob_escape_alloc>(record)->cls);
-      as<ob_escape_alloc>(record)->status = 0;
+      ob_escape_alloc* alloc = as<ob_escape_alloc>(record);
+      allocations.emplace_back(alloc->object, alloc->cls);
+      const auto key = std::make_pair(alloc->client, alloc->object);
+      alloc->status = 0;
+      if (alloc->object != 0 && !live.emplace(key, alloc->parent).second)
+        alloc->status = 0x19;  // OB_ERR_INSERT_DUPLICATE_NAME
       return 0;
-    case OB_ESC_FREE:
+    }
+    case OB_ESC_FREE: {
       if (!sized(sizeof(ob_escape_free))) return -1;
-      freed.push_back(as<ob_escape_free>(record)->object);
+      const ob_escape_free* gone = as<ob_escape_free>(record);
+      freed.push_back(gone->object);
+      for (auto it = live.begin(); it != live.end();) {
+        const bool ends = it->first.first == gone->client &&
+                          (gone->object == gone->client || it->first.second == gone->object ||
+                           it->second == gone->object);
+        it = ends ? live.erase(it) : std::next(it);
+      }
       as<ob_escape_free>(record)->status = 0;
       return 0;
+    }
     case OB_ESC_CARD_INFO: {
       if (!sized(OB_MAX_CARDS * sizeof(ob_card_info))) return -1;
       ob_card_info* cards = as<ob_card_info>(record);

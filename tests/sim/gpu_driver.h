@@ -52,6 +52,9 @@ struct GpuDriver {
   std::vector<uint32_t> control_objects;   // the object of each control, in order
   std::vector<std::pair<uint32_t, uint32_t>> allocations;  // {handle, class} of 0x2B and 0x27
   std::vector<uint32_t> freed;             // objects of escape 0x29, in order
+  // Objects alive in the driver, {client, handle} -> parent: a second allocation of a live
+  // handle is refused with 0x19 (duplicate name); freeing an object ends it and its children.
+  std::map<std::pair<uint32_t, uint32_t>, uint32_t> live;
   ob_escape_gpu_table last_table{};        // the last escape 0xD9
   int registered_ctl_fds = 0;              // escapes 0xC9
 

@@ -211,10 +211,12 @@ TEST_F(PasswordTest, FromAPipe) {
 
   char small[8];
   memset(small, '#', sizeof small);
-  StdinFromPipe("abcdefgh\n");
+  StdinFromPipe("abcdefgh\nnext\n");
   EXPECT_EQ(Os()->InputPassword(small, 4), -1);
   EXPECT_STREQ(small, "abc");
   EXPECT_EQ(small[4], '#');
+  EXPECT_EQ(Os()->InputPassword(buffer, sizeof buffer), 0) << "the overlong line was read to its end";
+  EXPECT_STREQ(buffer, "next");
 
   StdinFromPipe("");
   EXPECT_EQ(Os()->InputPassword(buffer, sizeof buffer), -1);

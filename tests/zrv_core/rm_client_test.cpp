@@ -1,6 +1,8 @@
 // The resource-manager client against the simulated GPU driver, in private mount namespaces: the
 // client makes its nodes in the namespace's /dev and its escapes reach the driver through the
 // ioctl interposer.
+#include <errno.h>
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -103,6 +105,23 @@ TEST(RmClient, RefusedAllocationsTouchNothing) {
     EXPECT_EQ(ObRmAlloc(client, client, 0xDE000011, OB_CLASS_DEVICE, params), OB_ERR_GENERIC);
     EXPECT_EQ(driver_fds(), fds);
     EXPECT_EQ(obRmDeviceMap[1].refcount, 0u);
+    driver.refused_escapes.clear();
+
+    // The driver refuses a second device and subdevice under live handles: only the new
+    // mappings go, the live objects keep their GPU files and slot references.
+    uint32_t sub = 0;
+    ASSERT_EQ(ObRmAlloc(client, kDevice, kSubdevice, OB_CLASS_SUBDEVICE, &sub), OB_OK);
+    const int live_fds = driver_fds();
+    params[0] = 0;
+    EXPECT_EQ(ObRmAlloc(client, client, kDevice, OB_CLASS_DEVICE, params), 0x19u);
+    EXPECT_EQ(ObRmAlloc(client, kDevice, kSubdevice, OB_CLASS_SUBDEVICE, &sub), 0x19u);
+    EXPECT_EQ(driver_fds(), live_fds);
+    EXPECT_EQ(obRmDeviceMap[0].refcount, 2u);
+    ASSERT_NE(ob_find_mapping(client, kDevice), nullptr);
+    ASSERT_NE(ob_find_mapping(client, kSubdevice), nullptr);
+    uint32_t word = 0;
+    EXPECT_EQ(ObRmControl(client, kSubdevice, OB_CTRL_GPU_VALUE, &word, 4), OB_OK)
+        << "the subdevice still reaches its own GPU file";
   }, quick()));
 }
 
@@ -211,6 +230,72 @@ TEST(RmClient, ExportFilesAreClosedWhenTheDriverRefuses) {
     int fd = -1;
     EXPECT_EQ(GetFdToExportObject(client, kDevice, &fd), OB_ERR_OPERATING_SYSTEM);
     EXPECT_EQ(driver_fds(), fds) << "the export file of a failed escape is closed";
+    driver.refused_escapes.clear();
+
+    // A driver that rewrites the export word as it refuses: the client closes the file it
+    // opened, not the descriptor the driver wrote there.
+    driver.refused_controls.clear();
+    int mine[2];
+    ASSERT_EQ(pipe(mine), 0);
+    driver.on_control = [&](ob_escape_control& record, void* answer) {
+      if (record.cmd != OB_CTRL_EXPORT_OBJECTS) return false;
+      static_cast<uint32_t*>(answer)[18] = static_cast<uint32_t>(mine[0]);
+      record.status = OB_ERR_INVALID_ARGUMENT;
+      return true;
+    };
+    params[18] = 0;
+    EXPECT_EQ(ObRmControl(client, client, OB_CTRL_EXPORT_OBJECTS, params, sizeof(params)),
+              OB_ERR_INVALID_ARGUMENT);
+    EXPECT_EQ(params[18], 0xFFFFFFFFu);
+    EXPECT_EQ(driver_fds(), fds) << "the export file is closed";
+    EXPECT_NE(fcntl(mine[0], F_GETFD), -1) << "the descriptor the driver named stays open";
+    close(mine[0]);
+    close(mine[1]);
+  }, quick()));
+}
+
+// One scan of the attached GPUs serves both rules: the card lookup takes the first slot with both
+// instances equal; the export list takes every attached card of the device's instance.
+TEST(RmClient, CardLookupAndExportListReadTheAttachedGpus) {
+  VEXIL_EXPECT_SCENARIO(vexil_test::run_in_private_namespace([] {
+    GpuDriver driver;
+    SimGpu a, b, c, d;
+    a.gpu_id = 0x100;
+    b.gpu_id = 0x200, b.minor = 1, b.device_instance = 1;
+    c.gpu_id = 0x300, c.minor = 2, c.subdevice_instance = 1;
+    d.gpu_id = 0x400, d.minor = 3, d.attached = false;
+    driver.gpus = {a, b, c, d};
+    vexil_test::make_dirs("/dev/char");
+    driver.install();
+    uint32_t client = 0;
+    ASSERT_EQ(open_device(&client), OB_OK);
+    EXPECT_EQ(find_device_index(client, 0, 0), 0);
+    EXPECT_EQ(find_device_index(client, 0, 1), 2);
+    EXPECT_EQ(find_device_index(client, 1, 1), OB_NO_SLOT);
+    int fd = -1;
+    ASSERT_EQ(GetFdToExportObject(client, kDevice, &fd), OB_OK);
+    close(fd);
+    EXPECT_EQ(driver.export_ids, (std::vector<uint32_t>{0x100, 0x300}));
+    driver.refused_controls = {0x201};
+    EXPECT_EQ(find_device_index(client, 0, 0), -1);
+    EXPECT_EQ(GetFdToExportObject(client, kDevice, &fd), OB_ERR_INVALID_ARGUMENT);
+  }, quick()));
+}
+
+TEST(RmClient, AGpuFileThatWillNotOpenFailsItsAttach) {
+  VEXIL_EXPECT_SCENARIO(vexil_test::run_in_private_namespace([] {
+    GpuDriver driver;
+    two_gpus(driver);
+    uint32_t client = 0;
+    ASSERT_EQ(ObRmAllocRoot(&client), OB_OK);
+    // The second GPU's open fails with EIO and its card status (escape 0xD1) reads 0.
+    vexil_test::fail_opens_of_path("/dev/ombrix1", EIO);
+    uint32_t all[33] = {0xFFFF};
+    EXPECT_EQ(ObRmControl(client, client, OB_CTRL_GPU_ATTACH, all, sizeof(all)), OB_ERR_OPERATING_SYSTEM);
+    EXPECT_EQ(count(driver.escapes, OB_ESC_STATUS_CODE), 1);
+    EXPECT_EQ(all[32], 0x200u) << "the failing GPU is named";
+    EXPECT_EQ(obRmDeviceMap[0].fd, -1) << "the first GPU's file is closed again";
+    EXPECT_EQ(driver_fds(), 1);
   }, quick()));
 }
 
@@ -248,6 +333,12 @@ TEST(RmClient, DeprecatedControlsTravelAsTheirNewerCommand) {
     EXPECT_EQ(old.count, 2u) << "a count past the acquired list is not taken back";
     EXPECT_EQ(old.list, (uint64_t)(uintptr_t)list);
 
+    // The p-state tables with no p-state and no global entry, and so no lists: nothing is
+    // copied, the newer command goes all the same.
+    uint64_t no_pstates[3] = {0, 0, 0};
+    EXPECT_EQ(ObRmControl(client, kDevice, 0x2080A06A, no_pstates, sizeof(no_pstates)), OB_OK);
+    EXPECT_EQ(driver.controls.back(), 0x2080A06Bu);
+
     // A list over the newer record's room never reaches the driver.
     const size_t asked = driver.controls.size();
     std::vector<uint8_t> big(33 * 20);
@@ -274,7 +365,30 @@ TEST(RmClient, StatusTable) {
   }
   EXPECT_EQ(g_StatusCodeList[g_StatusCodeCount - 1].value, 0xFFFFFFFFu);
   EXPECT_STREQ(obstatusToString(0x74), "Oblink Init Error [OB_ERR_OBLINK_INIT_ERROR]");
-  EXPECT_STREQ(obstatusToString(0x6a), "Library version doesn't match driver version [OB_ERR_LIB_RM_VERSION_MISMATCH]");
+  // The texts of the statuses the client gives itself, as callers read them.
+  const struct { uint32_t status; const char* text; } own[] = {
+      {0x0, "Success [OB_OK]"},
+      {0x3, "System is busy, retry later [OB_ERR_BUSY_RETRY]"},
+      {0x1a, "Ran out of a critical resource, other than memory [OB_ERR_INSUFFICIENT_RESOURCES]"},
+      {0x1b, "The requester does not have sufficient permissions [OB_ERR_INSUFFICIENT_PERMISSIONS]"},
+      {0x1f, "Invalid argument to call [OB_ERR_INVALID_ARGUMENT]"},
+      {0x22, "Given class-id not valid [OB_ERR_INVALID_CLASS]"},
+      {0x26, "Current device is not valid [OB_ERR_INVALID_DEVICE]"},
+      {0x29, "Invalid flags passed [OB_ERR_INVALID_FLAGS]"},
+      {0x36, "Object parent is not valid [OB_ERR_INVALID_OBJECT_PARENT]"},
+      {0x37, "The offset passed is not valid [OB_ERR_INVALID_OFFSET]"},
+      {0x3b, "At least one of the parameters passed is not valid [OB_ERR_INVALID_PARAMETER]"},
+      {0x3d, "Pointer not valid [OB_ERR_INVALID_POINTER]"},
+      {0x40, "Generic Error: Invalid state [OB_ERR_INVALID_STATE]"},
+      {0x51, "Out of memory [OB_ERR_NO_MEMORY]"},
+      {0x56, "Call not supported [OB_ERR_NOT_SUPPORTED]"},
+      {0x59, "Generic operating system error [OB_ERR_OPERATING_SYSTEM]"},
+      {0x65, "Call timed out [OB_ERR_TIMEOUT]"},
+      {0x66, "Call timed out, please retry later [OB_ERR_TIMEOUT_RETRY]"},
+      {0x6a, "Library version doesn't match driver version [OB_ERR_LIB_RM_VERSION_MISMATCH]"},
+      {0xffff, "Failure: Generic Error [OB_ERR_GENERIC]"},
+  };
+  for (const auto& row : own) EXPECT_STREQ(obstatusToString(row.status), row.text) << std::hex << row.status;
   EXPECT_STREQ(obstatusToString(0x73), "Unknown error code!");
   EXPECT_EQ(TranslateObStatus(3), 1u);
   EXPECT_EQ(TranslateObStatus(64), 0x70u);

@@ -85,12 +85,17 @@ TEST(RmNuma, MemoryAnswersAreTheGpuNodes) {
     EXPECT_EQ(heap.total, 1000u * 1024);
     EXPECT_EQ(heap.free, 800u * 1024);
 
-    // A GPU without a node: the driver's answer stands.
+    // A GPU without a node: the driver's answer stands, also in records the patch could not
+    // read (pairs past the size, no parameters at all).
     uint32_t other = 0;
     ASSERT_EQ(open_device(&other, 0), OB_OK);
     info = {1, {9, 0}};
     ASSERT_EQ(ObRmControl(other, kDevice, 0x20801303, &info, 444), OB_OK);
     EXPECT_EQ(info.pairs[1], 5000u);
+    driver.on_control = nullptr;
+    uint32_t three[2] = {3, 9};
+    EXPECT_EQ(ObRmControl(other, kDevice, 0x20801303, three, sizeof(three)), OB_OK);
+    EXPECT_EQ(ObRmControl(other, kDevice, 0x20801301, nullptr, 0), OB_OK);
   }, quick()));
 }
 
@@ -211,6 +216,27 @@ TEST(RmMmap, MappingsCoverWholePagesAndGoWithTheirObject) {
     EXPECT_TRUE(mapped(second, page));
     EXPECT_EQ(ObRmFree(client, client, kDevice), OB_OK);
     EXPECT_FALSE(mapped(second, page));
+  }, quick()));
+}
+
+// Control-file memory belongs to the layer, which every client shares: it stays while a client
+// is left and goes with the last one, so the next start finds no list of old pages.
+TEST(RmMmap, ControlFileMemoryGoesWithTheLayer) {
+  VEXIL_EXPECT_SCENARIO(vexil_test::run_in_private_namespace([] {
+    GpuDriver driver;
+    two_gpus(driver);
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    uint32_t first = 0, second = 0;
+    ASSERT_EQ(ObRmAllocRoot(&first), OB_OK);
+    ASSERT_EQ(ObRmAllocRoot(&second), OB_OK);
+    void* address = nullptr;
+    ASSERT_EQ(ObRmMapMemory(first, 0x1234, 0xBB, 0, page, &address, 0), OB_OK);
+    ASSERT_EQ(obRmControlMapping.mappings->address, address);
+    EXPECT_EQ(ObRmFree(first, first, first), OB_OK);
+    EXPECT_TRUE(mapped(address, page)) << "the second client still has the layer";
+    EXPECT_EQ(ObRmFree(second, second, second), OB_OK);
+    EXPECT_FALSE(mapped(address, page));
+    EXPECT_EQ(obRmControlMapping.mappings, nullptr);
   }, quick()));
 }
 

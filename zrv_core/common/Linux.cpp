@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <iostream>
+#include <limits>
 #include <stdexcept>
 
 #include "OperatingSystemAPI.h"
@@ -109,8 +110,14 @@ int Linux::InputPassword(char* buffer, unsigned int size)
     buffer[0] = '\0';
     std::cin.getline(buffer, static_cast<std::streamsize>(size));
     bool read_ok = !std::cin.fail();
-    if (!read_ok)
+    if (!read_ok) {
+        /* A line longer than the buffer fails whole: its rest is read away so that the
+         * next call does not take it for a password of its own. */
+        const bool overlong = !std::cin.eof();
         std::cin.clear();
+        if (overlong)
+            std::cin.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+    }
     int rc = have_settings ? tcsetattr(STDIN_FILENO, TCSANOW, &saved) : 0;
     return read_ok ? rc : -1;
 }

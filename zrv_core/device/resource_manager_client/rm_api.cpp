@@ -1,6 +1,6 @@
 /*
- * rm_api.cpp - allocation, freeing and the thin escapes of the
- * resource-manager client, with the process-wide state they share.
+ * rm_api.cpp - the resource-manager client's process-wide state, the layer's
+ * start and end, allocation and freeing, object mappings and OS events.
  */
 #include "rm_api.h"
 
@@ -88,13 +88,6 @@ namespace {
 
 const char kVerboseVariable[] = "__RM_ENABLE_VERBOSE_OUTPUT";
 const char kVersionVariable[] = "__RM_NO_VERSION_CHECK";
-
-/* Escapes on the control file whose record carries a status word. */
-template <class Record>
-ObStatus escape(uint32_t escape_number, Record* record)
-{
-    return ob_escape_on(obRmCtlFd, escape_number, record);
-}
 
 /* A plain ioctl escape without status word: 1 or -1 with errno. */
 template <class Record>
@@ -232,7 +225,7 @@ ObStatus doApiEscape(int fd, uint32_t escape_number, uint32_t size, uint32_t req
 
 ObStatus ob_send_control(struct ob_escape_control* record)
 {
-    return escape(OB_ESC_CONTROL, record);
+    return ob_ctl_escape(OB_ESC_CONTROL, record);
 }
 
 ObStatus ob_control(uint32_t client, uint32_t object, uint32_t cmd, void* params, uint32_t size)
@@ -336,6 +329,8 @@ int init_api_layer(ObStatus* status)
         ob_spin_unlock(&obRmApiUnixLock);
         return 0;
     }
+    /* Nothing of an earlier start is dropped unreleased: its pages would stay mapped. */
+    ob_rm_unmap_all(&obRmControlMapping.mappings);
     free_events(&obRmControlMapping.events);
     memset(&obRmControlMapping, 0, sizeof(obRmControlMapping));
     obRmControlMapping.fd = fd;
@@ -349,6 +344,8 @@ void teardown_api_layer(void)
 {
     ob_spin_lock(&obRmApiUnixLock);
     if (obRmApiRefCount > 0 && --obRmApiRefCount == 0) {
+        /* Control-file memory is shared by every client: it goes with the last one. */
+        ob_rm_unmap_all(&obRmControlMapping.mappings);
         close_ctl_handle(obRmCtlFd);
         obRmCtlFd = -1;
         obRmControlMapping.fd = -1;
@@ -444,7 +441,8 @@ ObStatus ob_open_gpu_file(uint32_t slot, int* fd_out)
         card_status.domain = card.domain;
         card_status.bus = card.bus;
         card_status.slot = card.slot;
-        if (plain_escape(ctl_fd, OB_ESC_STATUS_CODE, &card_status) < 0)
+        /* A card that reports no fault of its own leaves the failed open as it is. */
+        if (plain_escape(ctl_fd, OB_ESC_STATUS_CODE, &card_status) < 0 || card_status.status == OB_OK)
             return OB_ERR_OPERATING_SYSTEM;
         return card_status.status;
     }
@@ -462,9 +460,12 @@ ObStatus ob_open_gpu_file(uint32_t slot, int* fd_out)
 namespace {
 
 /* The object mapping of a device or subdevice on a card slot, with its own
- * descriptor of the GPU file; pushed on the list only once it is complete. */
-ObStatus create_device(uint32_t client, uint32_t parent, uint32_t handle, int slot)
+ * descriptor of the GPU file; pushed on the list only once it is complete,
+ * and handed back in *made so that a refused allocation can undo exactly it. */
+ObStatus create_device(uint32_t client, uint32_t parent, uint32_t handle, int slot,
+                       struct ob_object_mapping** made)
 {
+    *made = nullptr;
     struct ob_object_mapping* mapping =
         static_cast<struct ob_object_mapping*>(calloc(1, sizeof(struct ob_object_mapping)));
     if (!mapping)
@@ -505,15 +506,16 @@ ObStatus create_device(uint32_t client, uint32_t parent, uint32_t handle, int sl
     mapping->next = obRmObjectMappings;
     obRmObjectMappings = mapping;
     ob_spin_unlock(&obRmApiUnixLock);
+    *made = mapping;
     return OB_OK;
 }
 
-void remove_mapping(uint32_t client, uint32_t handle)
+/* Undoes one create_device: only that node goes, never an older object that
+ * has the same client and handle. */
+void remove_created_mapping(const struct ob_object_mapping* made)
 {
     ob_spin_lock(&obRmApiUnixLock);
-    remove_mappings_locked([&](const struct ob_object_mapping* m) {
-        return m->client == client && m->handle == handle;
-    });
+    remove_mappings_locked([&](const struct ob_object_mapping* m) { return m == made; });
     ob_spin_unlock(&obRmApiUnixLock);
 }
 
@@ -527,7 +529,7 @@ ObStatus send_alloc(uint32_t client, uint32_t parent, uint32_t* handle, uint32_t
     record.cls = cls;
     record.params = (uint64_t)(uintptr_t)params;
     record.access_rights = (uint64_t)(uintptr_t)access_rights;
-    ObStatus status = escape(OB_ESC_ALLOC, &record);
+    ObStatus status = ob_ctl_escape(OB_ESC_ALLOC, &record);
     if (status == OB_OK)
         *handle = record.object;
     return status;
@@ -559,115 +561,17 @@ bool event_registered_locked(const struct ob_object_mapping* mapping, int fd)
     return false;
 }
 
-/* The capability file that some classes need in their parameters' first word. */
-ObStatus capability_path(uint32_t client, uint32_t parent, uint32_t cls, const uint32_t* words,
-                         char* path, size_t size, bool* none)
-{
-    *none = false;
-    switch (cls) {
-    case 0x0F:
-        snprintf(path, size, "/proc/driver/ombrix-oblink/capabilities/fabric-mgmt");
-        return OB_OK;
-    case 0xF1:
-        snprintf(path, size, "/proc/driver/ombrix/capabilities/fabric-quore-mgmt");
-        return OB_OK;
-    case 0xC639:
-        snprintf(path, size, "/proc/driver/ombrix/capabilities/plint/config");
-        return OB_OK;
-    case 0xC640:
-        snprintf(path, size, "/proc/driver/ombrix/capabilities/plint/monitor");
-        return OB_OK;
-    case 0xC637: {
-        if (words[2] == 0xFFFFFFFEu) {
-            *none = true;
-            return OB_OK;
-        }
-        ob_spin_lock(&obRmApiUnixLock);
-        const struct ob_object_mapping* m = ob_find_mapping_locked(client, parent);
-        const bool mapped = m && m->device;
-        const uint32_t minor = mapped ? m->device->minor : 0;
-        ob_spin_unlock(&obRmApiUnixLock);
-        if (!mapped)
-            return OB_ERR_INVALID_STATE;
-        snprintf(path, size, "/proc/driver/ombrix/capabilities/gpu%u/plint/gi%u/access", minor,
-                 words[2]);
-        return OB_OK;
-    }
-    case 0xC638: {
-        uint32_t owner[4] = {parent, 0, 0, 0}; /* the parent in, its device out in word 1 */
-        ObStatus status = ob_control(client, client, 0xD02, owner, sizeof(owner));
-        if (status != OB_OK)
-            return status;
-        uint32_t partition[1864 / 4] = {};
-        status = ob_control(client, owner[1], 0x20800175, partition, sizeof(partition));
-        if (status != OB_OK)
-            return status;
-        if (partition[0] != 1)
-            return OB_ERR_INVALID_STATE;
-        ob_spin_lock(&obRmApiUnixLock);
-        const struct ob_object_mapping* m = ob_find_mapping_locked(client, owner[1]);
-        const bool mapped = m && m->device;
-        const uint32_t minor = mapped ? m->device->minor : 0;
-        ob_spin_unlock(&obRmApiUnixLock);
-        if (!mapped)
-            return OB_ERR_INVALID_STATE;
-        snprintf(path, size, "/proc/driver/ombrix/capabilities/gpu%u/plint/gi%u/ci%u/access",
-                 minor, partition[1], words[2]);
-        return OB_OK;
-    }
-    default:
-        *none = true;
-        return OB_OK;
-    }
-}
-
-ObStatus patch_alloc_params_with_capability_fd(uint32_t client, uint32_t parent, uint32_t cls,
-                                               uint32_t* words, int* cap_fd)
-{
-    *cap_fd = -1;
-    char path[256];
-    bool none = false;
-    ObStatus status = capability_path(client, parent, cls, words, path, sizeof(path), &none);
-    if (status != OB_OK || none)
-        return status;
-    int minor = -1;
-    if (!ombrix_cap_mknod(path, &minor)) {
-        char file_argument[300];
-        snprintf(file_argument, sizeof(file_argument), "-f=%s", path);
-        run_ombrix_modprobe("-s", file_argument, ob_verbose());
-        const int state = ombrix_cap_get_file_state(path);
-        if ((state & (OB_FILE_EXISTS | OB_FILE_CHARDEV_OK)) != (OB_FILE_EXISTS | OB_FILE_CHARDEV_OK))
-            return OB_ERR_INSUFFICIENT_PERMISSIONS;
-        FILE* file = fopen(path, "r");
-        if (!file)
-            return OB_ERR_INSUFFICIENT_PERMISSIONS;
-        struct ob_device_file_params params;
-        ob_parse_device_file_params(file, &params);
-        fclose(file);
-        minor = params.minor;
-    }
-    char node[64];
-    snprintf(node, sizeof(node), "/dev/ombrix-caps/ombrix-cap%d", minor);
-    if (minor < 0 || access(node, R_OK) != 0)
-        return OB_ERR_INSUFFICIENT_PERMISSIONS;
-    const int fd = ob_open_cloexec(node, O_RDONLY);
-    if (fd < 0)
-        return errno_to_obos_status(-fd);
-    *cap_fd = fd;
-    words[0] = (uint32_t)fd;
-    return OB_OK;
-}
 
 } // namespace
 
-extern "C" {
-
-int find_device_index(uint32_t client, uint32_t device_instance, uint32_t subdevice_instance)
+ObStatus ob_scan_attached_gpus(
+    uint32_t client, const std::function<bool(int, uint32_t, uint32_t, uint32_t)>& each)
 {
     uint32_t attached[OB_MAX_CARDS];
     memset(attached, 0xFF, sizeof(attached));
-    if (ob_control(client, client, 0x201, attached, sizeof(attached)) != OB_OK)
-        return -1;
+    const ObStatus status = ob_control(client, client, 0x201, attached, sizeof(attached));
+    if (status != OB_OK)
+        return status;
     for (int slot = 0; slot < OB_MAX_CARDS; slot++) {
         ob_spin_lock(&obRmApiUnixLock);
         const struct ob_card_info card = obRmCards[slot];
@@ -680,11 +584,26 @@ int find_device_index(uint32_t client, uint32_t device_instance, uint32_t subdev
         if (!listed)
             continue;
         id_info info;
-        if (query_id_info(client, card.gpu_id, &info) && info.device_instance == device_instance &&
-            info.subdevice_instance == subdevice_instance)
-            return slot;
+        if (query_id_info(client, card.gpu_id, &info) &&
+            each(slot, card.gpu_id, info.device_instance, info.subdevice_instance))
+            break;
     }
-    return OB_NO_SLOT;
+    return OB_OK;
+}
+
+extern "C" {
+
+int find_device_index(uint32_t client, uint32_t device_instance, uint32_t subdevice_instance)
+{
+    int found = OB_NO_SLOT;
+    const ObStatus status = ob_scan_attached_gpus(
+        client, [&](int slot, uint32_t, uint32_t device, uint32_t subdevice) {
+            if (device != device_instance || subdevice != subdevice_instance)
+                return false;
+            found = slot;
+            return true;
+        });
+    return status == OB_OK ? found : -1;
 }
 
 ObStatus ObRmAllocRoot(uint32_t* client)
@@ -768,13 +687,13 @@ ObStatus ObRmAllocWithAccess(uint32_t client, uint32_t parent, uint32_t* handle,
             return OB_ERR_OPERATING_SYSTEM;
         if (*handle == 0)
             return OB_ERR_NOT_SUPPORTED;
-        ObStatus status = create_device(client, *handle, *handle, slot);
+        struct ob_object_mapping* made;
+        ObStatus status = create_device(client, *handle, *handle, slot, &made);
         if (status != OB_OK)
             return status;
-        const uint32_t requested = *handle;
         status = send_alloc(client, parent, handle, cls, params, access_rights);
         if (status != OB_OK)
-            remove_mapping(client, requested);
+            remove_created_mapping(made);
         return status;
     }
     case OB_CLASS_SUBDEVICE: {
@@ -800,13 +719,13 @@ ObStatus ObRmAllocWithAccess(uint32_t client, uint32_t parent, uint32_t* handle,
         const int slot = find_device_index(client, info.device_instance, words[0]);
         if (slot < 0 || slot >= OB_MAX_CARDS)
             return OB_ERR_OPERATING_SYSTEM;
-        ObStatus status = create_device(client, parent, *handle, slot);
+        struct ob_object_mapping* made;
+        ObStatus status = create_device(client, parent, *handle, slot, &made);
         if (status != OB_OK)
             return status;
-        const uint32_t requested = *handle;
         status = send_alloc(client, parent, handle, cls, params, access_rights);
         if (status != OB_OK)
-            remove_mapping(client, requested);
+            remove_created_mapping(made);
         return status;
     }
     default: {
@@ -828,7 +747,7 @@ ObStatus ObRmFree(uint32_t client, uint32_t parent, uint32_t object)
 {
     ob_rm_release_object_mappings(client, parent, object);
     struct ob_escape_free record = {client, parent, object, 0};
-    ObStatus status = escape(OB_ESC_FREE, &record);
+    ObStatus status = ob_ctl_escape(OB_ESC_FREE, &record);
     if (status != OB_OK)
         return status;
     if (object == client) {
@@ -939,306 +858,6 @@ void ob_close_export_fd(int fd)
     }
     close_ctl_handle(fd);
     ob_spin_unlock(&obRmApiUnixLock);
-}
-
-/* ---- thin escapes ---- */
-
-ObStatus ObRmAllocMemory64(uint32_t client, uint32_t parent, uint32_t* memory, uint32_t cls,
-                           uint32_t flags, void** address, uint64_t* limit)
-{
-    if (!memory || !address || !limit)
-        return OB_ERR_INVALID_POINTER;
-    struct ob_escape_alloc_memory64 record = {};
-    record.client = client;
-    record.parent = parent;
-    record.object = *memory;
-    record.cls = cls;
-    record.flags = flags;
-    record.address = (uint64_t)(uintptr_t)*address;
-    record.limit = *limit;
-    ObStatus status = escape(OB_ESC_ALLOC_MEMORY64, &record);
-    if (status == OB_OK) {
-        *memory = record.object;
-        *address = reinterpret_cast<void*>((uintptr_t)record.address);
-        *limit = record.limit;
-    }
-    return status;
-}
-
-ObStatus ObRmAllocObject(uint32_t client, uint32_t parent, uint32_t handle, uint32_t cls)
-{
-    struct ob_escape_alloc_object record = {client, parent, handle, cls, 0};
-    return escape(OB_ESC_ALLOC_OBJECT, &record);
-}
-
-ObStatus ObRmAllocEvent(uint32_t client, uint32_t parent, uint32_t handle, uint32_t cls,
-                        uint32_t index, void* data)
-{
-    struct ob_escape_alloc record = {};
-    record.client = client;
-    record.parent = parent;
-    record.object = handle;
-    record.cls = cls;
-    record.params = (uint64_t)(uintptr_t)data;
-    record.zero = index;
-    return escape(OB_ESC_ALLOC, &record);
-}
-
-} /* extern "C" */
-
-namespace {
-
-/* The configuration calls go on the object's own GPU file when it has one. */
-int object_fd(uint32_t client, uint32_t object)
-{
-    ob_spin_lock(&obRmApiUnixLock);
-    const struct ob_object_mapping* m = ob_find_mapping_locked(client, object);
-    const int fd = (m && m->fd >= 0) ? m->fd : obRmCtlFd;
-    ob_spin_unlock(&obRmApiUnixLock);
-    return fd;
-}
-
-void copy_name(char* out, size_t size, const char* text)
-{
-    memset(out, 0, size);
-    if (text)
-        strncpy(out, text, size - 1);
-}
-
-ObStatus registry(uint32_t client, uint32_t object, const char* dev_node, const char* parm_str,
-                  uint64_t binary, uint32_t* data, uint32_t entry_length)
-{
-    struct ob_escape_registry record = {};
-    record.client = client;
-    record.object = object;
-    copy_name(record.dev_node, sizeof(record.dev_node), dev_node);
-    copy_name(record.parm_str, sizeof(record.parm_str), parm_str);
-    record.binary = binary;
-    record.data = *data;
-    record.entry_length = entry_length;
-    ObStatus status = escape(OB_ESC_ACCESS_REGISTRY, &record);
-    if (status == OB_OK)
-        *data = record.data;
-    return status;
-}
-
-} // namespace
-
-extern "C" {
-
-ObStatus ObRmConfigGet(uint32_t client, uint32_t device, uint32_t index, uint32_t* value)
-{
-    if (!value)
-        return OB_ERR_INVALID_POINTER;
-    struct ob_escape_config_get record = {client, device, index, 0, 0};
-    ObStatus status = ob_escape_on(object_fd(client, device), OB_ESC_CONFIG_GET, &record);
-    if (status == OB_OK)
-        *value = record.value;
-    return status;
-}
-
-ObStatus ObRmConfigSet(uint32_t client, uint32_t device, uint32_t index, uint32_t new_value,
-                       uint32_t* old_value)
-{
-    struct ob_escape_config_set record = {client, device, index, 0, new_value, 0};
-    ObStatus status = ob_escape_on(object_fd(client, device), OB_ESC_CONFIG_SET, &record);
-    if (status == OB_OK && old_value)
-        *old_value = record.old_value;
-    return status;
-}
-
-ObStatus ObRmDupObject(uint32_t client, uint32_t parent, uint32_t object, uint32_t client_src,
-                       uint32_t object_src, uint32_t flags)
-{
-    return ObRmDupObject2(client, parent, &object, client_src, object_src, flags);
-}
-
-ObStatus ObRmDupObject2(uint32_t client, uint32_t parent, uint32_t* object, uint32_t client_src,
-                        uint32_t object_src, uint32_t flags)
-{
-    if (!object)
-        return OB_ERR_INVALID_POINTER;
-    struct ob_escape_dup_object record = {client, parent, *object, client_src, object_src, flags, 0};
-    ObStatus status = escape(OB_ESC_DUP_OBJECT, &record);
-    if (status == OB_OK)
-        *object = record.object;
-    return status;
-}
-
-ObStatus ObRmShare(uint32_t client, uint32_t object, uint32_t share_type, uint32_t share_client,
-                   uint32_t share_mask)
-{
-    struct ob_escape_share record = {client, object, share_type, share_client, share_mask, 0};
-    return escape(OB_ESC_SHARE, &record);
-}
-
-static ObStatus config_ex(uint32_t escape_number, uint32_t client, uint32_t device, uint32_t index,
-                          void* params, uint32_t size)
-{
-    struct ob_escape_config_ex record = {};
-    record.client = client;
-    record.device = device;
-    record.index = index;
-    record.params = (uint64_t)(uintptr_t)params;
-    record.params_size = size;
-    return escape(escape_number, &record);
-}
-
-ObStatus ObRmConfigGetEx(uint32_t client, uint32_t device, uint32_t index, void* params,
-                         uint32_t size)
-{
-    return config_ex(OB_ESC_CONFIG_GET_EX, client, device, index, params, size);
-}
-
-ObStatus ObRmConfigSetEx(uint32_t client, uint32_t device, uint32_t index, void* params,
-                         uint32_t size)
-{
-    return config_ex(OB_ESC_CONFIG_SET_EX, client, device, index, params, size);
-}
-
-ObStatus ObRmI2CAccess(uint32_t client, uint32_t device, void* params, uint32_t size)
-{
-    struct ob_escape_i2c_access record = {};
-    record.client = client;
-    record.device = device;
-    record.params = (uint64_t)(uintptr_t)params;
-    record.params_size = size;
-    return escape(OB_ESC_I2C_ACCESS, &record);
-}
-
-ObStatus ObRmIdleChannels(uint32_t client, uint32_t device, uint32_t channel,
-                          uint32_t num_channels, uint32_t* clients, uint32_t* devices,
-                          uint32_t* channels, uint32_t flags, uint32_t timeout)
-{
-    struct ob_escape_idle_channels record = {};
-    record.client = client;
-    record.device = device;
-    record.channel = channel;
-    record.num_channels = num_channels;
-    record.clients = (uint64_t)(uintptr_t)clients;
-    record.devices = (uint64_t)(uintptr_t)devices;
-    record.channels = (uint64_t)(uintptr_t)channels;
-    record.flags = flags;
-    record.timeout = timeout;
-    return escape(OB_ESC_IDLE_CHANNELS, &record);
-}
-
-ObStatus ObRmVidHeapControl(struct ob_escape_vid_heap_control* record)
-{
-    if (!record)
-        return OB_ERR_INVALID_POINTER;
-    ObStatus status = escape(OB_ESC_VID_HEAP_CONTROL, record);
-    if (status != OB_OK)
-        return status;
-    return numa_patch_vidheap_control_params(record);
-}
-
-ObStatus ObRmReadRegistryDword(uint32_t client, uint32_t object, const char* dev_node,
-                               const char* parm_str, uint32_t* data)
-{
-    if (!data)
-        return OB_ERR_INVALID_POINTER;
-    return registry(client, object, dev_node, parm_str, 0, data, 0);
-}
-
-ObStatus ObRmWriteRegistryDword(uint32_t client, uint32_t object, const char* dev_node,
-                                const char* parm_str, uint32_t data)
-{
-    return registry(client, object, dev_node, parm_str, 0, &data, 0);
-}
-
-ObStatus ObRmReadRegistryBinary(uint32_t client, uint32_t object, const char* dev_node,
-                                const char* parm_str, uint8_t* data, uint32_t* length)
-{
-    if (!data || !length)
-        return OB_ERR_INVALID_POINTER;
-    return registry(client, object, dev_node, parm_str, (uint64_t)(uintptr_t)data, length,
-                    *length);
-}
-
-ObStatus ObRmWriteRegistryBinary(uint32_t client, uint32_t object, const char* dev_node,
-                                 const char* parm_str, const uint8_t* data, uint32_t length)
-{
-    if (!data)
-        return OB_ERR_INVALID_POINTER;
-    return registry(client, object, dev_node, parm_str, (uint64_t)(uintptr_t)data, &length,
-                    length);
-}
-
-ObStatus ObRmMapMemory(uint32_t client, uint32_t device, uint32_t memory, uint64_t offset,
-                       uint64_t length, void** address, uint32_t flags)
-{
-    return ob_rm_map_memory(client, device, memory, offset, length, address, flags);
-}
-
-ObStatus ObRmUnmapMemory(uint32_t client, uint32_t device, uint32_t memory, void* address,
-                         uint32_t flags)
-{
-    return ob_rm_unmap_memory(client, device, memory, address, flags);
-}
-
-ObStatus ObRmGetEventData(int fd, void* event, uint32_t* size)
-{
-    if (!size)
-        return OB_ERR_INVALID_POINTER;
-    struct ob_escape_get_event_data record = {(uint64_t)(uintptr_t)event, *size, 0};
-    ObStatus status = ob_escape_on(fd, OB_ESC_GET_EVENT_DATA, &record);
-    if (status == OB_OK)
-        *size = record.size;
-    return status;
-}
-
-ObStatus ObRmAllocContextDma2(uint32_t client, uint32_t dma, uint32_t cls, uint32_t flags,
-                              uint32_t memory, uint64_t offset, uint64_t limit)
-{
-    struct ob_escape_alloc_context_dma2 record = {};
-    record.client = client;
-    record.object = dma;
-    record.cls = cls;
-    record.flags = flags;
-    record.memory = memory;
-    record.offset = offset;
-    record.limit = limit;
-    return escape(OB_ESC_ALLOC_CONTEXT_DMA2, &record);
-}
-
-ObStatus ObRmMapMemoryDma(uint32_t client, uint32_t device, uint32_t dma, uint32_t memory,
-                          uint64_t offset, uint64_t length, uint32_t flags, uint64_t* dma_offset)
-{
-    if (!dma_offset)
-        return OB_ERR_INVALID_POINTER;
-    struct ob_escape_map_memory_dma record = {};
-    record.client = client;
-    record.device = device;
-    record.dma = dma;
-    record.memory = memory;
-    record.offset = offset;
-    record.length = length;
-    record.flags = flags;
-    record.dma_offset = *dma_offset;
-    ObStatus status = escape(OB_ESC_MAP_MEMORY_DMA, &record);
-    if (status == OB_OK)
-        *dma_offset = record.dma_offset;
-    return status;
-}
-
-ObStatus ObRmUnmapMemoryDma(uint32_t client, uint32_t device, uint32_t dma, uint32_t memory,
-                            uint32_t flags, uint64_t dma_offset)
-{
-    struct ob_escape_unmap_memory_dma record = {};
-    record.client = client;
-    record.device = device;
-    record.dma = dma;
-    record.memory = memory;
-    record.flags = flags;
-    record.dma_offset = dma_offset;
-    return escape(OB_ESC_UNMAP_MEMORY_DMA, &record);
-}
-
-ObStatus ObRmBindContextDma(uint32_t client, uint32_t channel, uint32_t ctx_dma)
-{
-    struct ob_escape_bind_context_dma record = {client, channel, ctx_dma, 0};
-    return escape(OB_ESC_BIND_CONTEXT_DMA, &record);
 }
 
 } /* extern "C" */

@@ -223,10 +223,12 @@ ObStatus attach(void* params, uint32_t size)
     return OB_OK;
 }
 
-/* Opened in a pre-step: closed again when the driver refuses the command. */
+/* Opened in a pre-step: closed again when the driver refuses the command. The
+ * descriptor is kept here, not read back from the record, which the driver
+ * may have rewritten. */
 struct export_slot {
     uint32_t offset = 0;
-    bool opened = false;
+    int fd = -1;
 };
 
 ObStatus open_export(uint32_t client, uint32_t device, void* params, uint32_t offset,
@@ -238,7 +240,7 @@ ObStatus open_export(uint32_t client, uint32_t device, void* params, uint32_t of
         return status;
     ob_set_word(params, offset, (uint32_t)fd);
     slot->offset = offset;
-    slot->opened = true;
+    slot->fd = fd;
     return OB_OK;
 }
 
@@ -257,8 +259,8 @@ ObStatus forward(uint32_t client, uint32_t object, uint32_t cmd, void* params, u
     else if (status == OB_OK)
         status = record.status;
     if (status != OB_OK) {
-        if (exported.opened) {
-            ob_close_export_fd((int)ob_word_at(params, exported.offset));
+        if (exported.fd >= 0) {
+            ob_close_export_fd(exported.fd);
             ob_set_word(params, exported.offset, 0xFFFFFFFFu);
         }
         return status;
@@ -286,26 +288,15 @@ ObStatus GetFdToExportObject(uint32_t client, uint32_t device, int* fd_out)
         if (ob_control(client, client, OB_CTRL_ID_INFO, info, sizeof(info)) != OB_OK)
             return OB_ERR_INVALID_CLASS;
         const uint32_t instance = info[2];
-        uint32_t attached[OB_MAX_CARDS];
-        memset(attached, 0xFF, sizeof(attached));
-        ObStatus status = ob_control(client, client, OB_CTRL_ATTACHED_IDS, attached, sizeof(attached));
+        uint32_t count = 0;
+        const ObStatus status = ob_scan_attached_gpus(
+            client, [&](int, uint32_t attached_id, uint32_t device_instance, uint32_t) {
+                if (device_instance == instance)
+                    list.gpu_ids[count++] = attached_id;
+                return false;
+            });
         if (status != OB_OK)
             return status;
-        uint32_t count = 0;
-        for (int slot = 0; slot < OB_MAX_CARDS; slot++) {
-            ob_spin_lock(&obRmApiUnixLock);
-            const struct ob_card_info card = obRmCards[slot];
-            ob_spin_unlock(&obRmApiUnixLock);
-            bool listed = false;
-            for (uint32_t id : attached)
-                listed = listed || (card.valid && id == card.gpu_id && id != 0xFFFFFFFFu);
-            if (!listed)
-                continue;
-            uint32_t other[10] = {card.gpu_id};
-            if (ob_control(client, client, OB_CTRL_ID_INFO, other, sizeof(other)) == OB_OK &&
-                other[2] == instance)
-                list.gpu_ids[count++] = card.gpu_id;
-        }
     }
     const int fd = ob_open_cloexec(OB_CTL_PATH, O_RDWR);
     if (fd < 0) {

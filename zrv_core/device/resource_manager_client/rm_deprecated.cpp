@@ -197,29 +197,34 @@ ObStatus convert_pstates20(struct ob_escape_control* record, uint32_t new_cmd)
         return OB_ERR_NO_MEMORY;
     const uint32_t global_at = kPstatesHeader;
     auto first_at = [](uint32_t p) { return kPstatesHeader + kGlobalRoom + p * (kFirstRoom + kSecondRoom); };
+    /* An empty list may come as no list at all: only non-empty lists are copied. */
+    auto copy = [](void* to, const void* from, uint64_t bytes) {
+        if (bytes)
+            memcpy(to, from, bytes);
+    };
     ob_set_word(newer, 0, pstates);
     ob_set_word(newer, 4, global);
-    memcpy(newer + global_at, global_list, global * kSecondItem);
+    copy(newer + global_at, global_list, global * kSecondItem);
     for (uint32_t p = 0; p < pstates; p++) {
         const char* entry = entries + p * kPstateEntry;
         const uint32_t first = ob_word_at(entry, 0), second = ob_word_at(entry, 4);
         ob_set_word(newer, 8 + 8 * p, first);
         ob_set_word(newer, 12 + 8 * p, second);
-        memcpy(newer + first_at(p), reinterpret_cast<char*>((uintptr_t)ob_wide_at(entry, 8)),
-               first * kFirstItem);
-        memcpy(newer + first_at(p) + kFirstRoom,
-               reinterpret_cast<char*>((uintptr_t)ob_wide_at(entry, 16)), second * kSecondItem);
+        copy(newer + first_at(p), reinterpret_cast<char*>((uintptr_t)ob_wide_at(entry, 8)),
+             first * kFirstItem);
+        copy(newer + first_at(p) + kFirstRoom,
+             reinterpret_cast<char*>((uintptr_t)ob_wide_at(entry, 16)), second * kSecondItem);
     }
     ObStatus status = send_newer(record, new_cmd, newer, kPstatesNewSize);
     if (status == OB_OK && record->status == OB_OK) {
         /* The counts stay the caller's: each list comes back at the size it went. */
-        memcpy(global_list, newer + global_at, global * kSecondItem);
+        copy(global_list, newer + global_at, global * kSecondItem);
         for (uint32_t p = 0; p < pstates; p++) {
             const char* entry = entries + p * kPstateEntry;
-            memcpy(reinterpret_cast<char*>((uintptr_t)ob_wide_at(entry, 8)), newer + first_at(p),
-                   ob_word_at(entry, 0) * kFirstItem);
-            memcpy(reinterpret_cast<char*>((uintptr_t)ob_wide_at(entry, 16)),
-                   newer + first_at(p) + kFirstRoom, ob_word_at(entry, 4) * kSecondItem);
+            copy(reinterpret_cast<char*>((uintptr_t)ob_wide_at(entry, 8)), newer + first_at(p),
+                 ob_word_at(entry, 0) * kFirstItem);
+            copy(reinterpret_cast<char*>((uintptr_t)ob_wide_at(entry, 16)),
+                 newer + first_at(p) + kFirstRoom, ob_word_at(entry, 4) * kSecondItem);
         }
     }
     free(newer);

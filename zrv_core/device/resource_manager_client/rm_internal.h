@@ -1,8 +1,10 @@
 /*
  * rm_internal.h - the process-wide state of the resource-manager client and
- * the helpers its parts share (allocation and escapes here, control calls in
- * rm_control.cpp, deprecated controls in rm_deprecated.cpp, the OS layer,
- * device nodes, PCI, NUMA and memory mapping in their own files).
+ * the helpers its parts share (allocation and the layer in rm_api.cpp,
+ * capability files in rm_capability.cpp, the one-escape entry points in
+ * rm_thin_escapes.cpp, control calls in rm_control.cpp, deprecated controls
+ * in rm_deprecated.cpp, the OS layer, device nodes, PCI, NUMA and memory
+ * mapping in their own files).
  *
  * Locking: the tables and lists below change under obRmApiUnixLock; the
  * memory-mapping lists under obRmApiMmapLock. Where both are held the Unix
@@ -123,6 +125,12 @@ ObStatus ob_open_gpu_file(uint32_t slot, int* fd);
  * registered with the same descriptor). Takes the Unix lock. */
 void ob_close_export_fd(int fd);
 
+/* For the classes that need one (0x0F, 0xF1, 0xC637 to 0xC640): opens the
+ * capability's node read-only and puts its descriptor in words[0] and in
+ * *cap_fd (-1 when the class needs none). A failure returns its status. */
+ObStatus patch_alloc_params_with_capability_fd(uint32_t client, uint32_t parent, uint32_t cls,
+                                               uint32_t* words, int* cap_fd);
+
 /* Words of a parameter record at a byte offset, in host order, at any alignment. */
 static inline uint32_t ob_word_at(const void* record, uint32_t offset)
 {
@@ -155,6 +163,8 @@ static inline void ob_set_wide(void* record, uint32_t offset, uint64_t value)
 #ifdef __cplusplus
 #include <stddef.h>
 
+#include <functional>
+
 /* One escape on `fd` whose record carries a status word: the escape's failure, else the
  * record's status. */
 template <class Record>
@@ -164,6 +174,20 @@ ObStatus ob_escape_on(int fd, uint32_t escape, Record* record)
                                         OB_ESCAPE_CODE(escape, sizeof(Record)), record,
                                         offsetof(Record, status));
     return status != OB_OK ? status : record->status;
+}
+
+/* Walks the valid card slots, in slot order, whose GPU is in the client's
+ * attached list (control 0x201) and whose identity (control 0x202) can be
+ * read, calling `each(slot, GPU id, device instance, subdevice instance)`
+ * until it answers true. The status of the attached list's control. */
+ObStatus ob_scan_attached_gpus(
+    uint32_t client, const std::function<bool(int, uint32_t, uint32_t, uint32_t)>& each);
+
+/* The same on the control file. */
+template <class Record>
+ObStatus ob_ctl_escape(uint32_t escape, Record* record)
+{
+    return ob_escape_on(obRmCtlFd, escape, record);
 }
 #endif
 

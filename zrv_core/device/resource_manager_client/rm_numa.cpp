@@ -236,6 +236,14 @@ ObStatus numa_patch_rm_control_params(const struct ob_escape_control* record)
 {
     if (record->cmd != kCmdFbGetInfo && record->cmd != kCmdFbGetInfoV2)
         return OB_OK;
+    /* Without a NUMA node the driver's answer stands as it is, whatever the record holds. */
+    uint64_t total = 0, free_kib = 0;
+    const ObStatus status = get_numa_meminfo(record->client, record->object, &total, &free_kib);
+    if (status == OB_ERR_NOT_SUPPORTED)
+        return OB_OK;
+    if (status != OB_OK)
+        return status;
+
     void* params = reinterpret_cast<void*>(static_cast<uintptr_t>(record->params));
     if (!params)
         return OB_ERR_INVALID_ARGUMENT;
@@ -260,12 +268,6 @@ ObStatus numa_patch_rm_control_params(const struct ob_escape_control* record)
             return OB_ERR_INVALID_ARGUMENT;
     }
 
-    uint64_t total = 0, free_kib = 0;
-    const ObStatus status = get_numa_meminfo(record->client, record->object, &total, &free_kib);
-    if (status == OB_ERR_NOT_SUPPORTED)
-        return OB_OK;
-    if (status != OB_OK)
-        return status;
     return patch_pairs(record->client, record->object, pairs, count, total, free_kib);
 }
 

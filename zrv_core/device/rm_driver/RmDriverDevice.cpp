@@ -23,6 +23,16 @@ namespace zrv_core {
 
 static const char* const oSource = "zrv_core/device/rm_driver/RmDriverDevice";
 
+/* The log locations of the object's own messages: fixed numbers, as the
+ * device database's flat functions have, so that a log line names the same
+ * place whatever the layout of this file. */
+static const int oClientLine = 85;
+static const int oDeviceIdLine = 97;
+static const int oDeviceLine = 103;
+static const int oSubdeviceLine = 116;
+static const int oReadLine = 165;
+static const int oWriteLine = 172;
+
 static Logger* Log(const char* function, int line)
 {
     return Logger::GetInstance(LogLocation(oSource, function, line), "ZRV_PRINT_LOG");
@@ -53,23 +63,23 @@ RmDriverDevice::RmDriverDevice(const std::string& name, eCommunicationType type)
     const ObStatus status = ObRmAllocRoot(&m_clientHandle);
     if (status != OB_OK) {
         m_clientHandle = 0;
-        Fail(__func__, __LINE__,
+        Fail(__func__, oClientLine,
              std::string("Failed to allocate RM Driver Client, error code ") + obstatusToString(status));
     }
     try {
         const uint32_t index = GpuIndex(name);
-        Log(__func__, __LINE__)->Info("Attempting to allocate DeviceID " + std::to_string(index));
+        Log(__func__, oDeviceIdLine)->Info("Attempting to allocate DeviceID " + std::to_string(index));
         uint32_t device_params[14] = {index, m_clientHandle};
         ObStatus result = ObRmAlloc(m_clientHandle, m_clientHandle, m_deviceHandle, OB_CLASS_DEVICE,
                                     device_params);
         if (result != OB_OK)
-            Fail(__func__, __LINE__,
+            Fail(__func__, oDeviceLine,
                  std::string("Failed to allocate RM Driver Device, error code ") + obstatusToString(result));
         uint32_t subdevice_params[1] = {0};
         result = ObRmAlloc(m_clientHandle, m_deviceHandle, m_subdeviceHandle, OB_CLASS_SUBDEVICE,
                            subdevice_params);
         if (result != OB_OK)
-            Fail(__func__, __LINE__,
+            Fail(__func__, oSubdeviceLine,
                  std::string("Failed to allocate RM Driver SubDevice, error code ") + obstatusToString(result));
     } catch (...) {
         FreeClient();
@@ -94,12 +104,12 @@ void RmDriverDevice::FreeClient()
 
 int RmDriverDevice::Read(uint32_t, uint32_t, uint32_t*)
 {
-    Fail(__func__, __LINE__, "CrSpace Read is not implemented for RM Driver Device!");
+    Fail(__func__, oReadLine, "CrSpace Read is not implemented for RM Driver Device!");
 }
 
 int RmDriverDevice::Write(uint32_t, uint32_t, uint32_t*)
 {
-    Fail(__func__, __LINE__, "CrSpace Write is not implemented for RM Driver Device!");
+    Fail(__func__, oWriteLine, "CrSpace Write is not implemented for RM Driver Device!");
 }
 
 int RmDriverDevice::TranslateObStatus(uint32_t status) const

@@ -49,28 +49,18 @@ static const uint64_t oGetPutSize = 4096;
 static const uint32_t oPowerFeaturesAll = 0xFFFFFFFF;
 
 /*
- * The fixed lists of perfmon start-up and shut-down. These addresses, values
- * and credits are this implementation's own choice, not taken from any GPU's
- * register manual: a control word (bit 0 enables the monitor), a counter
- * select word and a trigger word (bit 0 starts counting), at offsets 0, 4
- * and 8 of oPerfmonBase, and one HS credit for the first chiplet. A GPU with
- * another perfmon block needs its own lists here.
+ * The register writes of perfmon start-up and shut-down, and the HS credits
+ * programmed for the stream. No perfmon block's register addresses, values or
+ * credits are known to this program, and writing guessed values to real
+ * register addresses could do harm, so all three lists are empty: start-up
+ * and shut-down keep every other step, the credits step programs none, and
+ * ExecRegops sends nothing for an empty list. A GPU whose perfmon block is
+ * known gets its lists here.
  */
-static const uint32_t oPerfmonBase = 0x0;
-static const uint32_t oPerfmonControl = oPerfmonBase + 0x0;
-static const uint32_t oPerfmonSelect = oPerfmonBase + 0x4;
-static const uint32_t oPerfmonTrigger = oPerfmonBase + 0x8;
 static const uint64_t oPmaRecordBufferSize = 1u << 20;
-static const std::vector<sPerfRegWrite> oPerfmonStart = {
-    {oPerfmonControl, 0x1, 0x1},
-    {oPerfmonSelect, 0x0, 0xFFFFFFFF},
-    {oPerfmonTrigger, 0x1, 0x1},
-};
-static const std::vector<sPerfRegWrite> oPerfmonStop = {
-    {oPerfmonTrigger, 0x0, 0x1},
-    {oPerfmonControl, 0x0, 0x1},
-};
-static const std::vector<sHsCredit> oPerfmonCredits = {{0, 0, 1}};
+static const std::vector<sPerfRegWrite> oPerfmonStart = {};
+static const std::vector<sPerfRegWrite> oPerfmonStop = {};
+static const std::vector<sHsCredit> oPerfmonCredits = {};
 
 /* Per-GPU files are the prefix followed by a decimal index. */
 static const std::string ObDevFileNamePrefix = "/dev/ombrix";
@@ -294,6 +284,8 @@ void RmDriverDevice::ExecRegops(const std::vector<sPerfRegWrite>& writes)
 {
     const char* text = "ExecRegops failed, status ";
     if (writes.size() > oMaxRegops) Check(OB_ERR_INVALID_ARGUMENT, __func__, __LINE__, text);
+    /* Nothing to carry out: no zero-count control goes to the driver. */
+    if (writes.empty()) return;
     /* Nearly 4 KiB: off the stack. */
     std::unique_ptr<sExecRegopsParams> params(new sExecRegopsParams());
     params->count = static_cast<uint32_t>(writes.size());
@@ -309,8 +301,9 @@ void RmDriverDevice::ExecRegops(const std::vector<sPerfRegWrite>& writes)
     for (size_t i = 0; i < writes.size(); i++) {
         if (params->ops[i].status == 0) continue;
         std::stringstream detail;
-        detail << text << "register operation " << i << " at 0x" << std::hex << writes[i].address
-               << " not carried out (0x" << static_cast<unsigned>(params->ops[i].status) << ")";
+        detail << "ExecRegops failed, register operation " << i << " at 0x" << std::hex
+               << writes[i].address << " not carried out, status 0x"
+               << static_cast<unsigned>(params->ops[i].status);
         Fail(__func__, __LINE__, detail.str());
     }
 }
