@@ -62,6 +62,15 @@ int is_bdf(const char* name, unsigned* domain, unsigned* bus, unsigned* dev, uns
     return 1;
 }
 
+/* A sysfs entry name "domain:bus:dev.fn" whose address fits a record:
+ * 1 with v filled, else 0. The field widths stop at eight hex digits, so a
+ * longer number fails rather than wrapping into range. */
+int parse_sysfs_address(const char* name, unsigned v[4])
+{
+    if (!name || sscanf(name, "%8x:%8x:%8x.%8x", &v[0], &v[1], &v[2], &v[3]) != 4) return 0;
+    return bdf_in_range(v[0], v[1], v[2], v[3]);
+}
+
 /* ---- RDMA and network names ---- */
 
 int is_ib_dev(const char* name, char* rdma_name, size_t rdma_name_sz)

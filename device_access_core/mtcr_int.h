@@ -168,6 +168,7 @@ int get_tqusb_offset_from_name(const char* name);
 int mopen_retimer(const char* name, mfile* mf);
 uint32_t tqcr_parse_name(const char* name, int* force, unsigned* domain, unsigned* bus,
                          unsigned* dev, unsigned* func);
+int parse_sysfs_address(const char* name, unsigned v[4]);
 
 /* ---- discovery (dev_discovery.cpp) ---- */
 int init_dev_info(mfile* mf, const char* name, dev_info* devs, int count);
