@@ -89,7 +89,8 @@ std::string trim(const std::string& text)
 
 /* The library location prefix: "/usr", replaced by the text between the
  * first and the second '=' of every configuration line that holds the key;
- * the last such line wins. */
+ * the last such line wins. A prefix that is not an absolute path would be
+ * taken from the current directory, so it is refused and "/usr" kept. */
 std::string library_prefix()
 {
     std::string prefix = kDefaultPrefix;
@@ -103,6 +104,11 @@ std::string library_prefix()
         std::string value = line.substr(eq + 1, next == std::string::npos ? std::string::npos
                                                                           : next - eq - 1);
         prefix = trim(value);
+    }
+    if (prefix.empty() || prefix[0] != '/') {
+        DBG_PRINTF("-W- Bad %s value (%s) in %s: not an absolute path. Using %s.\n", kLocationKey,
+                   prefix.c_str(), kConfigFile, kDefaultPrefix);
+        prefix = kDefaultPrefix;
     }
     return prefix;
 }

@@ -115,7 +115,7 @@ int tqcr_utils_free_dl_ctx(struct tqcr_plugin_ctx* ctx);
 struct tqcr_plugin_ctx* reg_access_lib_load(mfile* mf);
 
 /* The library path of an index by the path rules (MCABLES_PATH, else the
- * prefix of "/etc/zrv/zrv.conf" or "/usr" followed by the index's path):
+ * absolute prefix of "/etc/zrv/zrv.conf" or "/usr" followed by the index's path):
  * 0, or -1 with errno EINVAL (bad index) or ENAMETOOLONG (longer than 511
  * characters). out holds at least 512 bytes. */
 int plugin_library_path(int index, char* out, size_t out_sz);

@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <iterator>
@@ -183,6 +184,40 @@ TEST(PluginLoader, ConfigurationFileNamesTheLibraryLocation) {
     errno = 0;
     EXPECT_EQ(tqcr_utils_load_dl_ctx(PLUGIN_SSH), nullptr);
     EXPECT_EQ(errno, ENAMETOOLONG) << "prefix and path do not fit together";
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// A prefix that is not an absolute path would make the loader look in the current directory: it
+// is refused, and the library is looked for under "/usr" alone.
+TEST(PluginLoader, RelativeLibraryLocationIsRefused) {
+  std::ifstream src(TEST_SSH_PLUGIN, std::ios::binary);
+  const std::string library((std::istreambuf_iterator<char>(src)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(library.empty());
+  auto result = vexil_test::run_in_private_namespace([&library] {
+    unsetenv("MCABLES_PATH");
+    vexil_test::make_dirs("/tmp/cwd/lib/zrv/tqcr_plugins");
+    std::ofstream dst("/tmp/cwd/lib/zrv/tqcr_plugins/ssh_utility.so", std::ios::binary);
+    dst << library;
+    dst.close();
+    ASSERT_EQ(chdir("/tmp/cwd"), 0);
+    vexil_test::write_zrv_conf("zrv_lib_location=/tmp/cwd/lib\nzrv_lib_location = lib\n");
+    char out[DEV_NAME_SZ];
+    {
+      ScopedEnv debug("ZRV_DEBUG", nullptr);
+      EXPECT_EQ(vexil_test::written_to(2, [&] {
+                  ASSERT_EQ(plugin_library_path(PLUGIN_SSH, out, sizeof(out)), 0);
+                }),
+                "");
+      EXPECT_STREQ(out, "/usr/zrv/tqcr_plugins/ssh_utility.so");
+    }
+    ScopedEnv debug("ZRV_DEBUG", "1");
+    CapturedStream err(2);
+    EXPECT_EQ(tqcr_utils_load_dl_ctx(PLUGIN_SSH), nullptr) << "nothing loads from the current directory";
+    EXPECT_EQ(err.text().rfind("-W- Bad zrv_lib_location value (lib) in /etc/zrv/zrv.conf: not an "
+                               "absolute path. Using /usr.\n",
+                               0),
+              0u);
   });
   VEXIL_EXPECT_SCENARIO(result);
 }
