@@ -32,7 +32,7 @@ const char* const dl_names[] = {
     "/zrv/tqcr_plugins/mcables.so",
     "/zrv/tqcr_plugins/mcables.so",
     "/zrv/python_tools/rreg_access.so",
-    "",
+    "", /* the device-layer bridge: no library, never loaded */
     "/zrv/tqcr_plugins/ssh_utility.so",
 };
 const int kPluginCount = sizeof(dl_names) / sizeof(dl_names[0]);
@@ -127,6 +127,9 @@ const char* library_name(int index)
 int plugin_library_path(int index, char* out, size_t out_sz)
 {
     if (index < 0 || index >= kPluginCount || !out) return fail_errno(EINVAL);
+    /* An empty path names no library: the prefix (or MCABLES_PATH) alone
+     * must not be loaded in its place. */
+    if (!dl_names[index][0]) return fail_errno(ENOENT);
     std::string path;
     const char* env = getenv("MCABLES_PATH");
     if (env) {
@@ -144,9 +147,9 @@ struct tqcr_plugin_ctx* tqcr_utils_load_dl_ctx(int index)
 {
     char path[DEV_NAME_SZ];
     if (plugin_library_path(index, path, sizeof(path))) {
-        /* A path that does not fit is a library that cannot be located. */
+        /* No path, or one that does not fit, is a library that cannot be located. */
         int err = errno;
-        if (err == ENAMETOOLONG)
+        if (err != EINVAL)
             DBG_PRINTF("-E- Failed to locate the shared library: %s\n", library_name(index));
         errno = err;
         return nullptr;
@@ -166,7 +169,6 @@ struct tqcr_plugin_ctx* tqcr_utils_load_dl_ctx(int index)
         return nullptr;
     }
 
-    if (index == PLUGIN_DEVICE_BRIDGE) DBG_PRINTF("-D- LINKING TO A SHARED LIB\n");
     const char* const* names = entry_table(index);
     for (int slot = 0; slot < PLUGIN_SLOTS; ++slot) {
         if (!names[slot]) continue;

@@ -74,14 +74,36 @@ TEST(PluginLoader, LibraryLackingAnEntryIsRefusedWhole) {
   EXPECT_EQ(err2.text().rfind("Failed to load the function: mcables_open, error: ", 0), 0u);
 }
 
-TEST(PluginLoader, BridgeIndexAnnouncesItselfUnderDebug) {
-  ScopedEnv path("MCABLES_PATH", TEST_CABLE_PLUGIN);
-  ScopedEnv debug("ZRV_DEBUG", "1");
-  CapturedStream err(2);
-  EXPECT_EQ(tqcr_utils_load_dl_ctx(PLUGIN_DEVICE_BRIDGE), nullptr);
-  const std::string text = err.text();
-  EXPECT_EQ(text.rfind("-D- LINKING TO A SHARED LIB\nFailed to load the function: init_device, ", 0), 0u)
-      << text;
+// Index 3 has no library of its own: neither MCABLES_PATH nor the configured prefix (a library
+// file here) is loaded for it.
+TEST(PluginLoader, BridgeIndexNeverLoads) {
+  {
+    ScopedEnv path("MCABLES_PATH", TEST_CABLE_PLUGIN);
+    ScopedEnv debug("ZRV_DEBUG", "1");
+    CapturedStream err(2);
+    errno = 0;
+    EXPECT_EQ(tqcr_utils_load_dl_ctx(PLUGIN_DEVICE_BRIDGE), nullptr);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(err.text(), "-E- Failed to locate the shared library: " TEST_CABLE_PLUGIN "\n");
+  }
+  std::ifstream src(TEST_CABLE_PLUGIN, std::ios::binary);
+  const std::string library((std::istreambuf_iterator<char>(src)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(library.empty());
+  auto result = vexil_test::run_in_private_namespace([&library] {
+    unsetenv("MCABLES_PATH");
+    std::ofstream dst("/tmp/bridge.so", std::ios::binary);
+    dst << library;
+    dst.close();
+    vexil_test::write_zrv_conf("zrv_lib_location=/tmp/bridge.so\n");
+    char out[DEV_NAME_SZ];
+    errno = 0;
+    EXPECT_EQ(plugin_library_path(PLUGIN_DEVICE_BRIDGE, out, sizeof(out)), -1);
+    EXPECT_EQ(errno, ENOENT);
+    CapturedStream err(2);
+    EXPECT_EQ(tqcr_utils_load_dl_ctx(PLUGIN_DEVICE_BRIDGE), nullptr);
+    EXPECT_EQ(err.text(), "") << "the library named by the prefix alone is not opened";
+  });
+  VEXIL_EXPECT_SCENARIO(result);
 }
 
 TEST(PluginLoader, MissingOrOverlongPathsLoadNothing) {
