@@ -18,6 +18,7 @@
 #include <fstream>
 #include <string>
 
+#include "ZrvConfigParser.h"
 #include "mtcr_int.h"
 
 namespace {
@@ -96,7 +97,7 @@ std::string library_prefix()
     std::string prefix = kDefaultPrefix;
     std::ifstream conf(kConfigFile);
     std::string line;
-    while (std::getline(conf, line)) {
+    while (zrv_core::ReadConfigLine(conf, line)) {
         if (line.find(kLocationKey) == std::string::npos) continue;
         size_t eq = line.find('=');
         if (eq == std::string::npos) continue;

@@ -244,6 +244,28 @@ TEST(PluginLoader, RelativeLibraryLocationIsRefused) {
   VEXIL_EXPECT_SCENARIO(result);
 }
 
+// The prefix lookup reads lines up to 4096 characters, skipping the rest of a longer line: a key
+// past the bound does not count, and an endless file costs no more memory than one line.
+TEST(PluginLoader, LongConfigurationLinesAreCutAtTheBound) {
+  auto result = vexil_test::run_in_private_namespace([] {
+    unsetenv("MCABLES_PATH");
+    vexil_test::write_zrv_conf(std::string(5000, '#') + "zrv_lib_location=/tmp/past\n");
+    char out[DEV_NAME_SZ];
+    ASSERT_EQ(plugin_library_path(PLUGIN_SSH, out, sizeof(out)), 0);
+    EXPECT_STREQ(out, "/usr/zrv/tqcr_plugins/ssh_utility.so");
+    vexil_test::write_zrv_conf(std::string(5000, '#') + "\nzrv_lib_location=/tmp/next\n");
+    ASSERT_EQ(plugin_library_path(PLUGIN_SSH, out, sizeof(out)), 0);
+    EXPECT_STREQ(out, "/tmp/next/zrv/tqcr_plugins/ssh_utility.so") << "the next line is read whole";
+
+    vexil_test::write_zrv_conf("");
+    ASSERT_EQ(truncate("/etc/zrv/zrv.conf", 64 << 20), 0);
+    const long growth = vexil_test::peak_memory_growth_kib(
+        [&] { EXPECT_EQ(plugin_library_path(PLUGIN_SSH, out, sizeof(out)), 0); });
+    EXPECT_LT(growth, 16 * 1024);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
 // ---- remote handles over the SSH plug-in ----
 
 class RemoteOverSsh : public ::testing::Test {
