@@ -284,6 +284,42 @@ int mopen_retimer(const char* name, mfile* mf)
     return 0;
 }
 
+/* Chip names: "_lx" (cable chip) or "_rt" (retimer), an index, and
+ * optionally '_' and a sub-index. The tag's offset in the name, or -1 when
+ * the name has neither tag. */
+int parse_chip_name(const char* name, int* index, int* sub_index)
+{
+    const char* tag = strstr(name, "_lx");
+    if (!tag) tag = strstr(name, "_rt");
+    if (!tag) return -1;
+    *index = atoi(tag + 3);
+    const char* us = strchr(tag + 3, '_');
+    *sub_index = us ? atoi(us + 1) : 0;
+    return (int)(tag - name);
+}
+
+/* Cable names: "<node>_cable", optionally '_' and a port (*port, kept when
+ * absent). The length of the node part, or -1 when there is no "_cable" or
+ * the node part cannot name a node. With whole the node part is taken as it
+ * is; otherwise it is a node entry of at most CABLE_NODE_MAX characters, and
+ * the board-model names ("E9051", "P9052") carry 6 characters before
+ * "_cable" that are not part of it (*board_model set to 1). */
+int parse_cable_name(const char* name, int whole, int* port, int* board_model)
+{
+    const char* cable = strstr(name, "_cable");
+    if (!cable) return -1;
+    if (strncmp(cable, "_cable_", 7) == 0) *port = atoi(cable + 7);
+    size_t keep = (size_t)(cable - name);
+    if (whole) return (int)keep;
+    if (keep > CABLE_NODE_MAX) return -1;
+    if (strstr(name, "E9051") || strstr(name, "P9052")) {
+        if (keep < BOARD_MODEL_CUT) return -1;
+        keep -= BOARD_MODEL_CUT;
+        *board_model = 1;
+    }
+    return (int)keep;
+}
+
 /* ---- user-level grammar ---- */
 
 static int ends_with(const char* name, const char* suffix, size_t min_len)
