@@ -148,7 +148,7 @@ vf_info* get_vf_info(unsigned domain, unsigned bus, unsigned dev, unsigned func,
         const char* base = strrchr(target, '/');
         base = base ? base + 1 : target;
         unsigned v[4];
-        if (sscanf(base, "%x:%x:%x.%x", &v[0], &v[1], &v[2], &v[3]) != 4) continue;
+        if (!parse_sysfs_address(base, v)) continue;
         vf_info* vf = &vfs[used++];
         snprintf(vf->dev_name, sizeof(vf->dev_name), "%s", base);
         vf->domain = (uint16_t)v[0];
@@ -292,6 +292,9 @@ int mdevices_v_ul(char* buf, int len, int mask, int with_vfs)
     while (struct dirent* e = readdir(d)) {
         const char* name = e->d_name;
         if (name[0] == '.') continue;
+        /* An address the record cannot hold would alias another function. */
+        unsigned address[4];
+        if (!parse_sysfs_address(name, address)) continue;
         if (!with_vfs) {
             if (!ends_with(name, ".0")) continue;
             char fn_dir[320];
@@ -334,7 +337,7 @@ dev_info* mdevices_info_v_ul(int mask, int* count, int with_vfs)
     for (int i = 0; i < n; ++i, name += strlen(name) + 1) {
         dev_info* di = &devs[i];
         unsigned v[4];
-        if (sscanf(name, "%x:%x:%x.%x", &v[0], &v[1], &v[2], &v[3]) != 4) {
+        if (!parse_sysfs_address(name, v)) {
             mdevices_info_destroy(devs, i);
             free(names);
             return nullptr;

@@ -62,6 +62,15 @@ int is_bdf(const char* name, unsigned* domain, unsigned* bus, unsigned* dev, uns
     return 1;
 }
 
+/* A sysfs entry name "domain:bus:dev.fn" whose address fits a record:
+ * 1 with v filled, else 0. The field widths stop at eight hex digits, so a
+ * longer number fails rather than wrapping into range. */
+int parse_sysfs_address(const char* name, unsigned v[4])
+{
+    if (!name || sscanf(name, "%8x:%8x:%8x.%8x", &v[0], &v[1], &v[2], &v[3]) != 4) return 0;
+    return bdf_in_range(v[0], v[1], v[2], v[3]);
+}
+
 /* ---- RDMA and network names ---- */
 
 int is_ib_dev(const char* name, char* rdma_name, size_t rdma_name_sz)
@@ -273,6 +282,42 @@ int mopen_retimer(const char* name, mfile* mf)
         mf->retimer_i2c_addr = 0x50;
     }
     return 0;
+}
+
+/* Chip names: "_lx" (cable chip) or "_rt" (retimer), an index, and
+ * optionally '_' and a sub-index. The tag's offset in the name, or -1 when
+ * the name has neither tag. */
+int parse_chip_name(const char* name, int* index, int* sub_index)
+{
+    const char* tag = strstr(name, "_lx");
+    if (!tag) tag = strstr(name, "_rt");
+    if (!tag) return -1;
+    *index = atoi(tag + 3);
+    const char* us = strchr(tag + 3, '_');
+    *sub_index = us ? atoi(us + 1) : 0;
+    return (int)(tag - name);
+}
+
+/* Cable names: "<node>_cable", optionally '_' and a port (*port, kept when
+ * absent). The length of the node part, or -1 when there is no "_cable" or
+ * the node part cannot name a node. With whole the node part is taken as it
+ * is; otherwise it is a node entry of at most CABLE_NODE_MAX characters, and
+ * the board-model names ("E9051", "P9052") carry 6 characters before
+ * "_cable" that are not part of it (*board_model set to 1). */
+int parse_cable_name(const char* name, int whole, int* port, int* board_model)
+{
+    const char* cable = strstr(name, "_cable");
+    if (!cable) return -1;
+    if (strncmp(cable, "_cable_", 7) == 0) *port = atoi(cable + 7);
+    size_t keep = (size_t)(cable - name);
+    if (whole) return (int)keep;
+    if (keep > CABLE_NODE_MAX) return -1;
+    if (strstr(name, "E9051") || strstr(name, "P9052")) {
+        if (keep < BOARD_MODEL_CUT) return -1;
+        keep -= BOARD_MODEL_CUT;
+        *board_model = 1;
+    }
+    return (int)keep;
 }
 
 /* ---- user-level grammar ---- */

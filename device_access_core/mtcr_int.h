@@ -168,6 +168,12 @@ int get_tqusb_offset_from_name(const char* name);
 int mopen_retimer(const char* name, mfile* mf);
 uint32_t tqcr_parse_name(const char* name, int* force, unsigned* domain, unsigned* bus,
                          unsigned* dev, unsigned* func);
+int parse_sysfs_address(const char* name, unsigned v[4]);
+/* Cable node names are at most CABLE_NODE_MAX characters; a board-model cable
+ * name carries BOARD_MODEL_CUT characters before "_cable" beyond the node. */
+enum { CABLE_NODE_MAX = 502, BOARD_MODEL_CUT = 6 };
+int parse_chip_name(const char* name, int* index, int* sub_index);
+int parse_cable_name(const char* name, int whole, int* port, int* board_model);
 
 /* ---- discovery (dev_discovery.cpp) ---- */
 int init_dev_info(mfile* mf, const char* name, dev_info* devs, int count);

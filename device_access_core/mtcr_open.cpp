@@ -26,7 +26,7 @@
 
 #define QDX_PREFIX "/dev/qdx/"
 
-enum { NAME_MAX_CHARS = DEV_NAME_SZ - 1, CABLE_NAME_MAX = 502, BOARD_MODEL_CUT = 6 };
+enum { NAME_MAX_CHARS = DEV_NAME_SZ - 1 };
 
 int zrv_debug_enabled(void) { return getenv("ZRV_DEBUG") != nullptr; }
 
@@ -67,16 +67,12 @@ static int set_name(char* dst, const char* prefix, const char* text, size_t text
 
 /* ---- name parts: chip, retimer, cable ---- */
 
-static void parse_chip_name(open_request* rq)
+static void resolve_chip_name(open_request* rq)
 {
-    char* tok = strstr(rq->name, "_lx");
-    if (!tok) tok = strstr(rq->name, "_rt");
-    if (!tok) return;
+    int tag = parse_chip_name(rq->name, &rq->chip_index, &rq->chip_sub_index);
+    if (tag < 0) return;
     rq->chip = 1;
-    rq->chip_index = atoi(tok + 3);
-    const char* us = strchr(tok + 3, '_');
-    rq->chip_sub_index = us ? atoi(us + 1) : 0;
-    if (!strchr(rq->name, ':')) *tok = '\0';
+    if (!strchr(rq->name, ':')) rq->name[tag] = '\0';
 }
 
 static int resolve_tqusb_chip(open_request* rq)
@@ -88,24 +84,17 @@ static int resolve_tqusb_chip(open_request* rq)
 /* A cable name becomes the node of the device in front of "_cable". */
 static int resolve_cable_name(mfile* mf, open_request* rq)
 {
-    char* cable = strstr(rq->name, "_cable");
-    if (!cable) return 0;
+    if (!strstr(rq->name, "_cable")) return 0;
     char path[DEV_NAME_SZ + sizeof(QDX_PREFIX)];
     snprintf(path, sizeof(path), "%s%s", strstr(rq->name, "/dev/qdx") ? "" : QDX_PREFIX, rq->name);
     if (access(path, F_OK) != 0) return -1;
-    if (strncmp(cable, "_cable_", 7) == 0) rq->cable_port = atoi(cable + 7);
-    size_t keep = (size_t)(cable - rq->name);
-    if (strstr(rq->name, "/dev/qdx") || check_ul_mode()) {
-        *cable = '\0';
-    } else {
-        if (keep > CABLE_NAME_MAX) return -1;
-        if (strstr(rq->name, "E9051") || strstr(rq->name, "P9052")) {
-            if (keep < BOARD_MODEL_CUT) return -1;
-            keep -= BOARD_MODEL_CUT;
-            rq->board_model = 1;
-        }
-        if (set_name(rq->name, QDX_PREFIX, rq->name, keep)) return -1;
-    }
+    const int whole = strstr(rq->name, "/dev/qdx") || check_ul_mode();
+    const int keep = parse_cable_name(rq->name, whole, &rq->cable_port, &rq->board_model);
+    if (keep < 0) return -1;
+    if (whole)
+        rq->name[keep] = '\0';
+    else if (set_name(rq->name, QDX_PREFIX, rq->name, (size_t)keep))
+        return -1;
     mf->is_cable = 1;
     set_force_i2c_address(0x48);
     return 0;
@@ -391,7 +380,7 @@ mfile* mopend_inner(const char* name, int i2c_addr_mode)
     }
     if (mopen_gearbox(rq.name, sizeof(rq.name), mf)) return open_failed(mf, errno);
     mopen_retimer(rq.name, mf);
-    parse_chip_name(&rq);
+    resolve_chip_name(&rq);
     if (resolve_tqusb_chip(&rq)) return open_failed(mf, EINVAL);
     mf->address_space = AS_CR_SPACE;
     mf->bar_gw_offset = (uint32_t)-1;

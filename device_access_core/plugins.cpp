@@ -18,6 +18,7 @@
 #include <fstream>
 #include <string>
 
+#include "ZrvConfigParser.h"
 #include "mtcr_int.h"
 
 namespace {
@@ -32,7 +33,7 @@ const char* const dl_names[] = {
     "/zrv/tqcr_plugins/mcables.so",
     "/zrv/tqcr_plugins/mcables.so",
     "/zrv/python_tools/rreg_access.so",
-    "",
+    "", /* the device-layer bridge: no library, never loaded */
     "/zrv/tqcr_plugins/ssh_utility.so",
 };
 const int kPluginCount = sizeof(dl_names) / sizeof(dl_names[0]);
@@ -89,13 +90,14 @@ std::string trim(const std::string& text)
 
 /* The library location prefix: "/usr", replaced by the text between the
  * first and the second '=' of every configuration line that holds the key;
- * the last such line wins. */
+ * the last such line wins. A prefix that is not an absolute path would be
+ * taken from the current directory, so it is refused and "/usr" kept. */
 std::string library_prefix()
 {
     std::string prefix = kDefaultPrefix;
     std::ifstream conf(kConfigFile);
     std::string line;
-    while (std::getline(conf, line)) {
+    while (zrv_core::ReadConfigLine(conf, line)) {
         if (line.find(kLocationKey) == std::string::npos) continue;
         size_t eq = line.find('=');
         if (eq == std::string::npos) continue;
@@ -103,6 +105,11 @@ std::string library_prefix()
         std::string value = line.substr(eq + 1, next == std::string::npos ? std::string::npos
                                                                           : next - eq - 1);
         prefix = trim(value);
+    }
+    if (prefix.empty() || prefix[0] != '/') {
+        DBG_PRINTF("-W- Bad %s value (%s) in %s: not an absolute path. Using %s.\n", kLocationKey,
+                   prefix.c_str(), kConfigFile, kDefaultPrefix);
+        prefix = kDefaultPrefix;
     }
     return prefix;
 }
@@ -121,6 +128,9 @@ const char* library_name(int index)
 int plugin_library_path(int index, char* out, size_t out_sz)
 {
     if (index < 0 || index >= kPluginCount || !out) return fail_errno(EINVAL);
+    /* An empty path names no library: the prefix (or MCABLES_PATH) alone
+     * must not be loaded in its place. */
+    if (!dl_names[index][0]) return fail_errno(ENOENT);
     std::string path;
     const char* env = getenv("MCABLES_PATH");
     if (env) {
@@ -138,9 +148,9 @@ struct tqcr_plugin_ctx* tqcr_utils_load_dl_ctx(int index)
 {
     char path[DEV_NAME_SZ];
     if (plugin_library_path(index, path, sizeof(path))) {
-        /* A path that does not fit is a library that cannot be located. */
+        /* No path, or one that does not fit, is a library that cannot be located. */
         int err = errno;
-        if (err == ENAMETOOLONG)
+        if (err != EINVAL)
             DBG_PRINTF("-E- Failed to locate the shared library: %s\n", library_name(index));
         errno = err;
         return nullptr;
@@ -160,7 +170,6 @@ struct tqcr_plugin_ctx* tqcr_utils_load_dl_ctx(int index)
         return nullptr;
     }
 
-    if (index == PLUGIN_DEVICE_BRIDGE) DBG_PRINTF("-D- LINKING TO A SHARED LIB\n");
     const char* const* names = entry_table(index);
     for (int slot = 0; slot < PLUGIN_SLOTS; ++slot) {
         if (!names[slot]) continue;

@@ -102,10 +102,10 @@ struct tqcr_plugin_ctx {
     int index; /* the library index it was loaded from */
 };
 
-/* Loads the library of an index (0 to 4) and looks up its entry points: a
- * new context, or null with errno set (EINVAL bad index, ENAMETOOLONG a path
- * that does not fit, ENOENT a library that does not load or lacks an entry,
- * ENOMEM). */
+/* Loads the library of an index (0 to 4; index 3 never loads) and looks up
+ * its entry points: a new context, or null with errno set (EINVAL bad index,
+ * ENAMETOOLONG a path that does not fit, ENOENT no library, a library that
+ * does not load or lacks an entry, ENOMEM). */
 struct tqcr_plugin_ctx* tqcr_utils_load_dl_ctx(int index);
 /* Frees the context record; the library stays loaded. 1 for null, else 0. */
 int tqcr_utils_free_dl_ctx(struct tqcr_plugin_ctx* ctx);
@@ -115,9 +115,10 @@ int tqcr_utils_free_dl_ctx(struct tqcr_plugin_ctx* ctx);
 struct tqcr_plugin_ctx* reg_access_lib_load(mfile* mf);
 
 /* The library path of an index by the path rules (MCABLES_PATH, else the
- * prefix of "/etc/zrv/zrv.conf" or "/usr" followed by the index's path):
- * 0, or -1 with errno EINVAL (bad index) or ENAMETOOLONG (longer than 511
- * characters). out holds at least 512 bytes. */
+ * absolute prefix of "/etc/zrv/zrv.conf" or "/usr" followed by the index's path):
+ * 0, or -1 with errno EINVAL (bad index), ENOENT (index 3, which has no
+ * library) or ENAMETOOLONG (longer than 511 characters). out holds at least
+ * 512 bytes. */
 int plugin_library_path(int index, char* out, size_t out_sz);
 
 /* The entry point in a slot of the handle's plug-in, or null when the handle

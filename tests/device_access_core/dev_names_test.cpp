@@ -153,6 +153,30 @@ TEST(RetimerNames, FillTheHandleFields) {
   EXPECT_LT(strlen(big.retimer_name), sizeof(big.retimer_name));
 }
 
+TEST(ChipAndCableNames, IndexPortAndNodePart) {
+  int index = -1, sub = -1;
+  EXPECT_EQ(parse_chip_name("tq4129_pciconf0_cable_lx2_7", &index, &sub), 21);
+  EXPECT_EQ(index, 2);
+  EXPECT_EQ(sub, 7);
+  EXPECT_EQ(parse_chip_name("tqusb-1_rt3", &index, &sub), 7);
+  EXPECT_EQ(index, 3);
+  EXPECT_EQ(sub, 0);
+  EXPECT_EQ(parse_chip_name("tq4129_pciconf0", &index, &sub), -1);
+
+  int port = 0, board = 0;
+  EXPECT_EQ(parse_cable_name("tq4129_pciconf0_cable_3", 0, &port, &board), 15);
+  EXPECT_EQ(port, 3);
+  EXPECT_EQ(board, 0);
+  port = 9;
+  EXPECT_EQ(parse_cable_name("/dev/qdx/E9051_x_cable", 1, &port, &board), 16) << "taken whole";
+  EXPECT_EQ(port, 9) << "no port: kept";
+  EXPECT_EQ(parse_cable_name("tq4129_pciconf0_E9051_cable", 0, &port, &board), 15);
+  EXPECT_EQ(board, 1);
+  EXPECT_EQ(parse_cable_name("E9051_cable", 0, &port, &board), -1) << "no room for the board model";
+  EXPECT_EQ(parse_cable_name((std::string(503, 'n') + "_cable").c_str(), 0, &port, &board), -1);
+  EXPECT_EQ(parse_cable_name("tq4129_pciconf0", 0, &port, &board), -1);
+}
+
 class NodeText : public ::testing::Test {
  protected:
   void SetUp() override {

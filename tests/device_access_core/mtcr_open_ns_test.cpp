@@ -442,6 +442,35 @@ TEST(UserLevelDiscovery, DriverNodesDecideDriverMode) {
   VEXIL_EXPECT_SCENARIO(result);
 }
 
+// Addresses the record cannot hold (a 16-bit domain, an 8-bit bus) are skipped, both as functions
+// and as VF links: cast down they would alias the function 0000:03:00.0.
+TEST(UserLevelDiscovery, AddressesBeyondTheRecordAreSkipped) {
+  auto result = vexil_test::run_in_private_namespace([] {
+    FakePciFunction nic;
+    nic.address = "0000:03:00.0";
+    nic.virtfns = {"10000:03:00.2", "0000:03:00.3", "0000:1ff:00.4"};
+    vexil_test::add_pci_function(nic);
+    for (const char* address : {"10000:03:00.0", "ffffff:1ff:ff.0", "100000000:03:00.0"}) {
+      FakePciFunction alias;
+      alias.address = address;
+      vexil_test::add_pci_function(alias);
+    }
+    char buf[1024];
+    int n = mdevices_v_ul(buf, sizeof(buf), DEVFLAG_PCI, 0);
+    EXPECT_EQ(split_names(buf, n < 0 ? 0 : n), std::vector<std::string>{"0000:03:00.0"});
+    int count = 0;
+    dev_info* devs = mdevices_info_v_ul(DEVFLAG_PCI, &count, 1);
+    ASSERT_EQ(count, 1);
+    EXPECT_EQ(devs[0].domain, 0);
+    EXPECT_EQ(devs[0].bus, 3);
+    ASSERT_EQ(devs[0].virtfn_count, 1);
+    EXPECT_STREQ(devs[0].virtfn_arr[0].dev_name, "0000:03:00.3");
+    EXPECT_EQ(devs[0].virtfn_arr[0].func, 3);
+    mdevices_info_destroy(devs, count);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
 // The machine's own PCI functions are not the maker's: the filter lists none and does not fail.
 TEST(RealMachine, UserLevelListingFiltersOtherVendors) {
   char buf[65536];

@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <iterator>
@@ -73,14 +74,36 @@ TEST(PluginLoader, LibraryLackingAnEntryIsRefusedWhole) {
   EXPECT_EQ(err2.text().rfind("Failed to load the function: mcables_open, error: ", 0), 0u);
 }
 
-TEST(PluginLoader, BridgeIndexAnnouncesItselfUnderDebug) {
-  ScopedEnv path("MCABLES_PATH", TEST_CABLE_PLUGIN);
-  ScopedEnv debug("ZRV_DEBUG", "1");
-  CapturedStream err(2);
-  EXPECT_EQ(tqcr_utils_load_dl_ctx(PLUGIN_DEVICE_BRIDGE), nullptr);
-  const std::string text = err.text();
-  EXPECT_EQ(text.rfind("-D- LINKING TO A SHARED LIB\nFailed to load the function: init_device, ", 0), 0u)
-      << text;
+// Index 3 has no library of its own: neither MCABLES_PATH nor the configured prefix (a library
+// file here) is loaded for it.
+TEST(PluginLoader, BridgeIndexNeverLoads) {
+  {
+    ScopedEnv path("MCABLES_PATH", TEST_CABLE_PLUGIN);
+    ScopedEnv debug("ZRV_DEBUG", "1");
+    CapturedStream err(2);
+    errno = 0;
+    EXPECT_EQ(tqcr_utils_load_dl_ctx(PLUGIN_DEVICE_BRIDGE), nullptr);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(err.text(), "-E- Failed to locate the shared library: " TEST_CABLE_PLUGIN "\n");
+  }
+  std::ifstream src(TEST_CABLE_PLUGIN, std::ios::binary);
+  const std::string library((std::istreambuf_iterator<char>(src)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(library.empty());
+  auto result = vexil_test::run_in_private_namespace([&library] {
+    unsetenv("MCABLES_PATH");
+    std::ofstream dst("/tmp/bridge.so", std::ios::binary);
+    dst << library;
+    dst.close();
+    vexil_test::write_zrv_conf("zrv_lib_location=/tmp/bridge.so\n");
+    char out[DEV_NAME_SZ];
+    errno = 0;
+    EXPECT_EQ(plugin_library_path(PLUGIN_DEVICE_BRIDGE, out, sizeof(out)), -1);
+    EXPECT_EQ(errno, ENOENT);
+    CapturedStream err(2);
+    EXPECT_EQ(tqcr_utils_load_dl_ctx(PLUGIN_DEVICE_BRIDGE), nullptr);
+    EXPECT_EQ(err.text(), "") << "the library named by the prefix alone is not opened";
+  });
+  VEXIL_EXPECT_SCENARIO(result);
 }
 
 TEST(PluginLoader, MissingOrOverlongPathsLoadNothing) {
@@ -183,6 +206,62 @@ TEST(PluginLoader, ConfigurationFileNamesTheLibraryLocation) {
     errno = 0;
     EXPECT_EQ(tqcr_utils_load_dl_ctx(PLUGIN_SSH), nullptr);
     EXPECT_EQ(errno, ENAMETOOLONG) << "prefix and path do not fit together";
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// A prefix that is not an absolute path would make the loader look in the current directory: it
+// is refused, and the library is looked for under "/usr" alone.
+TEST(PluginLoader, RelativeLibraryLocationIsRefused) {
+  std::ifstream src(TEST_SSH_PLUGIN, std::ios::binary);
+  const std::string library((std::istreambuf_iterator<char>(src)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(library.empty());
+  auto result = vexil_test::run_in_private_namespace([&library] {
+    unsetenv("MCABLES_PATH");
+    vexil_test::make_dirs("/tmp/cwd/lib/zrv/tqcr_plugins");
+    std::ofstream dst("/tmp/cwd/lib/zrv/tqcr_plugins/ssh_utility.so", std::ios::binary);
+    dst << library;
+    dst.close();
+    ASSERT_EQ(chdir("/tmp/cwd"), 0);
+    vexil_test::write_zrv_conf("zrv_lib_location=/tmp/cwd/lib\nzrv_lib_location = lib\n");
+    char out[DEV_NAME_SZ];
+    {
+      ScopedEnv debug("ZRV_DEBUG", nullptr);
+      EXPECT_EQ(vexil_test::written_to(2, [&] {
+                  ASSERT_EQ(plugin_library_path(PLUGIN_SSH, out, sizeof(out)), 0);
+                }),
+                "");
+      EXPECT_STREQ(out, "/usr/zrv/tqcr_plugins/ssh_utility.so");
+    }
+    ScopedEnv debug("ZRV_DEBUG", "1");
+    CapturedStream err(2);
+    EXPECT_EQ(tqcr_utils_load_dl_ctx(PLUGIN_SSH), nullptr) << "nothing loads from the current directory";
+    EXPECT_EQ(err.text().rfind("-W- Bad zrv_lib_location value (lib) in /etc/zrv/zrv.conf: not an "
+                               "absolute path. Using /usr.\n",
+                               0),
+              0u);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// The prefix lookup reads lines up to 4096 characters, skipping the rest of a longer line: a key
+// past the bound does not count, and an endless file costs no more memory than one line.
+TEST(PluginLoader, LongConfigurationLinesAreCutAtTheBound) {
+  auto result = vexil_test::run_in_private_namespace([] {
+    unsetenv("MCABLES_PATH");
+    vexil_test::write_zrv_conf(std::string(5000, '#') + "zrv_lib_location=/tmp/past\n");
+    char out[DEV_NAME_SZ];
+    ASSERT_EQ(plugin_library_path(PLUGIN_SSH, out, sizeof(out)), 0);
+    EXPECT_STREQ(out, "/usr/zrv/tqcr_plugins/ssh_utility.so");
+    vexil_test::write_zrv_conf(std::string(5000, '#') + "\nzrv_lib_location=/tmp/next\n");
+    ASSERT_EQ(plugin_library_path(PLUGIN_SSH, out, sizeof(out)), 0);
+    EXPECT_STREQ(out, "/tmp/next/zrv/tqcr_plugins/ssh_utility.so") << "the next line is read whole";
+
+    vexil_test::write_zrv_conf("");
+    ASSERT_EQ(truncate("/etc/zrv/zrv.conf", 64 << 20), 0);
+    const long growth = vexil_test::peak_memory_growth_kib(
+        [&] { EXPECT_EQ(plugin_library_path(PLUGIN_SSH, out, sizeof(out)), 0); });
+    EXPECT_LT(growth, 16 * 1024);
   });
   VEXIL_EXPECT_SCENARIO(result);
 }

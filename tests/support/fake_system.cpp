@@ -8,6 +8,7 @@
 #include <linux/magic.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/statfs.h>
@@ -452,6 +453,14 @@ std::string written_to(int fd, const std::function<void()>& what) {
   CapturedStream stream(fd);
   what();
   return stream.text();
+}
+
+long peak_memory_growth_kib(const std::function<void()>& what) {
+  struct rusage before = {}, after = {};
+  getrusage(RUSAGE_SELF, &before);
+  what();
+  getrusage(RUSAGE_SELF, &after);
+  return after.ru_maxrss - before.ru_maxrss;
 }
 
 std::string read_file(const std::string& path) {

@@ -138,6 +138,9 @@ class CapturedStream {
 };
 std::string written_to(int fd, const std::function<void()>& what);
 
+// How far the process's peak resident memory grew, in KiB, while `what` ran.
+long peak_memory_growth_kib(const std::function<void()>& what);
+
 // Sets (or with a null value unsets) an environment variable for the scope.
 class ScopedEnv {
  public:

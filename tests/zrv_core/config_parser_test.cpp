@@ -39,6 +39,27 @@ TEST(ZrvConfigParser, FirstLineHoldingTheKey) {
   VEXIL_EXPECT_SCENARIO(result);
 }
 
+// Lines are read up to 4096 characters; the rest of a longer line is skipped, so an endless
+// file (here 64 MiB of NULs without a newline) costs no more memory than one line.
+TEST(ZrvConfigParser, LongLinesAreCutAtTheBound) {
+  auto result = vexil_test::run_in_private_namespace([] {
+    vexil_test::write_zrv_conf(std::string(5000, 'x') + "hidden=1\nlong=" + std::string(5000, 'v') +
+                               "\nkey=2\n");
+    zrv_core::ZrvConfigParser parser("/etc/zrv/zrv.conf", '=');
+    EXPECT_EQ(FailureText(parser, "hidden"),
+              "Following field not found in ZRV configuration file: hidden\n");
+    EXPECT_EQ(parser.GetFieldValue("long").size(), 4096u - 5);
+    EXPECT_EQ(parser.GetFieldValue("key"), "2");
+
+    vexil_test::write_zrv_conf("");
+    ASSERT_EQ(truncate("/etc/zrv/zrv.conf", 64 << 20), 0);
+    const long growth = vexil_test::peak_memory_growth_kib(
+        [&] { EXPECT_EQ(FailureText(parser, "key").rfind("Following field not found", 0), 0u); });
+    EXPECT_LT(growth, 16 * 1024);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
 TEST(ZrvConfigParser, NoFileIsLoggedAndThrown) {
   auto result = vexil_test::run_in_private_namespace([] {
     setenv("ZRV_PRINT_LOG", "3", 1);

@@ -13,6 +13,25 @@ namespace zrv_core {
 
 static const char* const oSource = "zrv_core/zrv_core_utils/zrv_config_parser/ZrvConfigParser";
 
+bool ReadConfigLine(std::istream& in, std::string& line)
+{
+    line.clear();
+    std::streambuf* buffer = in ? in.rdbuf() : nullptr;
+    if (!buffer) return false;
+    using Traits = std::streambuf::traits_type;
+    Traits::int_type c = buffer->sbumpc();
+    if (Traits::eq_int_type(c, Traits::eof())) {
+        in.setstate(std::ios::eofbit | std::ios::failbit);
+        return false;
+    }
+    for (; !Traits::eq_int_type(c, Traits::eof()); c = buffer->sbumpc()) {
+        if (Traits::to_char_type(c) == '\n') return true;
+        if (line.size() < oMaxConfigLineLength) line.push_back(Traits::to_char_type(c));
+    }
+    in.setstate(std::ios::eofbit);
+    return true;
+}
+
 ZrvConfigParser::ZrvConfigParser(const std::string& path, char delimiter)
     : m_path(path), m_delimiter(delimiter)
 {
@@ -30,7 +49,7 @@ std::string ZrvConfigParser::GetFieldValue(const std::string& key) const
     }
     std::string line;
     std::string value;
-    while (std::getline(file, line)) {
+    while (ReadConfigLine(file, line)) {
         if (ExtractValue(line, key, value))
             return value;
     }
