@@ -29,26 +29,28 @@ static int copy_bounded(char* dst, size_t dst_sz, const char* src)
 
 /* ---- PCI addresses ---- */
 
-static int bdf_in_range(unsigned domain, unsigned bus, unsigned dev, unsigned func)
+int bdf_in_range(unsigned domain, unsigned bus, unsigned dev, unsigned func)
 {
     return domain <= 0xffff && bus <= 0xff && dev <= 0x1f && func <= 7;
 }
 
 /* The PCI address forms in the order they are tried; v is domain, bus,
- * device, function. The three-field forms leave the domain 0. */
+ * device, function. The three-field forms leave the domain 0. Each field
+ * stops at eight digits, so a longer number fails rather than wrapping into
+ * range. */
 static int scan_bdf(const char* name, unsigned v[4])
 {
-    if (sscanf(name, "pci-%x:%x:%x.%u", &v[0], &v[1], &v[2], &v[3]) == 4) return 1;
-    if (sscanf(name, "%x:%x:%x.%u", &v[0], &v[1], &v[2], &v[3]) == 4) return 1;
+    if (sscanf(name, "pci-%8x:%8x:%8x.%8u", &v[0], &v[1], &v[2], &v[3]) == 4) return 1;
+    if (sscanf(name, "%8x:%8x:%8x.%8u", &v[0], &v[1], &v[2], &v[3]) == 4) return 1;
     v[0] = 0;
-    if (sscanf(name, "pci-%x:%x.%u", &v[1], &v[2], &v[3]) == 3) return 1;
-    if (sscanf(name, "%x:%x.%u", &v[1], &v[2], &v[3]) == 3) return 1;
-    if (sscanf(name, "pciconf-%x:%x:%x.%u", &v[0], &v[1], &v[2], &v[3]) == 4) return 1;
+    if (sscanf(name, "pci-%8x:%8x.%8u", &v[1], &v[2], &v[3]) == 3) return 1;
+    if (sscanf(name, "%8x:%8x.%8u", &v[1], &v[2], &v[3]) == 3) return 1;
+    if (sscanf(name, "pciconf-%8x:%8x:%8x.%8u", &v[0], &v[1], &v[2], &v[3]) == 4) return 1;
     v[0] = 0;
-    if (sscanf(name, "pciconf-%x:%x.%u", &v[1], &v[2], &v[3]) == 3) return 1;
-    if (sscanf(name, "pcicr-%x:%x:%x.%u", &v[0], &v[1], &v[2], &v[3]) == 4) return 1;
+    if (sscanf(name, "pciconf-%8x:%8x.%8u", &v[1], &v[2], &v[3]) == 3) return 1;
+    if (sscanf(name, "pcicr-%8x:%8x:%8x.%8u", &v[0], &v[1], &v[2], &v[3]) == 4) return 1;
     v[0] = 0;
-    return sscanf(name, "pcicr-%x:%x.%u", &v[1], &v[2], &v[3]) == 3;
+    return sscanf(name, "pcicr-%8x:%8x.%8u", &v[1], &v[2], &v[3]) == 3;
 }
 
 int is_bdf(const char* name, unsigned* domain, unsigned* bus, unsigned* dev, unsigned* func)

@@ -169,6 +169,9 @@ int mopen_retimer(const char* name, mfile* mf);
 uint32_t tqcr_parse_name(const char* name, int* force, unsigned* domain, unsigned* bus,
                          unsigned* dev, unsigned* func);
 int parse_sysfs_address(const char* name, unsigned v[4]);
+/* Whether an address fits a record: 16-bit domain, 8-bit bus, 5-bit device,
+ * 3-bit function. */
+int bdf_in_range(unsigned domain, unsigned bus, unsigned dev, unsigned func);
 /* Cable node names are at most CABLE_NODE_MAX characters; a board-model cable
  * name carries BOARD_MODEL_CUT characters before "_cable" beyond the node. */
 enum { CABLE_NODE_MAX = 502, BOARD_MODEL_CUT = 6 };

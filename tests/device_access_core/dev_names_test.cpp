@@ -31,6 +31,9 @@ TEST(IsBdf, AcceptsEveryFormAndKeepsTheDomainOfFourFieldForms) {
       {"10000:03:00.0", 0, 0, 0, 0, 0},     {"0000:100:00.0", 0, 0, 0, 0, 0},
       {"0000:03:20.0", 0, 0, 0, 0, 0},      {"0000:03:00.8", 0, 0, 0, 0, 0},
       {"03:00.9", 0, 0, 0, 0, 0},           {"/dev/qdx/tq4129_pciconf0", 0, 0, 0, 0, 0},
+      // nor wrapped into range when they are longer than 32 bits
+      {"100000000:03:00.0", 0, 0, 0, 0, 0}, {"pci-100000003:00.0", 0, 0, 0, 0, 0},
+      {"0000:03:00.4294967296", 0, 0, 0, 0, 0},
       {"rdma-crv5_0", 0, 0, 0, 0, 0},       {"", 0, 0, 0, 0, 0},
   };
   for (const BdfCase& c : cases) {
