@@ -65,6 +65,42 @@ TEST(Inband, HandleReachesTheAdapter) {
   });
 }
 
+// The open reads the device id over the carrier the device chose for CR space: GMP, or SMP
+// with the M_Key set; a directed route (no GMP there) reads it over SMP too.
+TEST(Inband, OpenReadsTheDeviceId) {
+  in_namespace([] {
+    fake_ibmad::Adapter& a = fake_ibmad::loaded_far_end();
+    auto last_cr_read = [&a] {
+      for (auto c = a.calls.rbegin(); c != a.calls.rend(); ++c)
+        if (c->attribute == 0x50 || c->attribute == 0xFF50) return *c;
+      return fake_ibmad::Call();
+    };
+    a.cr[0xF0014] = 0x3021E;
+    mfile* mf = mopen("lid-5");
+    ASSERT_NE(mf, nullptr);
+    EXPECT_EQ(mf->hw_dev_id, 0x21Eu);
+    EXPECT_EQ(mf->hw_rev_id, 3u);
+    mclose(mf);
+
+    a.faults.no_gmp_cr = true;
+    a.calls.clear();
+    mf = mopen("lid-5");
+    ASSERT_NE(mf, nullptr);
+    EXPECT_EQ(mf->hw_dev_id, 0x21Eu);
+    EXPECT_EQ(last_cr_read().attribute, 0xFF50u) << "CR space answers over SMP only";
+    EXPECT_EQ(last_cr_read().modifier, 0x0F010014u);
+    mclose(mf);
+
+    a.faults.no_gmp_cr = false;
+    a.calls.clear();
+    mf = mopen("ibdr-0.1.3,crv5_1,2");
+    ASSERT_NE(mf, nullptr);
+    EXPECT_EQ(mf->hw_dev_id, 0x21Eu);
+    EXPECT_EQ(last_cr_read().attribute, 0xFF50u);
+    mclose(mf);
+  });
+}
+
 TEST(Inband, SemaphoreOverSmp) {
   in_namespace([] {
     fake_ibmad::Adapter& a = fake_ibmad::loaded_far_end();

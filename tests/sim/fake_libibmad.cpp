@@ -389,12 +389,13 @@ uint8_t* smp_set_status_via(void* buf, sPortId*, unsigned attrid, unsigned mod, 
   return fake_ibmad::smp_call("smp_set_status_via", buf, attrid, mod, timeout, rstatus, true);
 }
 
-uint8_t* ib_vendor_call_via(void* data, sPortId*, sVendorCall* call, sPort*) {
+uint8_t* ib_vendor_call_via(void* data, sPortId* portid, sVendorCall* call, sPort*) {
   Call c = make_call("ib_vendor_call_via", call->mgmt_class, call->method, call->attrid, call->mod,
                      data, fake_ibmad::kVendorData);
   c.timeout = (int)call->timeout;
   record(c);
-  if (call->mgmt_class != 0x0A) return nullptr;
+  // A GMP travels by LID only: on a directed route nothing answers it.
+  if (call->mgmt_class != 0x0A || !portid || portid->lid <= 0) return nullptr;
   return fake_ibmad::vendor((uint8_t*)data, call->method, call->attrid, call->mod) == 0
              ? (uint8_t*)data
              : nullptr;

@@ -63,10 +63,11 @@ TEST(InbandProcess, ReadingCommandsOverLid)
         test_process::result r = inband({"eu_group", "info", "-d", "lid-5"}, m);
         EXPECT_EQ(r.out, eu_group_report(limits));
         EXPECT_EQ(r.exit_status, 0) << r.err;
-        /* The CR-space probe, the capability once, NIC_CAP_EXT over Class A. */
+        /* The CR-space probe, the open's device id read, the capability once, NIC_CAP_EXT over
+         * Class A. */
         EXPECT_EQ(m.smp, 0u);
         EXPECT_EQ(m.class_a, 1u) << describe(m);
-        EXPECT_EQ(m.gmp, 2u) << describe(m);
+        EXPECT_EQ(m.gmp, 3u) << describe(m);
         EXPECT_EQ(m.capability_probes, 1u);
 
         r = inband({"eu_group", "query", "-d", "lid-5"}, m);
@@ -74,10 +75,10 @@ TEST(InbandProcess, ReadingCommandsOverLid)
         EXPECT_EQ(r.out, "1) " + group_text(1, "alpha", "0,1,2,3") + "\n2) " + group_text(2, "beta", "4,5") +
                              "\nIn total there are 2 EU groups configured.\n");
         EXPECT_EQ(r.exit_status, 0) << r.err;
-        /* The tool opens the device twice (limits, then the scan): two probes of each kind;
-         * every group slot's NIC_HXU_EUG (256 bytes) is two GMP blocks. */
+        /* The tool opens the device twice (limits, then the scan): two probes of each kind and two
+         * device id reads; every group slot's NIC_HXU_EUG (256 bytes) is two GMP blocks. */
         EXPECT_EQ(m.class_a, 1u) << describe(m);
-        EXPECT_EQ(m.gmp, 4u + 2u * limits.max_num_hxu_eug) << describe(m);
+        EXPECT_EQ(m.gmp, 6u + 2u * limits.max_num_hxu_eug) << describe(m);
         EXPECT_EQ(m.capability_probes, 2u);
 
         r = inband({"partition", "query", "-d", "lid-5"}, m);
@@ -89,11 +90,11 @@ TEST(InbandProcess, ReadingCommandsOverLid)
         EXPECT_EQ(r.exit_status, 0) << r.err;
         /* NIC_HXU_EU_PARTITION (768 bytes) is four GMP blocks. */
         EXPECT_EQ(m.class_a, 1u) << describe(m);
-        EXPECT_EQ(m.gmp, 4u + 4u * limits.max_num_hxu_eu_partition) << describe(m);
+        EXPECT_EQ(m.gmp, 6u + 4u * limits.max_num_hxu_eu_partition) << describe(m);
 
         r = inband({"partition", "info", "-d", "lid-5"}, m);
         EXPECT_EQ(r.out, partition_report(limits));
-        EXPECT_EQ(m.class_a + m.gmp + m.smp, 3u) << describe(m);
+        EXPECT_EQ(m.class_a + m.gmp + m.smp, 4u) << describe(m);
     }));
 }
 
