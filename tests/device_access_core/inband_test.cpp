@@ -56,6 +56,12 @@ TEST(Inband, HandleReachesTheAdapter) {
     EXPECT_EQ(maccess_reg(mf, 0xC012, 2, group, 256, 256, 256, &status),
               ME_REG_ACCESS_SIZE_EXCCEEDS_LIMIT);
     EXPECT_EQ(a.calls.size(), 0u);
+    // A register status the device layer already turned into a code passes through unchanged:
+    // "register not supported" over GMP is not an unknown register error.
+    a.register_sizes[0x5555] = 400;
+    a.registers.set_handler(0x5555, [](vexil_sim::RegisterAccess&) -> uint8_t { return 4; });
+    std::vector<uint32_t> large(100);
+    EXPECT_EQ(maccess_reg(mf, 0x5555, 1, large.data(), 400, 400, 400, &status), ME_REG_ACCESS_REG_NOT_SUPP);
 
     // CR space went over GMP: no SMP, so no in-band semaphore; reset still goes over GMP.
     EXPECT_EQ(mib_semaphore_lock_is_supported(mf), 0);
