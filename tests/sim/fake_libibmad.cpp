@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include <sstream>
+#include <type_traits>
 
 #include "LibIBMadRecords.h"
 #include "tlv_frames.h"
@@ -339,15 +340,9 @@ void mad_rpc_close_port(sPort*) {
   --far_end().open_ports;
 }
 
-int mad_rpc_set_retries(sPort*, int retries) {
-  far_end().retries = retries;
-  return retries;
-}
+void mad_rpc_set_retries(sPort*, int retries) { far_end().retries = retries; }
 
-int mad_rpc_set_timeout(sPort*, int timeout) {
-  far_end().timeout = timeout;
-  return 0;
-}
+void mad_rpc_set_timeout(sPort*, int timeout) { far_end().timeout = timeout; }
 
 int ib_resolve_portid_str_via(sPortId* portid, char* addr_str, int dest, sPortId*, const sPort*) {
   fake_ibmad::Adapter& a = far_end();
@@ -444,3 +439,19 @@ void* mad_rpc(const sPort*, sRpcV1* rpc, sPortId*, void* payload, void* rcvdata)
 }
 
 }  // extern "C"
+
+// Each entry point has the type the device layer calls it through (LibIBMadRecords.h).
+template <typename Declared, typename Defined>
+constexpr bool same_entry(Defined) { return std::is_same<Declared, Defined>::value; }
+static_assert(same_entry<fMadRpcOpenPort>(&mad_rpc_open_port) &&
+                  same_entry<fMadRpcClosePort>(&mad_rpc_close_port) &&
+                  same_entry<fMadRpcSetRetries>(&mad_rpc_set_retries) &&
+                  same_entry<fMadRpcSetTimeout>(&mad_rpc_set_timeout) &&
+                  same_entry<fMadRpc>(&mad_rpc) && same_entry<fSmpQueryVia>(&smp_query_via) &&
+                  same_entry<fIbResolvePortIdStrVia>(&ib_resolve_portid_str_via) &&
+                  same_entry<fIbVendorCallVia>(&ib_vendor_call_via) &&
+                  same_entry<fSmpQueryStatusVia>(&smp_query_status_via) &&
+                  same_entry<fSmpSetVia>(&smp_set_via) &&
+                  same_entry<fSmpSetStatusVia>(&smp_set_status_via) &&
+                  same_entry<fMadRpcRmpp>(&mad_rpc_rmpp) && same_entry<fSmpMkeySet>(&smp_mkey_set),
+              "the fake's entry points and the declared ones differ");
