@@ -73,20 +73,35 @@ int reg_access_mgir_dl(mfile* mf, void* record)
     return rc;
 }
 
-uint16_t get_disabled_tiles_bitmap(mfile* mf)
+/* The tiles field of MGIR; false when it could not be read. */
+static bool read_tiles_field(mfile* mf, uint16_t* tiles)
 {
     struct mgir_tiles_record record;
     memset(&record, 0, sizeof(record));
+    *tiles = 0;
     if (reg_access_mgir_dl(mf, &record) != 0) {
         DBG_PRINTF("Failed to send MGIR to get disabled tiles bitmap\n");
-        return 0;
+        return false;
     }
-    return record.disabled_tiles;
+    *tiles = record.disabled_tiles;
+    return true;
+}
+
+uint16_t get_disabled_tiles_bitmap(mfile* mf)
+{
+    uint16_t tiles;
+    read_tiles_field(mf, &tiles);
+    return tiles;
 }
 
 void update_tiles_map(mfile* mf)
 {
-    const uint16_t tiles = get_disabled_tiles_bitmap(mf);
+    uint16_t tiles;
+    if (!read_tiles_field(mf, &tiles)) {
+        /* Which tiles are off is unknown: skip none rather than all. */
+        mf->tile_map.in_use = 0;
+        return;
+    }
     for (int k = 0; k < NUM_TILES; ++k) mf->tile_map.tiles[k].active = (uint8_t)get_nth_msb(tiles, 7 - k);
 }
 

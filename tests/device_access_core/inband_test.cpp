@@ -161,9 +161,9 @@ TEST(Inband, TilesAndOtherHandles) {
     mf = mopen("lid-5");
     ASSERT_NE(mf, nullptr);
     map_active_tiles(mf);
-    EXPECT_TRUE(mf->tile_map.in_use);
-    EXPECT_EQ(mf->tile_map.tiles[7].end, 0x3000000u);
-    EXPECT_EQ(is_offset_in_active_tile(mf, 0x2000000), 0) << "no MGIR answer: every tile is off";
+    EXPECT_FALSE(mf->tile_map.in_use) << "no MGIR answer: which tiles are off is unknown";
+    for (uint32_t address : {0x2000000u, 0x2A00000u, 0x3000000u})
+      EXPECT_EQ(is_offset_in_active_tile(mf, address), 1) << std::hex << address;
     mclose(mf);
   });
 }
