@@ -291,7 +291,8 @@ int reg_access_mtrc_stdb_wrapper(mfile* mf, uint32_t total, uint8_t string_db_in
         reg.read_size = length;
         reg.string_db_index = string_db_index;
         reg.start_offset = kStdbChunk * i;
-        reg.string_db_data = static_cast<uint32_t*>(malloc(length));
+        /* Zeroed: bytes the device did not send read as 0. */
+        reg.string_db_data = static_cast<uint32_t*>(calloc(length, 1));
         if (reg.string_db_data == NULL) {
             fprintf(stderr, "Failed to allocate memory\n");
             return ME_MEM_ERROR;
