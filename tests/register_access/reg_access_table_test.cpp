@@ -348,6 +348,17 @@ TEST_F(RegisterFunctions, StringDatabaseChunkHoldsOnlyWhatCameBack) {
   for (size_t i = 0; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], i < 8 ? 0x11 : 0) << i;
 }
 
+// A read length whose register size would wrap past 32 bits is refused before anything is
+// allocated or sent.
+TEST_F(RegisterFunctions, StringDatabaseLengthThatWrapsIsRefused) {
+  reg_access_hca_mtrc_stdb_reg_ext reg;
+  memset(&reg, 0, sizeof reg);
+  const uint64_t sent = transactions();
+  for (uint32_t length : {0xFFFFFFF8u, 0xFFFFFFFCu, 0xFFFFFFFFu})
+    EXPECT_EQ(reg_access_mtrc_stdb(mf, MACCESS_REG_METHOD_GET, &reg, length), ME_BAD_PARAMS) << length;
+  EXPECT_EQ(transactions(), sent);
+}
+
 // Standard output of one call.
 template <typename Call>
 std::string output_of(Call call) {
