@@ -10,6 +10,7 @@
 
 #include "fake_libibmad.h"
 #include "fake_system.h"
+#include "ib_inband.h"
 #include "merror.h"
 #include "mtcr.h"
 #include "mtcr_int.h"
