@@ -1,7 +1,8 @@
 /*
  * dev_names.cpp - device names: the tests that classify a name (PCI address,
- * RDMA, network, InfiniBand), the flags a name carries, the retimer and
- * adapter-channel parts of a name, and the user-level name grammar.
+ * RDMA, network; InfiniBand names are checked in ib_inband.cpp), the flags a
+ * name carries, the retimer and adapter-channel parts of a name, and the
+ * user-level name grammar.
  *
  * Every name is bounded to 511 characters; every copy is bounded by its
  * destination.
@@ -135,38 +136,6 @@ int check_ul_mode(void)
 {
     if (ul_mode_cache < 0) ul_mode_cache = driver_nodes_present() ? 0 : user_level_devices_present();
     return ul_mode_cache;
-}
-
-/* ---- InfiniBand addresses ---- */
-
-/* 1 when text (after a prefix) holds a number that ends at one of the
- * terminators or at the end of the name. */
-static int number_then(const char* text, const char* terminators)
-{
-    if (!*text) return 0;
-    char* end = nullptr;
-    strtoul(text, &end, 0);
-    if (end == text) return 0;
-    return *end == '\0' || strchr(terminators, *end) != nullptr;
-}
-
-int validate_ib_flag(const char* prefix_pos, uint32_t* flags, int obl)
-{
-    if (!prefix_pos || !flags) return 0;
-    if (!number_then(prefix_pos + 4, ",")) return 0;
-    *flags |= obl ? DEVFLAG_OBL : DEVFLAG_IB;
-    return 1;
-}
-
-int is_valid_ib_device_name(const char* name)
-{
-    if (!name) return 0;
-    const char* p = strstr(name, "lid-");
-    if (!p) p = strstr(name, "obl-");
-    if (p) return number_then(p + 4, ",.");
-    p = strstr(name, "ibdr-");
-    if (p) return number_then(p + 5, ",.");
-    return 0;
 }
 
 /* ---- device flags ---- */

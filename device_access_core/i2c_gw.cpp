@@ -587,9 +587,12 @@ int config_gearbox_sw_mux(mfile* mf)
         printf("-E- Device is not gearbox. No configuration is needed.\n");
         return -1;
     }
-    const uint16_t mux = (uint16_t)(mf->gearbox_chip == 2 ? 16 : get_mux_config_val(mf->gearbox.index));
+    const uint16_t mux = (uint16_t)(mf->gearbox_chip == 2 ? 16 : get_mux_config_val((int)mf->gearbox_kind));
     const unsigned char saved_secondary = mf->i2c_secondary;
     const uint32_t saved_mode = mf->i2c_addr_mode;
+    /* The multiplexer register 0x25DC takes a two-byte offset; the adapters
+     * encode the offset by the handle's width, four bytes for a gearbox. */
+    mset_i2c_addr_width(mf, 2);
     int rc = -1;
     uint8_t current[2] = {0, 0};
     uint8_t wanted[2] = {(uint8_t)(mux >> 8), (uint8_t)mux};

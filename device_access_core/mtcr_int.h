@@ -17,6 +17,7 @@
 #include "mtcr.h"
 #include "gearbox.h"
 #include "i2c_gw.h"
+#include "ib_inband.h"
 #include "icmd.h"
 #include "pci_ul.h"
 #include "plugins.h"
@@ -161,8 +162,6 @@ int is_ib_dev(const char* name, char* rdma_name, size_t rdma_name_sz);
 int is_net_dev(const char* name, char* net_name, size_t net_name_sz);
 int check_ul_mode(void);
 void reset_ul_mode_cache(void);
-int is_valid_ib_device_name(const char* name);
-int validate_ib_flag(const char* prefix_pos, uint32_t* flags, int obl);
 int get_bar_offset(const char* path);
 int get_tqusb_offset_from_name(const char* name);
 int mopen_retimer(const char* name, mfile* mf);

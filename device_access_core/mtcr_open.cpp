@@ -443,7 +443,7 @@ mfile* mopend_inner(const char* name, int i2c_addr_mode)
         strstr(rq.name, "obl-")) {
         if (!is_valid_ib_device_name(rq.name)) return open_failed(mf, EINVAL);
         mf->access_type = ACCESS_IB_INBAND;
-        return mf;
+        return finish_open(mf, &rq);
     }
     set_i2c_secondary(mf, i2c_addr_mode);
     mf->is_local = 1;

@@ -190,7 +190,11 @@ int maccess_reg(mfile* mf, uint16_t reg_id, int method, void* data, uint32_t reg
     DBG_PRINTF("AccessRegister Failed!\n");
     DBG_PRINTF("ICMD Status: 0x%08x\n", (unsigned)rc);
     DBG_PRINTF("EMAD's operation TLV Status: 0x%08x\n", (unsigned)*reg_status);
-    return rc ? rc : return_by_reg_status(*reg_status);
+    if (rc) return rc;
+    /* The device layer may already have turned the status into a register
+     * access code (the GMP carrier does); only a 7-bit status is mapped. */
+    if (*reg_status >= 0x100 && *reg_status <= 0x1FF) return *reg_status;
+    return return_by_reg_status(*reg_status);
 }
 
 int mreg_send_raw(mfile* mf, uint16_t reg_id, int method, void* data, uint32_t reg_size,

@@ -255,6 +255,9 @@ int reg_access_mtrc_stdb(mfile* mf, uint32_t method, struct reg_access_hca_mtrc_
     /* Pack moves read_size bytes of string data: they must fit the buffer. */
     if (reg->read_size > read_length)
         return ME_BAD_PARAMS;
+    /* The register's size must not wrap past 32 bits. */
+    if (read_length > UINT32_MAX - reg_access_hca_mtrc_stdb_reg_ext_size())
+        return ME_BAD_PARAMS;
     const uint32_t size = reg_access_hca_mtrc_stdb_reg_ext_size() + read_length;
     Buffer image(size);
     if (image.bytes == NULL)
@@ -291,7 +294,8 @@ int reg_access_mtrc_stdb_wrapper(mfile* mf, uint32_t total, uint8_t string_db_in
         reg.read_size = length;
         reg.string_db_index = string_db_index;
         reg.start_offset = kStdbChunk * i;
-        reg.string_db_data = static_cast<uint32_t*>(malloc(length));
+        /* Zeroed: bytes the device did not send read as 0. */
+        reg.string_db_data = static_cast<uint32_t*>(calloc(length, 1));
         if (reg.string_db_data == NULL) {
             fprintf(stderr, "Failed to allocate memory\n");
             return ME_MEM_ERROR;

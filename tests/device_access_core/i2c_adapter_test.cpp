@@ -157,6 +157,30 @@ TEST(TqusbAdapter, HandleReachesTheAdapterThroughUsbdevfs) {
   VEXIL_EXPECT_SCENARIO(result);
 }
 
+// A gearbox behind the USB adapter: the open sets the gearbox's bus multiplexer, the USB gearbox
+// value 0x21, through the chip at 0x32 with its two-byte register offset 0x25DC, and leaves the
+// handle's secondary and address width as they were.
+TEST(TqusbAdapter, GearboxOpenSetsTheMultiplexer) {
+  auto result = run_in_private_namespace([] {
+    Rig rig;
+    rig.bus.add_memory(0x32, 2, 0x10000);
+    vexil_sim::TqusbAdapterModel model(rig.bus);
+    vexil_test::add_file("/dev/tqusb-1_gbox2", "");
+    vexil_test::IoctlHandlerScope scope;
+    vexil_test::UsbAdapterNode node("/dev/tqusb-1_gbox2", model);
+    mfile* mf = mopen("/dev/tqusb-1_gbox2");
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    const Bytes& chip = rig.bus.memory(0x32);
+    EXPECT_EQ(Bytes(chip.begin() + 0x25DC, chip.begin() + 0x25DE), (Bytes{0x00, 0x21}));
+    EXPECT_EQ(Bytes(chip.begin(), chip.begin() + 4), Bytes(4, 0)) << "nothing at register 0";
+    EXPECT_EQ(mf->i2c_secondary, 0x48);
+    EXPECT_EQ(mf->i2c_addr_mode, 1u) << "four-byte offsets again";
+    EXPECT_EQ(hw_id(mf), 0x212u);
+    mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
 // Faults: a failed bulk-in is a failed transaction (never zeros as data); a scan reply of one
 // byte or none has no entries; lengths above 255 never reach the adapter; a wrong identity or a
 // silent secondary fails; a retry after one failure succeeds.

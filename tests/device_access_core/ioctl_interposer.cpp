@@ -14,17 +14,29 @@
 #include <unistd.h>
 
 #include <map>
+#include <memory>
 #include <mutex>
 
 namespace vexil_test {
 namespace {
 
+using SharedHandler = std::shared_ptr<const IoctlHandler>;
+
+// A descriptor whose path matched a path handler, kept with the file it was open on: later calls
+// on it need no path lookup while it still refers to that file.
+struct Resolved {
+  dev_t dev;
+  ino_t ino;
+  SharedHandler handler;
+};
+
 struct Registry {
   std::mutex lock;
-  std::map<int, IoctlHandler> by_fd;
-  std::map<std::string, IoctlHandler> by_path;
-  std::map<std::string, IoctlHandler> redirected;  // device node -> handler
-  std::map<std::string, int> failing;              // device node -> errno of its opens
+  std::map<int, SharedHandler> by_fd;
+  std::map<std::string, SharedHandler> by_path;
+  std::map<std::string, SharedHandler> redirected;  // device node -> handler
+  std::map<std::string, int> failing;               // device node -> errno of its opens
+  std::map<int, Resolved> resolved;
   int handled = 0;
 };
 
@@ -41,23 +53,28 @@ std::string fd_path(int fd) {
   return std::string(target, static_cast<size_t>(n));
 }
 
-// The handler for a descriptor, or none; copied out so it runs without the lock held.
-bool find_handler(int fd, IoctlHandler* out) {
+// The handler for a descriptor, or none; shared out so it runs without the lock held.
+SharedHandler find_handler(int fd) {
   Registry& r = registry();
   std::lock_guard<std::mutex> guard(r.lock);
   auto it = r.by_fd.find(fd);
-  if (it == r.by_fd.end() && !r.by_path.empty()) {
-    auto p = r.by_path.find(fd_path(fd));
-    if (p != r.by_path.end()) {
-      *out = p->second;
-      r.handled++;
-      return true;
-    }
+  if (it != r.by_fd.end()) {
+    r.handled++;
+    return it->second;
   }
-  if (it == r.by_fd.end()) return false;
-  *out = it->second;
+  if (r.by_path.empty()) return nullptr;
+  struct stat st;
+  if (fstat(fd, &st) != 0) return nullptr;
+  auto known = r.resolved.find(fd);
+  if (known != r.resolved.end() && known->second.dev == st.st_dev && known->second.ino == st.st_ino) {
+    r.handled++;
+    return known->second.handler;
+  }
+  auto p = r.by_path.find(fd_path(fd));
+  if (p == r.by_path.end()) return nullptr;
+  r.resolved[fd] = Resolved{st.st_dev, st.st_ino, p->second};
   r.handled++;
-  return true;
+  return p->second;
 }
 
 }  // namespace
@@ -65,13 +82,14 @@ bool find_handler(int fd, IoctlHandler* out) {
 void set_ioctl_handler_for_fd(int fd, IoctlHandler handler) {
   Registry& r = registry();
   std::lock_guard<std::mutex> guard(r.lock);
-  r.by_fd[fd] = std::move(handler);
+  r.by_fd[fd] = std::make_shared<const IoctlHandler>(std::move(handler));
 }
 
 void set_ioctl_handler_for_path(const std::string& path, IoctlHandler handler) {
   Registry& r = registry();
   std::lock_guard<std::mutex> guard(r.lock);
-  r.by_path[path] = std::move(handler);
+  r.by_path[path] = std::make_shared<const IoctlHandler>(std::move(handler));
+  r.resolved.clear();
 }
 
 void clear_ioctl_handlers() {
@@ -81,6 +99,7 @@ void clear_ioctl_handlers() {
   r.by_path.clear();
   r.redirected.clear();
   r.failing.clear();
+  r.resolved.clear();
   r.handled = 0;
 }
 
@@ -103,8 +122,10 @@ std::string stand_in_name(const std::string& node) {
 void redirect_opens_of_path(const std::string& node, IoctlHandler handler) {
   Registry& r = registry();
   std::lock_guard<std::mutex> guard(r.lock);
-  r.by_path["/memfd:" + stand_in_name(node) + " (deleted)"] = handler;
-  r.redirected[node] = std::move(handler);
+  auto shared = std::make_shared<const IoctlHandler>(std::move(handler));
+  r.by_path["/memfd:" + stand_in_name(node) + " (deleted)"] = shared;
+  r.redirected[node] = shared;
+  r.resolved.clear();
 }
 
 void fail_opens_of_path(const std::string& node, int error) {
@@ -197,8 +218,7 @@ extern "C" int ioctl(int fd, unsigned long request, ...) {
   va_start(ap, request);
   void* arg = va_arg(ap, void*);
   va_end(ap);
-  vexil_test::IoctlHandler handler;
-  if (vexil_test::find_handler(fd, &handler)) return handler(fd, request, arg);
+  if (const auto handler = vexil_test::find_handler(fd)) return (*handler)(fd, request, arg);
   using real_ioctl_t = int (*)(int, unsigned long, ...);
   static real_ioctl_t real = reinterpret_cast<real_ioctl_t>(dlsym(RTLD_NEXT, "ioctl"));
   if (!real) {

@@ -1,7 +1,8 @@
 // An ioctl interposer for tests: the test binary defines ioctl itself, so production code keeps
 // calling plain ioctl while a test answers the driver's requests. A handler is registered for one
-// descriptor or for every descriptor opened on a path (matched through /proc/self/fd at call
-// time); every other call goes on to the real ioctl found with dlsym(RTLD_NEXT, "ioctl").
+// descriptor or for every descriptor opened on a path (matched through /proc/self/fd at the
+// descriptor's first call, then by the file it refers to, so a busy descriptor costs no path
+// lookup); every other call goes on to the real ioctl found with dlsym(RTLD_NEXT, "ioctl").
 #pragma once
 
 #include <functional>

@@ -4,6 +4,7 @@
 #include "reg_access.h"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -328,6 +329,34 @@ TEST_F(RegisterFunctions, StringDataStopsAtTheLengthAskedFor) {
   EXPECT_EQ(reg.read_size, 8u);
   EXPECT_EQ(block[0], 1u);
   adapter.set_knobs(vexil_sim::FaultKnobs{});
+}
+
+// A device that sends less string data than a chunk asks for: the rest of the chunk reads as 0,
+// never as whatever the heap held (malloc's fresh bytes made non-zero here).
+TEST_F(RegisterFunctions, StringDatabaseChunkHoldsOnlyWhatCameBack) {
+  adapter.registers().set_handler(REG_ID_mtrc_stdb, [](vexil_sim::RegisterAccess& a) {
+    std::fill(a.image.begin() + 8, a.image.end(), 0);
+    a.image[1] = 0, a.image[2] = 0, a.image[3] = 8;  // read_size 8
+    std::fill(a.image.begin() + 8, a.image.begin() + 16, 0x11);
+    return vexil_sim::kRegStatusOk;
+  });
+  Bytes buffer(64, 0xEE);
+  mallopt(M_PERTURB, 0x5A);
+  const int rc = reg_access_mtrc_stdb_wrapper(mf, 64, 0, buffer.data());
+  mallopt(M_PERTURB, 0);
+  ASSERT_EQ(rc, ME_OK);
+  for (size_t i = 0; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], i < 8 ? 0x11 : 0) << i;
+}
+
+// A read length whose register size would wrap past 32 bits is refused before anything is
+// allocated or sent.
+TEST_F(RegisterFunctions, StringDatabaseLengthThatWrapsIsRefused) {
+  reg_access_hca_mtrc_stdb_reg_ext reg;
+  memset(&reg, 0, sizeof reg);
+  const uint64_t sent = transactions();
+  for (uint32_t length : {0xFFFFFFF8u, 0xFFFFFFFCu, 0xFFFFFFFFu})
+    EXPECT_EQ(reg_access_mtrc_stdb(mf, MACCESS_REG_METHOD_GET, &reg, length), ME_BAD_PARAMS) << length;
+  EXPECT_EQ(transactions(), sent);
 }
 
 // Standard output of one call.

@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include <sstream>
+#include <type_traits>
 
 #include "LibIBMadRecords.h"
 #include "tlv_frames.h"
@@ -68,6 +69,11 @@ Adapter::Adapter() {
   if (seed && strcmp(seed, "1") == 0) {
     accelerator->add_group("alpha", {0, 1, 2, 3});
     accelerator->add_partition({1, 2}, {8, 9, 10, 11}, 2);
+    // Twenty VHCA ids: entries 14 on lie past the first 220-byte block.
+    std::vector<uint16_t> many;
+    for (uint16_t id = 3; id <= 22; ++id) many.push_back(id);
+    accelerator->add_group("beta", {4, 5});
+    accelerator->add_partition(many, {12, 13}, 1);
     registers.reset_counts();
   }
 }
@@ -231,11 +237,11 @@ uint8_t* smp_call(const char* entry, void* buf, unsigned attribute, unsigned mod
   return status == 0 ? (uint8_t*)buf : nullptr;
 }
 
-// The register image of a vendor GMP access, one 220-byte block per MAD.
-struct GmpTransfer {
-  std::vector<uint8_t> image;
-};
-std::map<uint16_t, GmpTransfer> transfers;
+// A vendor GMP register access, one 220-byte block per MAD. A read answers each block on its
+// own: the block's request names the register instance (its index fields lie in the first 220
+// bytes), the register is read and the block's part of it goes back. A write gathers the blocks
+// and writes the register with the last one.
+std::map<uint16_t, std::vector<uint8_t>> writes;
 
 int gmp_register(uint8_t* data, unsigned method, uint16_t register_id) {
   Adapter& a = far_end();
@@ -244,32 +250,32 @@ int gmp_register(uint8_t* data, unsigned method, uint16_t register_id) {
   const unsigned blocks = (size + kGmpBlock - 1) / kGmpBlock;
   const unsigned block = (unsigned)(data[8] << 8 | data[9]);
   if (block >= blocks) return kStatusBadData;
-  GmpTransfer& t = transfers[register_id];
-  if (block == 0 || t.image.size() != size) t.image.assign(size, 0);
   const unsigned at = block * kGmpBlock;
   const unsigned take = std::min(kGmpBlock, size - at);
-  const bool last = block + 1 == blocks;
   vexil_sim::RegisterAccess access;
   access.register_id = register_id;
   access.method = (uint8_t)method;
-  if (method == 1 && block == 0) {
-    memcpy(t.image.data(), data + 12, take);
-    access.image = t.image;
+  if (method == 1) {
+    access.image.assign(size, 0);
+    memcpy(access.image.data(), data + 12, std::min(kGmpBlock, size));
     const uint8_t status = a.registers.execute(access);
     if (status) return gmp_status_of(status);
-    t.image = access.image;
-    t.image.resize(size);
+    access.image.resize(size);
   } else if (method == 2) {
-    memcpy(t.image.data() + at, data + 12, take);
-    if (last) {
-      access.image = t.image;
+    std::vector<uint8_t>& image = writes[register_id];
+    if (block == 0 || image.size() != size) image.assign(size, 0);
+    memcpy(image.data() + at, data + 12, take);
+    access.image = image;
+    if (block + 1 == blocks) {
       record_register_set(register_id);
       const uint8_t status = a.registers.execute(access);
       if (status) return gmp_status_of(status);
     }
+  } else {
+    return kStatusBadData;
   }
   memset(data + 12, 0, kGmpBlock);
-  memcpy(data + 12, t.image.data() + at, take);
+  memcpy(data + 12, access.image.data() + at, take);
   return 0;
 }
 
@@ -334,15 +340,9 @@ void mad_rpc_close_port(sPort*) {
   --far_end().open_ports;
 }
 
-int mad_rpc_set_retries(sPort*, int retries) {
-  far_end().retries = retries;
-  return retries;
-}
+void mad_rpc_set_retries(sPort*, int retries) { far_end().retries = retries; }
 
-int mad_rpc_set_timeout(sPort*, int timeout) {
-  far_end().timeout = timeout;
-  return 0;
-}
+void mad_rpc_set_timeout(sPort*, int timeout) { far_end().timeout = timeout; }
 
 int ib_resolve_portid_str_via(sPortId* portid, char* addr_str, int dest, sPortId*, const sPort*) {
   fake_ibmad::Adapter& a = far_end();
@@ -384,12 +384,13 @@ uint8_t* smp_set_status_via(void* buf, sPortId*, unsigned attrid, unsigned mod, 
   return fake_ibmad::smp_call("smp_set_status_via", buf, attrid, mod, timeout, rstatus, true);
 }
 
-uint8_t* ib_vendor_call_via(void* data, sPortId*, sVendorCall* call, sPort*) {
+uint8_t* ib_vendor_call_via(void* data, sPortId* portid, sVendorCall* call, sPort*) {
   Call c = make_call("ib_vendor_call_via", call->mgmt_class, call->method, call->attrid, call->mod,
                      data, fake_ibmad::kVendorData);
   c.timeout = (int)call->timeout;
   record(c);
-  if (call->mgmt_class != 0x0A) return nullptr;
+  // A GMP travels by LID only: on a directed route nothing answers it.
+  if (call->mgmt_class != 0x0A || !portid || portid->lid <= 0) return nullptr;
   return fake_ibmad::vendor((uint8_t*)data, call->method, call->attrid, call->mod) == 0
              ? (uint8_t*)data
              : nullptr;
@@ -438,3 +439,19 @@ void* mad_rpc(const sPort*, sRpcV1* rpc, sPortId*, void* payload, void* rcvdata)
 }
 
 }  // extern "C"
+
+// Each entry point has the type the device layer calls it through (LibIBMadRecords.h).
+template <typename Declared, typename Defined>
+constexpr bool same_entry(Defined) { return std::is_same<Declared, Defined>::value; }
+static_assert(same_entry<fMadRpcOpenPort>(&mad_rpc_open_port) &&
+                  same_entry<fMadRpcClosePort>(&mad_rpc_close_port) &&
+                  same_entry<fMadRpcSetRetries>(&mad_rpc_set_retries) &&
+                  same_entry<fMadRpcSetTimeout>(&mad_rpc_set_timeout) &&
+                  same_entry<fMadRpc>(&mad_rpc) && same_entry<fSmpQueryVia>(&smp_query_via) &&
+                  same_entry<fIbResolvePortIdStrVia>(&ib_resolve_portid_str_via) &&
+                  same_entry<fIbVendorCallVia>(&ib_vendor_call_via) &&
+                  same_entry<fSmpQueryStatusVia>(&smp_query_status_via) &&
+                  same_entry<fSmpSetVia>(&smp_set_via) &&
+                  same_entry<fSmpSetStatusVia>(&smp_set_status_via) &&
+                  same_entry<fMadRpcRmpp>(&mad_rpc_rmpp) && same_entry<fSmpMkeySet>(&smp_mkey_set),
+              "the fake's entry points and the declared ones differ");

@@ -1,9 +1,9 @@
 // A fake libibmad ("libibmad.so.5", or ".so.12" for the fallback) with the thirteen entry points
 // the device layer uses, playing one adapter at the far end of the subnet: access registers from
 // a register store with the accelerator installed (SMP and Class A attribute 0xFF52, vendor GMP
-// attribute 0x51 in 220-byte blocks), CR space (SMP 0xFF50, GMP 0x50, modes 0 and 2), the GMP
-// general information (0x17), SwitchInfo (SMP 0x12), the in-band semaphore (SMP 0xFF53) and the
-// reset GMP (0x12). Every call is recorded.
+// attribute 0x51 in 220-byte blocks, each read block answered from its own request), CR space
+// (SMP 0xFF50, GMP 0x50, modes 0 and 2), the GMP general information (0x17), SwitchInfo (SMP
+// 0x12), the in-band semaphore (SMP 0xFF53) and the reset GMP (0x12). Every call is recorded.
 //
 // In a test process: dlopen("libibmad.so.5") through LD_LIBRARY_PATH and call the exported
 // fake_ibmad_adapter() to reach the far end. For the tool run as a process, the environment sets
@@ -13,8 +13,9 @@
 //                              every register SET that reaches the register store
 //   FAKE_IBMAD_FAULTS=<words>  comma-separated: refuse_port, refuse_smp_port, unresolved,
 //                              no_gmp_cr, no_reg_gmp, no_reply, unmanaged
-//   FAKE_IBMAD_SEED=1          one group ("alpha", EUs 0-3) and one partition (EUs 8-11, VHCA
-//                              ids 1 and 2, 2 reserved groups) before the first call
+//   FAKE_IBMAD_SEED=1          before the first call: groups "alpha" (EUs 0-3) and "beta"
+//                              (EUs 4-5), partitions of EUs 8-11 (VHCA ids 1 and 2, 2 reserved
+//                              groups) and of EUs 12-13 (VHCA ids 3-22, 1 reserved group)
 #pragma once
 
 #include <dlfcn.h>

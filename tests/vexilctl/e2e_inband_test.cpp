@@ -63,32 +63,38 @@ TEST(InbandProcess, ReadingCommandsOverLid)
         test_process::result r = inband({"eu_group", "info", "-d", "lid-5"}, m);
         EXPECT_EQ(r.out, eu_group_report(limits));
         EXPECT_EQ(r.exit_status, 0) << r.err;
-        /* The CR-space probe, the capability once, NIC_CAP_EXT over Class A. */
+        /* The CR-space probe, the open's device id read, the capability once, NIC_CAP_EXT over
+         * Class A. */
         EXPECT_EQ(m.smp, 0u);
         EXPECT_EQ(m.class_a, 1u) << describe(m);
-        EXPECT_EQ(m.gmp, 2u) << describe(m);
+        EXPECT_EQ(m.gmp, 3u) << describe(m);
         EXPECT_EQ(m.capability_probes, 1u);
 
         r = inband({"eu_group", "query", "-d", "lid-5"}, m);
-        EXPECT_EQ(r.out, "1) " + group_text(1, "alpha", "0,1,2,3") + "\nIn total there are 1 EU groups configured.\n");
+        /* The far end answers each GMP block from that block's own request, as a device does. */
+        EXPECT_EQ(r.out, "1) " + group_text(1, "alpha", "0,1,2,3") + "\n2) " + group_text(2, "beta", "4,5") +
+                             "\nIn total there are 2 EU groups configured.\n");
         EXPECT_EQ(r.exit_status, 0) << r.err;
-        /* The tool opens the device twice (limits, then the scan): two probes of each kind;
-         * every group slot's NIC_HXU_EUG (256 bytes) is two GMP blocks. */
+        /* The tool opens the device twice (limits, then the scan): two probes of each kind and two
+         * device id reads; every group slot's NIC_HXU_EUG (256 bytes) is two GMP blocks. */
         EXPECT_EQ(m.class_a, 1u) << describe(m);
-        EXPECT_EQ(m.gmp, 4u + 2u * limits.max_num_hxu_eug) << describe(m);
+        EXPECT_EQ(m.gmp, 6u + 2u * limits.max_num_hxu_eug) << describe(m);
         EXPECT_EQ(m.capability_probes, 2u);
 
         r = inband({"partition", "query", "-d", "lid-5"}, m);
-        EXPECT_EQ(r.out, "1) " + partition_text(1, 2, "1,2", 2, "8,9,10,11") +
-                             "\nIn total there are 1 EU partitions configured.\n");
+        /* The second partition's VHCA ids run past the first 220-byte block. */
+        EXPECT_EQ(r.out, "1) " + partition_text(1, 2, "1,2", 2, "8,9,10,11") + "\n2) " +
+                             partition_text(2, 1, "3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20,21,22", 20,
+                                            "12,13") +
+                             "\nIn total there are 2 EU partitions configured.\n");
         EXPECT_EQ(r.exit_status, 0) << r.err;
         /* NIC_HXU_EU_PARTITION (768 bytes) is four GMP blocks. */
         EXPECT_EQ(m.class_a, 1u) << describe(m);
-        EXPECT_EQ(m.gmp, 4u + 4u * limits.max_num_hxu_eu_partition) << describe(m);
+        EXPECT_EQ(m.gmp, 6u + 4u * limits.max_num_hxu_eu_partition) << describe(m);
 
         r = inband({"partition", "info", "-d", "lid-5"}, m);
         EXPECT_EQ(r.out, partition_report(limits));
-        EXPECT_EQ(m.class_a + m.gmp + m.smp, 3u) << describe(m);
+        EXPECT_EQ(m.class_a + m.gmp + m.smp, 4u) << describe(m);
     }));
 }
 

@@ -284,6 +284,63 @@ TEST(IBDevice, RegisterRoutes) {
   });
 }
 
+// Every block of a GMP read asks for the instance the image's index fields name; each answer
+// fills its own part of the image, whatever the caller's image held past the first block.
+TEST(IBDevice, GmpReadAsksEachBlockForTheSameInstance) {
+  in_namespace([] {
+    fake_ibmad::Adapter& a = fake_ibmad::loaded_far_end();
+    Device d = open_or_fail("lid-5");
+    ASSERT_TRUE(d);
+    a.register_sizes[0x3333] = 500;
+    a.registers.set_handler(0x3333, [](vexil_sim::RegisterAccess& access) -> uint8_t {
+      const uint8_t instance = access.image[0];
+      if (instance == 0) return vexil_sim::kRegStatusBadParameter;
+      for (size_t k = 0; k < access.image.size(); ++k) access.image[k] = (uint8_t)(instance * 3 + k);
+      return vexil_sim::kRegStatusOk;
+    });
+    std::vector<uint32_t> words(125, 0x5A5A5A5A);  // a tail of another instance's number
+    uint8_t* image = reinterpret_cast<uint8_t*>(words.data());
+    image[0] = 7;
+    a.calls.clear();
+    int status = 0;
+    EXPECT_EQ(reg_access_get(words.data(), 500, 0x3333, &status, d.get()), 0);
+    EXPECT_EQ(status, 0);
+    ASSERT_EQ(count_attribute(a, 0x51), 3u);
+    for (size_t k = 0; k < 500; ++k) ASSERT_EQ(image[k], (uint8_t)(7 * 3 + k)) << "byte " << k;
+  });
+}
+
+// Each carrier's attempt starts without a register status: a busy answer over Class A does not
+// outlive the GMP read that then succeeds, nor does the caller's starting value.
+TEST(IBDevice, EachAttemptStartsWithoutAStatus) {
+  in_namespace([] {
+    fake_ibmad::Adapter& a = fake_ibmad::loaded_far_end();
+    Device d = open_or_fail("lid-5");
+    ASSERT_TRUE(d);
+    int busy = 1;
+    a.register_sizes[0x4444] = 64;
+    a.registers.set_handler(0x4444, [&busy](vexil_sim::RegisterAccess& access) -> uint8_t {
+      if (busy-- > 0) return 1;  // busy once
+      access.image.assign(access.image.size(), 0x42);
+      return vexil_sim::kRegStatusOk;
+    });
+    uint32_t image[16] = {};
+    int status = 0x7F;
+    a.calls.clear();
+    EXPECT_EQ(reg_access_get(image, 64, 0x4444, &status, d.get()), 0);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(a.class_a(), 1u);
+    EXPECT_EQ(image[15], 0x42424242u);
+    a.register_sizes[0x4444] = 400;  // GMP alone
+    std::vector<uint32_t> big(100);
+    status = 0x7F;
+    a.calls.clear();
+    EXPECT_EQ(reg_access_get(big.data(), 400, 0x4444, &status, d.get()), 0);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(a.class_a(), 0u);
+  });
+}
+
 // Each GMP block carries its own part of the image.
 TEST(IBDevice, GmpWriteSendsEachBlock) {
   in_namespace([] {

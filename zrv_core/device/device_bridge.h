@@ -13,8 +13,9 @@ extern "C" {
 #endif
 
 /* Builds the device object the name selects: its communication type, 0 when
- * no class matches (null device), -1 on failure (EOPNOTSUPP, with a message
- * on standard error, for a class this build does not include). The last two
+ * no class matches (null device), -1 with errno set when the object cannot
+ * be built (a message on standard error when the failure is not the
+ * device's own, such as a library that cannot be loaded). The last two
  * arguments are not read.
  *
  * No function lets an exception out; each gives its failure value instead

@@ -7,6 +7,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <vector>
+
 #include "IBLog.h"
 #include "LibIBMadWrapper.h"
 #include "MadBuffer.h"
@@ -83,19 +85,26 @@ int AccessRegisterMadGmp::Access(uint32_t* buffer, uint32_t length, uint32_t reg
     uint8_t* image = reinterpret_cast<uint8_t*>(buffer);
     const uint32_t block = (uint32_t)m_blockSize;
     const uint32_t blocks = (length + block - 1) / block;
+    /* The first block as the caller gave it: block 0's answer overwrites it. */
+    std::vector<uint8_t> first(image, image + (length < block ? length : block));
     GmpMad mad(m_wrapper);
     ibmad::sVendorCall call;
     mad.SetVendorCall((uint32_t)method, GmpMad::oVendorClass, 0, oAttributeId, register_id, call);
     for (uint32_t i = 0; i < blocks; ++i) {
-        /* Each block carries its own part of the image; the answer's block
-         * goes back to the same place, no further than the image's end. */
+        /* A read asks every block with the image's first block, which holds
+         * the register's index fields; a write carries each block's own part.
+         * The answer's block goes back to its place, no further than the
+         * image's end. */
         const uint32_t at = i * block;
         const uint32_t size = length - at < block ? length - at : block;
         GmpMadBuffer gmp;
         uint8_t* data = gmp.GetBuffer();
         const uint16_t index = htobe16((uint16_t)i);
         memcpy(data + 8, &index, sizeof(index));
-        memcpy(data + gmp.GetDataOffset(), image + at, size);
+        if (method == oMethodGet)
+            memcpy(data + gmp.GetDataOffset(), first.data(), first.size());
+        else
+            memcpy(data + gmp.GetDataOffset(), image + at, size);
         const int rc = mad.SendVendorCallWithStatus(gmp, call, status);
         if (rc != oMadOk) return rc;
         memcpy(image + at, data + gmp.GetDataOffset(), size);

@@ -167,6 +167,9 @@ int IBDevice::AccessRegister(uint32_t* buffer, uint32_t length, uint32_t registe
 int IBDevice::SendAccessRegister(eMadType type, uint32_t* buffer, uint32_t length,
                                  uint32_t register_id, int& status, int method)
 {
+    /* Each attempt reports its own register status: neither an earlier
+     * carrier's nor the caller's starting value may outlive it. */
+    status = 0;
     int rc;
     switch (type) {
     case eMadTypeSmp:

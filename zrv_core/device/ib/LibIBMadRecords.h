@@ -67,8 +67,8 @@ struct sRpcV1 {
 
 /* ib_rmpp_hdr_t */
 struct sRmppHeader {
-    int flags;
     int type;
+    int flags;
     int status;
     uint32_t d1;
     uint32_t d2;
@@ -90,8 +90,8 @@ struct sPort; /* struct ibmad_port, opaque */
 using fMadRpcOpenPort = sPort* (*)(char* dev_name, int dev_port, int* mgmt_classes,
                                    int num_classes);
 using fMadRpcClosePort = void (*)(sPort* port);
-using fMadRpcSetRetries = int (*)(sPort* port, int retries);
-using fMadRpcSetTimeout = int (*)(sPort* port, int timeout);
+using fMadRpcSetRetries = void (*)(sPort* port, int retries);
+using fMadRpcSetTimeout = void (*)(sPort* port, int timeout);
 using fMadRpc = void* (*)(const sPort* port, sRpcV1* rpc, sPortId* dport, void* payload,
                           void* rcvdata);
 using fSmpQueryVia = uint8_t* (*)(void* buf, sPortId* id, unsigned attrid, unsigned mod,
@@ -122,7 +122,9 @@ static_assert(sizeof(sRpcV1) == 72 && offsetof(sRpcV1, attr) == 8 &&
                   offsetof(sRpcV1, trid) == 40 && offsetof(sRpcV1, timeout) == 60 &&
                   offsetof(sRpcV1, oui) == 64 && offsetof(sRpcV1, error) == 68,
               "ib_rpc_v1_t");
-static_assert(sizeof(sRmppHeader) == 20, "ib_rmpp_hdr_t");
+static_assert(sizeof(sRmppHeader) == 20 && offsetof(sRmppHeader, type) == 0 &&
+                  offsetof(sRmppHeader, flags) == 4 && offsetof(sRmppHeader, status) == 8,
+              "ib_rmpp_hdr_t");
 static_assert(sizeof(sVendorCall) == 44 && offsetof(sVendorCall, oui) == 16 &&
                   offsetof(sVendorCall, timeout) == 20 && offsetof(sVendorCall, rmpp) == 24,
               "ib_vendor_call_t");
