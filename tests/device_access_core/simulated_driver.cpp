@@ -158,6 +158,8 @@ int SimulatedDriver::qdx_request(const std::string& node, unsigned long request,
       if (request == QDX_DMA_PIN) {
         last_pin = *pages;
         if (b.dma_pin_errno) return refuse(b.dma_pin_errno);
+      } else if (b.dma_release_errno) {
+        return refuse(b.dma_release_errno);
       }
       return 0;
     }

@@ -43,6 +43,7 @@ struct DriverBehaviour {
   int dword_errno = 0;                 // non-zero: dword requests fail with it
   uint32_t hw_id_override = 0;         // non-zero: what reads of the hardware-id dword answer
   int dma_pin_errno = 0;               // non-zero: the DMA pinning request fails with it
+  int dma_release_errno = 0;           // non-zero: the DMA release request fails with it
 };
 
 class SimulatedDriver {
