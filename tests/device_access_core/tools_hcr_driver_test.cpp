@@ -1,6 +1,6 @@
 // The tools command interface of the oldest adapters through the kernel driver's dword requests,
 // where a CR write the device refuses fails as the driver reports it: the go bit's two time-outs
-// with their sleeps skipped.
+// with their sleeps skipped, and a release of the semaphore that the device refuses.
 #include <errno.h>
 
 #include <string>
@@ -68,6 +68,46 @@ TEST(ToolsHcrDriver, GoBitThatNeverClearsTimesOutBeforeAndAfterTheCommand) {
     knobs.busy_stuck = false;
     adapter.set_knobs(knobs);
     EXPECT_EQ(tools_cmdif_send_inline_cmd(mf, 0, nullptr, 0, 0x70, 0), ME_OK);
+    mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// A release write the device refuses is tried again; one refused for good leaves the command's own
+// result and says that the semaphore is still taken.
+TEST(ToolsHcrDriver, RefusedReleaseIsRetriedAndThenReported) {
+  auto result = vexil_test::run_in_private_namespace([] {
+    vexil_test::add_driver_function();
+    SimulatedAdapter adapter(oldest_adapter());
+    SimulatedDriver driver(adapter);
+    vexil_test::IoctlHandlerScope scope;
+    driver.serve_qdx_node(kConf);
+    mfile* mf = mopen(kConf.c_str());
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+
+    vexil_sim::FaultKnobs knobs = adapter.knobs();
+    knobs.hcr_release_refusals = 2;
+    adapter.set_knobs(knobs);
+    uint64_t writes = adapter.stats().hcr_release_writes;
+    {
+      vexil_test::CapturedStream err(2);
+      EXPECT_EQ(tools_cmdif_send_inline_cmd(mf, 0, nullptr, 0, 0x70, 0), ME_OK);
+      EXPECT_EQ(err.text(), "");
+    }
+    EXPECT_EQ(adapter.stats().hcr_release_writes - writes, 3u);
+    EXPECT_TRUE(semaphore_free(adapter)) << "the third write released it";
+
+    knobs.hcr_release_refusals = vexil_sim::kForever;
+    adapter.set_knobs(knobs);
+    writes = adapter.stats().hcr_release_writes;
+    {
+      vexil_test::CapturedStream err(2);
+      uint64_t out = 0;
+      EXPECT_EQ(tools_cmdif_send_inline_cmd(mf, 0, &out, 0, 0x70, 0), ME_OK);
+      EXPECT_EQ(err.text(), "-W- The tools semaphore could not be released.\n");
+    }
+    EXPECT_EQ(adapter.stats().hcr_release_writes - writes, 3u);
+    EXPECT_FALSE(semaphore_free(adapter)) << "still taken, as the warning says";
     mclose(mf);
   });
   VEXIL_EXPECT_SCENARIO(result);

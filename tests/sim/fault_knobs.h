@@ -42,7 +42,10 @@ struct FaultKnobs {
   uint8_t hcr_status = 0;              // non-zero: every HCR command completes with this status
   bool hcr_no_cr_mailbox = false;      // the CR mailbox window holds nothing (reads 0)
   bool hcr_semaphore_foreign = false;  // the tools semaphore at 0xF03BC is held by another owner
+  uint32_t hcr_release_refusals = 0;   // writes that free the tools semaphore still to be refused
+                                       // (the CR write fails), counting down; kForever: all
 };
+constexpr uint32_t kForever = 0xFFFFFFFFu;
 static_assert(std::is_trivially_copyable<FaultKnobs>::value, "knobs travel as bytes");
 
 // What the adapter saw; lets tests check that a client held the semaphores it should.
@@ -56,6 +59,7 @@ struct AdapterStats {
   uint64_t hcr_commands = 0;              // HCR go bits that started a command
   uint64_t unlocked_hcr_commands = 0;     // ... of them while the tools semaphore was free
   uint64_t hcr_mailbox_pieces = 0;        // mailbox write and read commands (8 bytes each)
+  uint64_t hcr_release_writes = 0;        // writes of 0 to the tools semaphore, refused or not
   uint64_t i2c_transactions = 0;          // I2C gateway commands (write, read, stop)
   uint32_t last_i2c_gateway = 0;          // CR address of the I2C gateway that ran the last one
   uint64_t smbus_transactions = 0;        // SMBus gateway transactions
