@@ -85,6 +85,7 @@ int mclose(mfile* mf)
         mclose(mf->child);
         mf->child = nullptr;
     }
+    i2c_gw_close(mf);
     /* Pages the driver would not release stay pinned with the handle gone:
      * the device may still write into them. */
     int dma_errno = 0;
