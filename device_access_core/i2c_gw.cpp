@@ -99,10 +99,6 @@ const uint32_t gpio_pairs[14][2] = {
     {0x8A2320, 0x8A2330}, {0x8A22C0, 0x8A22D0}};
 constexpr uint32_t kGpioBit = 1u << 17;
 
-/* GPIO functional-enable words saved while a forced SMBus transaction runs. */
-uint32_t saved_gpio_enable1;
-uint32_t saved_gpio_enable0;
-
 
 /* "TQCR_I2C_GW" and "TQCR_I2C_ARM_GW": 0 when unset, the number when it is
  * a non-negative decimal or hexadecimal number, -1 when malformed. */
@@ -460,6 +456,7 @@ static int take_lock_bit(mfile* mf, const ctrl_config& c, int gw)
             return -1;
         }
         if (word & bit) continue;
+        signal_hold_take(&mf->i2c_gw.hold);
         if (mwrite4(mf, address, word | bit) != 4) {
             DBG_PRINTF("Failed to write smbus lock\n");
             return -1;
@@ -481,39 +478,70 @@ static int drop_lock_bit(mfile* mf, const ctrl_config& c, int gw)
     return 0;
 }
 
+/* Forced SMBus takes the bus's GPIO pins from their functions. The words
+ * found are kept in the handle until they are written back, and are only
+ * read while it keeps none: words read while the pins are still handed over
+ * would make the hand-over permanent. */
+static int hand_pins_over(mfile* mf)
+{
+    struct i2c_gw_state* g = &mf->i2c_gw;
+    signal_hold_take(&g->hold);
+    if (!g->gpio_saved) {
+        if (mread4(mf, kGpioEnable1, &g->gpio_enable1) != 4) {
+            DBG_PRINTF("Failed to get GPIO functional enable1\n");
+            return -1;
+        }
+        if (mread4(mf, kGpioEnable0, &g->gpio_enable0) != 4) {
+            DBG_PRINTF("Failed to get GPIO functional enable0\n");
+            return -1;
+        }
+        g->gpio_saved = 1;
+    }
+    if (mwrite4(mf, kGpioEnable1, g->gpio_enable1 | kGpioPinBits) != 4) {
+        DBG_PRINTF("Failed to set GPIO functional enable1\n");
+        return -1;
+    }
+    if (mwrite4(mf, kGpioEnable0, g->gpio_enable0 & ~kGpioPinBits) != 4) {
+        DBG_PRINTF("Failed to set GPIO functional enable0\n");
+        return -1;
+    }
+    return 0;
+}
+
+/* Writes the kept words back and gives the bus back to the boot record. */
+static int give_pins_back(mfile* mf)
+{
+    struct i2c_gw_state* g = &mf->i2c_gw;
+    if (!g->gpio_saved) return 0;
+    if (mwrite4(mf, kGpioEnable1, g->gpio_enable1) != 4 ||
+        mwrite4(mf, kGpioEnable0, g->gpio_enable0) != 4)
+        return -1;
+    g->gpio_saved = 0;
+    return set_bits(mf, kBootRecord, kBootRecordBit, 0, "Failed to get bootrecord\n",
+                    "Failed to set bootrecord\n");
+}
+
+/* Locking a forced-SMBus gateway hands the pins over first; a lock that
+ * fails after that gives them back. The ending signals are held from the
+ * hand-over (or from setting the lock bit) until the unlock has finished. */
 int smbus_lock(mfile* mf, int lock)
 {
     const int gw = smbus_gw(mf);
     if (gw < 0) return -1;
     const ctrl_config& c = layout_of(mf);
-    if (mf->force_smbus) {
-        if (lock) {
-            if (mread4(mf, kGpioEnable1, &saved_gpio_enable1) != 4) {
-                DBG_PRINTF("Failed to get GPIO functional enable1\n");
-                return -1;
-            }
-            if (mread4(mf, kGpioEnable0, &saved_gpio_enable0) != 4) {
-                DBG_PRINTF("Failed to get GPIO functional enable0\n");
-                return -1;
-            }
-            if (mwrite4(mf, kGpioEnable1, saved_gpio_enable1 | kGpioPinBits) != 4) {
-                DBG_PRINTF("Failed to set GPIO functional enable1\n");
-                return -1;
-            }
-            if (mwrite4(mf, kGpioEnable0, saved_gpio_enable0 & ~kGpioPinBits) != 4) {
-                DBG_PRINTF("Failed to set GPIO functional enable0\n");
-                return -1;
-            }
-        } else {
-            if (mwrite4(mf, kGpioEnable1, saved_gpio_enable1) != 4 ||
-                mwrite4(mf, kGpioEnable0, saved_gpio_enable0) != 4)
-                return -1;
-            if (set_bits(mf, kBootRecord, kBootRecordBit, 0, "Failed to get bootrecord\n",
-                         "Failed to set bootrecord\n"))
-                return -1;
-        }
+    if (lock) {
+        if ((!mf->force_smbus || hand_pins_over(mf) == 0) && take_lock_bit(mf, c, gw) == 0)
+            return 0;
+        const int err = errno;
+        if (mf->force_smbus) give_pins_back(mf);
+        signal_hold_give(&mf->i2c_gw.hold);
+        return fail_errno(err);
     }
-    return lock ? take_lock_bit(mf, c, gw) : drop_lock_bit(mf, c, gw);
+    int rc = 0;
+    if (mf->force_smbus && give_pins_back(mf)) rc = -1;
+    if (drop_lock_bit(mf, c, gw)) rc = -1;
+    signal_hold_give(&mf->i2c_gw.hold);
+    return rc;
 }
 
 int smbus_wait_trans(mfile* mf)
@@ -581,7 +609,7 @@ int smbus_primary_write(mfile* mf, void* data, unsigned int offset, int size)
     int rc = -1;
     if (smbus_lock(mf, 1) == 0) {
         rc = smbus_w_trans(mf, bytes, len + size);
-        smbus_lock(mf, 0);
+        if (smbus_lock(mf, 0)) rc = -1;
     }
     const int err = errno;
     gateway_lock(mf, LOCK_UN);
@@ -627,7 +655,7 @@ int smbus_primary_read(mfile* mf, void* out, unsigned int offset, int size)
     uint32_t data = 0;
     if (smbus_lock(mf, 1) == 0) {
         rc = smbus_read_pair(mf, c, gw, offset, size, &data);
-        smbus_lock(mf, 0);
+        if (smbus_lock(mf, 0)) rc = -1;
     }
     const int err = errno;
     gateway_lock(mf, LOCK_UN);

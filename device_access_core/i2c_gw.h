@@ -8,6 +8,7 @@
 #include <stdint.h>
 
 #include "mtcr.h"
+#include "signal_hold.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -20,6 +21,14 @@ struct i2c_gw_state {
     int lock_file_tried; /* 1 once the gateway lock file was looked for */
     int lock_fd;         /* the function's gateway lock file, -1 none */
     int smbus_lock_ours; /* 1 while this handle holds the SMBus lock bit */
+    /* Forced SMBus: the GPIO functional-enable words found before the pins
+     * were handed over, kept until they are written back. */
+    int gpio_saved;
+    uint32_t gpio_enable1;
+    uint32_t gpio_enable0;
+    /* The ending signals, held while the pins are handed over or the lock
+     * bit is ours. */
+    struct signal_hold hold;
 };
 
 /* Closes the handle's gateway lock file (mclose). */

@@ -4,6 +4,7 @@
 // secondary that does not acknowledge, sizes the SMBus gateway cannot carry, and two processes
 // sharing one gateway.
 #include <errno.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -304,6 +305,113 @@ TEST(I2cGateway, SmbusGatewayCarriesOffsetAndDataInOneTransactionUnderItsLock) {
       EXPECT_EQ(server.stats().last_smbus_gateway, c.gateway) << c.index;
       mclose(h);
     }
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+constexpr uint32_t kGpioEnable1 = 0xF2028, kGpioEnable0 = 0xF202C;
+constexpr uint32_t kForcedLockWord = 0xF4204;  // status register of the 0x209 adapter's SMBus gateway 0
+
+// An adapter whose SMBus is forced (hardware id 0x209) with its GPIO functional-enable words.
+SimOptions forced_smbus(uint32_t enable1, uint32_t enable0) {
+  SimOptions o = with_bus(0x209, 1);
+  auto prepare = o.prepare;
+  o.prepare = [prepare, enable1, enable0](vexil_sim::SimulatedAdapter& a) {
+    prepare(a);
+    a.write_space(vexil_sim::kSpaceCr, kGpioEnable1, enable1);
+    a.write_space(vexil_sim::kSpaceCr, kGpioEnable0, enable0);
+  };
+  return o;
+}
+
+// The adapter's GPIO words and lock bit as the device holds them: {enable1, enable0, lock word}.
+std::vector<uint32_t> pins_and_lock(vexil_sim::AdapterControl& adapter) {
+  std::vector<uint32_t> v(3, 0xDEAD);
+  adapter.read_space(vexil_sim::kSpaceCr, kGpioEnable1, v[0]);
+  adapter.read_space(vexil_sim::kSpaceCr, kGpioEnable0, v[1]);
+  adapter.read_space(vexil_sim::kSpaceCr, kForcedLockWord, v[2]);
+  v[2] &= 1u << 31;
+  return v;
+}
+
+// A lock that fails after the pins were handed over gives them back; an ending signal that comes
+// while they are handed over waits until they are back and the lock bit is clear.
+TEST(I2cGateway, ForcedSmbusGivesThePinsBackOnAFailedLockAndBeforeAnEndingSignal) {
+  SKIP_WITHOUT_FUSE_FUNCTION();
+  auto result = run_with_sim_function(forced_smbus(0x11, 0xFFFFFFFF), [](FuseFunctionServer& server) {
+    ScopedEnv force("FORCE_I2C", "1");
+    ScopedEnv smbus("FORCE_SMBUS", "1");
+    const std::vector<uint32_t> original = {0x11, 0xFFFFFFFF, 0};
+    vexil_sim::FaultKnobs knobs = server.knobs();
+    knobs.smbus_foreign_lock_reads = vexil_sim::kForever;
+    server.set_knobs(knobs);
+    mfile* mf = open_function();
+    ASSERT_NE(mf, nullptr);
+    Bytes one(1, 0);
+    errno = 0;
+    EXPECT_EQ(mread_i2cblock(mf, kEeprom, 1, 5, one.data(), 1), -1);
+    EXPECT_EQ(errno, EBUSY);
+    mclose(mf);
+    knobs.smbus_foreign_lock_reads = 0;
+    server.set_knobs(knobs);
+    EXPECT_EQ(pins_and_lock(server), original) << "handed back after the failed lock";
+
+    for (int signo : {SIGINT, SIGTERM, SIGHUP, SIGTERM, SIGINT, SIGHUP}) {
+      const uint64_t before = server.stats().smbus_transactions;
+      const pid_t child = fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        mfile* h = mopen(kSimAddress);
+        Bytes b(1, 0);
+        for (;;)
+          if (!h || mread_i2cblock(h, kEeprom, 1, 5, b.data(), 1) != 1) _exit(2);
+      }
+      // Let the child run a few transfers (a different number each time), then end it.
+      int status = 0;
+      pid_t gone = 0;
+      while (server.stats().smbus_transactions < before + 2 * (uint64_t)signo &&
+             (gone = waitpid(child, &status, WNOHANG)) == 0)
+        usleep(1000);
+      if (gone == 0) {
+        kill(child, signo);
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+      }
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signo) << "a transfer failed first";
+      EXPECT_EQ(pins_and_lock(server), original) << "signal " << signo;
+    }
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// Each handle keeps the words it found: two adapters whose locks and unlocks interleave each get
+// their own back.
+TEST(I2cGateway, ForcedSmbusKeepsEachAdaptersOwnPinWords) {
+  SKIP_WITHOUT_FUSE_FUNCTION();
+  auto result = run_with_sim_function(forced_smbus(0x11, 0xFFFFFFFF), [](FuseFunctionServer& server) {
+    const SimOptions options = forced_smbus(0x22, 0x80000000);
+    vexil_sim::SimulatedAdapter second_adapter(options.config);
+    options.prepare(second_adapter);
+    vexil_test::FakePciFunction fn;
+    fn.address = "0000:06:00.0";
+    auto second = vexil_sim::serve_fake_function(second_adapter, fn);
+    ScopedEnv force("FORCE_I2C", "1");
+    ScopedEnv smbus("FORCE_SMBUS", "1");
+    mfile* a = open_function();
+    mfile* b = mopen("0000:06:00.0");
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr) << strerror(errno);
+    Bytes one(1, 0);
+    ASSERT_EQ(mread_i2cblock(a, kEeprom, 1, 5, one.data(), 1), 1);
+    ASSERT_EQ(mread_i2cblock(b, kEeprom, 1, 5, one.data(), 1), 1);
+    ASSERT_EQ(smbus_lock(a, 1), 0);
+    ASSERT_EQ(smbus_lock(b, 1), 0);
+    EXPECT_EQ(smbus_lock(a, 0), 0);
+    EXPECT_EQ(smbus_lock(b, 0), 0);
+    EXPECT_EQ(pins_and_lock(server), (std::vector<uint32_t>{0x11, 0xFFFFFFFF, 0}));
+    EXPECT_EQ(pins_and_lock(*second), (std::vector<uint32_t>{0x22, 0x80000000, 0}));
+    mclose(a);
+    mclose(b);
+    second->stop();
   });
   VEXIL_EXPECT_SCENARIO(result);
 }
