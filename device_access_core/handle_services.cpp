@@ -170,10 +170,15 @@ int get_dma_pages(mfile* mf, void* pages_record, int count)
     return 0;
 }
 
+/* The driver is told to let go of the pages this handle pinned, whatever
+ * count the caller names. While it refuses, the device may still write into
+ * them: the area stays pinned and the handle's, never back on the heap. */
 int release_dma_pages(mfile* mf, int count)
 {
+    (void)count;
     if (!mf) return -1;
-    kdrv_release_dma_pages(mf, count);
+    if (!mf->dma_pages) return 0;
+    if (kdrv_release_dma_pages(mf, mf->dma_page_count)) return -1;
     drop_dma_area(mf);
     return 0;
 }

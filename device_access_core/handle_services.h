@@ -26,7 +26,9 @@ int mvpd_write4(mfile* mf, unsigned int offset, uint8_t value[4]);
  * already holds pages, or the allocation's, lock's or request's failure
  * (the handle then holds none). */
 int get_dma_pages(mfile* mf, void* pages_record, int count);
-/* Sends the release request and drops the area: 0, -1 for a null handle. */
+/* Sends the release request for the handle's own pages and drops the area:
+ * 0, or -1 for a null handle or when the driver refuses (errno set; the
+ * pages then stay pinned and the handle's). `count` is not used. */
 int release_dma_pages(mfile* mf, int count);
 int read_dword_from_conf_space(mfile* mf, uint32_t offset, uint32_t* value);
 /* 2 for null arguments; user-level handles: the in-band register access;

@@ -7,6 +7,11 @@
  * and one data word; the SMBus gateway moves the offset and up to 4 data
  * bytes in one transaction through its control, status, data and NACK
  * registers, under its lock bit.
+ *
+ * Processes of this host that share a function take turns on its gateways
+ * through one lock file: a transfer's phases never interleave with another
+ * process's, whose offset would otherwise move the secondary's pointer, or
+ * whose data words would replace ours in the shared registers.
  */
 #include "i2c_gw.h"
 
@@ -14,9 +19,11 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include "i2c_access.h"
+#include "lock_files.h"
 #include "mtcr_int.h"
 
 namespace {
@@ -92,10 +99,6 @@ const uint32_t gpio_pairs[14][2] = {
     {0x8A2320, 0x8A2330}, {0x8A22C0, 0x8A22D0}};
 constexpr uint32_t kGpioBit = 1u << 17;
 
-/* GPIO functional-enable words saved while a forced SMBus transaction runs. */
-uint32_t saved_gpio_enable1;
-uint32_t saved_gpio_enable0;
-
 
 /* "TQCR_I2C_GW" and "TQCR_I2C_ARM_GW": 0 when unset, the number when it is
  * a non-negative decimal or hexadecimal number, -1 when malformed. */
@@ -157,6 +160,28 @@ int offset_bytes(mfile* mf, unsigned int offset, uint8_t* out)
     return prepare_i2c_buf(out, (int)mf->i2c_addr_mode, offset);
 }
 
+/* The lock file every handle on this function shares, whatever name opened
+ * it: named by the function's PCI address when the handle has one, else by
+ * the node's base name. Looked for on first use; -1 when there is none. */
+int gateway_lock_fd(mfile* mf)
+{
+    if (!mf->i2c_gw.lock_file_tried) {
+        mf->i2c_gw.lock_file_tried = 1;
+        char text[DEV_NAME_SZ];
+        const dev_info* di = mf->dinfo;
+        if (di && di->type == MDEVS_TYPE_PCI_RECORD) {
+            snprintf(text, sizeof(text), "%04x:%02x:%02x.%x", di->domain, di->bus, di->dev, di->func);
+        } else {
+            const char* base = strrchr(mf->dev_name, '/');
+            snprintf(text, sizeof(text), "%s", base ? base + 1 : mf->dev_name);
+        }
+        create_lock_file(text, LOCK_KIND_I2C, &mf->i2c_gw.lock_fd);
+    }
+    return mf->i2c_gw.lock_fd;
+}
+
+int gateway_lock(mfile* mf, int operation) { return flock_int(gateway_lock_fd(mf), operation); }
+
 /* ---- I2C primary gateway transactions ---- */
 
 uint32_t secondary_bits(mfile* mf) { return mf->i2c_secondary & 0x7Fu; }
@@ -184,10 +209,20 @@ int primary_attempt(mfile* mf, unsigned int offset, uint8_t* bytes, int size, bo
     return rc;
 }
 
+int locked_attempt(mfile* mf, unsigned int offset, uint8_t* bytes, int size, bool write)
+{
+    if (gateway_lock(mf, LOCK_EX)) return -1;
+    const int rc = primary_attempt(mf, offset, bytes, size, write);
+    const int err = errno;
+    gateway_lock(mf, LOCK_UN);
+    errno = err;
+    return rc;
+}
+
 int primary_transfer(mfile* mf, unsigned int offset, uint8_t* bytes, int size, bool write)
 {
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        const int rc = primary_attempt(mf, offset, bytes, size, write);
+        const int rc = locked_attempt(mf, offset, bytes, size, write);
         if (rc < 0) return -1;
         if (rc == kResultDone) return size;
         if (!write && rc != kResultNack) return fail_errno(EIO);
@@ -217,6 +252,12 @@ int gpio_setup(mfile* mf)
 } // namespace
 
 extern "C" {
+
+void i2c_gw_close(mfile* mf)
+{
+    if (mf && mf->i2c_gw.lock_file_tried && mf->i2c_gw.lock_fd >= 0) close(mf->i2c_gw.lock_fd);
+    if (mf) mf->i2c_gw.lock_file_tried = 0;
+}
 
 int get_gw(void)
 {
@@ -400,42 +441,107 @@ int clear_nack(mfile* mf)
                     "Failed to write nack\n");
 }
 
+/* The lock bit lives in the status register. Another user (firmware,
+ * another host) may hold it: wait for it, bounded as a transaction's wait,
+ * before setting it. */
+static int take_lock_bit(mfile* mf, const ctrl_config& c, int gw)
+{
+    const unsigned address = (unsigned)gw + c.status_offset;
+    const uint32_t bit = 1u << c.lock_bit;
+    for (int reads = 0; reads < kPollLimit; ++reads) {
+        if (reads >= kPollsBeforeSleep) usleep(100);
+        uint32_t word = 0;
+        if (mread4(mf, address, &word) != 4) {
+            DBG_PRINTF("Failed to read smbus lock\n");
+            return -1;
+        }
+        if (word & bit) continue;
+        signal_hold_take(&mf->i2c_gw.hold);
+        if (mwrite4(mf, address, word | bit) != 4) {
+            DBG_PRINTF("Failed to write smbus lock\n");
+            return -1;
+        }
+        mf->i2c_gw.smbus_lock_ours = 1;
+        return 0;
+    }
+    return fail_errno(EBUSY);
+}
+
+/* Only a lock this handle set is cleared: anyone else's is theirs. */
+static int drop_lock_bit(mfile* mf, const ctrl_config& c, int gw)
+{
+    if (!mf->i2c_gw.smbus_lock_ours) return 0;
+    if (set_bits(mf, (unsigned)gw + c.status_offset, 0, 1u << c.lock_bit, "Failed to read smbus lock\n",
+                 "Failed to write smbus lock\n"))
+        return -1;
+    mf->i2c_gw.smbus_lock_ours = 0;
+    return 0;
+}
+
+/* Forced SMBus takes the bus's GPIO pins from their functions. The words
+ * found are kept in the handle until they are written back, and are only
+ * read while it keeps none: words read while the pins are still handed over
+ * would make the hand-over permanent. */
+static int hand_pins_over(mfile* mf)
+{
+    struct i2c_gw_state* g = &mf->i2c_gw;
+    signal_hold_take(&g->hold);
+    if (!g->gpio_saved) {
+        if (mread4(mf, kGpioEnable1, &g->gpio_enable1) != 4) {
+            DBG_PRINTF("Failed to get GPIO functional enable1\n");
+            return -1;
+        }
+        if (mread4(mf, kGpioEnable0, &g->gpio_enable0) != 4) {
+            DBG_PRINTF("Failed to get GPIO functional enable0\n");
+            return -1;
+        }
+        g->gpio_saved = 1;
+    }
+    if (mwrite4(mf, kGpioEnable1, g->gpio_enable1 | kGpioPinBits) != 4) {
+        DBG_PRINTF("Failed to set GPIO functional enable1\n");
+        return -1;
+    }
+    if (mwrite4(mf, kGpioEnable0, g->gpio_enable0 & ~kGpioPinBits) != 4) {
+        DBG_PRINTF("Failed to set GPIO functional enable0\n");
+        return -1;
+    }
+    return 0;
+}
+
+/* Writes the kept words back and gives the bus back to the boot record. */
+static int give_pins_back(mfile* mf)
+{
+    struct i2c_gw_state* g = &mf->i2c_gw;
+    if (!g->gpio_saved) return 0;
+    if (mwrite4(mf, kGpioEnable1, g->gpio_enable1) != 4 ||
+        mwrite4(mf, kGpioEnable0, g->gpio_enable0) != 4)
+        return -1;
+    g->gpio_saved = 0;
+    return set_bits(mf, kBootRecord, kBootRecordBit, 0, "Failed to get bootrecord\n",
+                    "Failed to set bootrecord\n");
+}
+
+/* Locking a forced-SMBus gateway hands the pins over first; a lock that
+ * fails after that gives them back. The ending signals are held from the
+ * hand-over (or from setting the lock bit) until the unlock has finished. */
 int smbus_lock(mfile* mf, int lock)
 {
     const int gw = smbus_gw(mf);
     if (gw < 0) return -1;
     const ctrl_config& c = layout_of(mf);
-    if (mf->force_smbus) {
-        if (lock) {
-            if (mread4(mf, kGpioEnable1, &saved_gpio_enable1) != 4) {
-                DBG_PRINTF("Failed to get GPIO functional enable1\n");
-                return -1;
-            }
-            if (mread4(mf, kGpioEnable0, &saved_gpio_enable0) != 4) {
-                DBG_PRINTF("Failed to get GPIO functional enable0\n");
-                return -1;
-            }
-            if (mwrite4(mf, kGpioEnable1, saved_gpio_enable1 | kGpioPinBits) != 4) {
-                DBG_PRINTF("Failed to set GPIO functional enable1\n");
-                return -1;
-            }
-            if (mwrite4(mf, kGpioEnable0, saved_gpio_enable0 & ~kGpioPinBits) != 4) {
-                DBG_PRINTF("Failed to set GPIO functional enable0\n");
-                return -1;
-            }
-        } else {
-            if (mwrite4(mf, kGpioEnable1, saved_gpio_enable1) != 4 ||
-                mwrite4(mf, kGpioEnable0, saved_gpio_enable0) != 4)
-                return -1;
-            if (set_bits(mf, kBootRecord, kBootRecordBit, 0, "Failed to get bootrecord\n",
-                         "Failed to set bootrecord\n"))
-                return -1;
-        }
+    if (lock) {
+        if ((!mf->force_smbus || hand_pins_over(mf) == 0) && take_lock_bit(mf, c, gw) == 0)
+            return 0;
+        const int err = errno;
+        if (mf->force_smbus) give_pins_back(mf);
+        signal_hold_give(&mf->i2c_gw.hold);
+        return fail_errno(err);
     }
-    /* The lock bit lives in the status register. */
-    const uint32_t bit = 1u << c.lock_bit;
-    return set_bits(mf, (unsigned)gw + c.status_offset, lock ? bit : 0, lock ? 0 : bit,
-                    "Failed to read smbus lock\n", "Failed to write smbus lock\n");
+    int rc = 0;
+    if (mf->force_smbus && give_pins_back(mf)) rc = -1;
+    if (drop_lock_bit(mf, c, gw)) rc = -1;
+    signal_hold_give(&mf->i2c_gw.hold);
+    return rc;
 }
 
 int smbus_wait_trans(mfile* mf)
@@ -499,24 +605,24 @@ int smbus_primary_write(mfile* mf, void* data, unsigned int offset, int size)
     } else {
         memcpy(bytes + len, value, (size_t)size);
     }
-    if (smbus_lock(mf, 1)) return -1;
-    const int rc = smbus_w_trans(mf, bytes, len + size);
-    smbus_lock(mf, 0);
-    if (rc < 0) return -1;
+    if (gateway_lock(mf, LOCK_EX)) return -1;
+    int rc = -1;
+    if (smbus_lock(mf, 1) == 0) {
+        rc = smbus_w_trans(mf, bytes, len + size);
+        if (smbus_lock(mf, 0)) rc = -1;
+    }
+    const int err = errno;
+    gateway_lock(mf, LOCK_UN);
+    if (rc < 0) return fail_errno(err);
     return rc == 0 ? size : fail_errno(EIO);
 }
 
-int smbus_primary_read(mfile* mf, void* out, unsigned int offset, int size)
+/* The offset and read transactions under the lock bit: 0 with the data
+ * word, 1 not acknowledged, -1. */
+static int smbus_read_pair(mfile* mf, const ctrl_config& c, int gw, unsigned int offset, int size,
+                           uint32_t* data)
 {
-    if (!mf || !out || size < 1 || size > 4) return fail_errno(EINVAL);
-    const int gw = smbus_gw(mf);
-    if (gw < 0) return -1;
-    const ctrl_config& c = layout_of(mf);
-    if (smbus_lock(mf, 1)) return -1;
-    if (gpio_setup(mf)) {
-        smbus_lock(mf, 0);
-        return -1;
-    }
+    if (gpio_setup(mf)) return -1;
     uint8_t encoded[4];
     const int len = offset_bytes(mf, offset, encoded);
     const uint32_t read_ctrl = 1u << c.read_bit | 1u << c.busy_bit |
@@ -534,10 +640,26 @@ int smbus_primary_read(mfile* mf, void* out, unsigned int offset, int size)
         rc = len ? smbus_w_trans(mf, encoded, len) : 0;
         if (rc == 0) rc = clear_nack(mf) || mwrite4(mf, (unsigned)gw, read_ctrl) != 4 ? -1 : smbus_wait_trans(mf);
     }
+    if (rc == 0 && mread4(mf, (unsigned)gw + c.data_offset, data) != 4) rc = -1;
+    return rc;
+}
+
+int smbus_primary_read(mfile* mf, void* out, unsigned int offset, int size)
+{
+    if (!mf || !out || size < 1 || size > 4) return fail_errno(EINVAL);
+    const int gw = smbus_gw(mf);
+    if (gw < 0) return -1;
+    const ctrl_config& c = layout_of(mf);
+    if (gateway_lock(mf, LOCK_EX)) return -1;
+    int rc = -1;
     uint32_t data = 0;
-    if (rc == 0 && mread4(mf, (unsigned)gw + c.data_offset, &data) != 4) rc = -1;
-    smbus_lock(mf, 0);
-    if (rc < 0) return -1;
+    if (smbus_lock(mf, 1) == 0) {
+        rc = smbus_read_pair(mf, c, gw, offset, size, &data);
+        if (smbus_lock(mf, 0)) rc = -1;
+    }
+    const int err = errno;
+    gateway_lock(mf, LOCK_UN);
+    if (rc < 0) return fail_errno(err);
     if (rc != 0) return fail_errno(EIO);
     uint8_t* bytes = (uint8_t*)out;
     for (int i = 0; i < size; ++i) bytes[i] = (uint8_t)(data >> (24 - 8 * i));

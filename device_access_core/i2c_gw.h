@@ -8,16 +8,31 @@
 #include <stdint.h>
 
 #include "mtcr.h"
+#include "signal_hold.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-/* SMBus gateway state of a handle (the I2C gateway address is mfile's
+/* Gateway state of a handle (the I2C gateway address is mfile's
  * i2c_gw_addr). */
 struct i2c_gw_state {
-    int smbus_gw_addr; /* 0 not yet found, -1 none */
+    int smbus_gw_addr;   /* 0 not yet found, -1 none */
+    int lock_file_tried; /* 1 once the gateway lock file was looked for */
+    int lock_fd;         /* the function's gateway lock file, -1 none */
+    int smbus_lock_ours; /* 1 while this handle holds the SMBus lock bit */
+    /* Forced SMBus: the GPIO functional-enable words found before the pins
+     * were handed over, kept until they are written back. */
+    int gpio_saved;
+    uint32_t gpio_enable1;
+    uint32_t gpio_enable0;
+    /* The ending signals, held while the pins are handed over or the lock
+     * bit is ours. */
+    struct signal_hold hold;
 };
+
+/* Closes the handle's gateway lock file (mclose). */
+void i2c_gw_close(mfile* mf);
 
 /* The numbers in "TQCR_I2C_GW" and "TQCR_I2C_ARM_GW": 0 when unset or
  * malformed (a negative number is malformed). */
@@ -44,7 +59,7 @@ int i2c_primary_read(mfile* mf, void* out, unsigned int offset, int size);
 int get_smbus_gw_addr(mfile* mf);
 /* The offset and 1-4 bytes in one SMBus transaction under the gateway's
  * lock: size, or -1 with errno (EINVAL for a size outside 1-4, EIO when the
- * secondary did not acknowledge). Written bytes go as they lie in memory, or
+ * secondary did not acknowledge, EBUSY when someone else kept the lock bit). Written bytes go as they lie in memory, or
  * as a big-endian number of size bytes with "TQCR_SMBUS_TO_BE". */
 int smbus_primary_write(mfile* mf, void* data, unsigned int offset, int size);
 int smbus_primary_read(mfile* mf, void* out, unsigned int offset, int size);

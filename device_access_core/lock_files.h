@@ -18,5 +18,6 @@ int create_lock_file(const char* dev_text, const char* kind, int* fd_out);
 
 #define LOCK_KIND_CONFIG "config"
 #define LOCK_KIND_MEM "mem"
+#define LOCK_KIND_I2C "i2c" /* the function's I2C and SMBus primary gateways */
 
 #endif

@@ -85,7 +85,11 @@ int mclose(mfile* mf)
         mclose(mf->child);
         mf->child = nullptr;
     }
-    if (mf->dma_page_count) release_dma_pages(mf, mf->dma_page_count);
+    i2c_gw_close(mf);
+    /* Pages the driver would not release stay pinned with the handle gone:
+     * the device may still write into them. */
+    int dma_errno = 0;
+    if (mf->dma_page_count && release_dma_pages(mf, mf->dma_page_count)) dma_errno = errno;
 
     int cable_failed = 0;
     if (mf->access_type == ACCESS_CABLE) {
@@ -99,7 +103,8 @@ int mclose(mfile* mf)
     }
     if (mf->ul_ctx) {
         release_owned(mf);
-        return mclose_ul(mf);
+        const int ul_rc = mclose_ul(mf);
+        return dma_errno ? fail_errno(dma_errno) : ul_rc;
     }
     if (mf->icmd.opened) icmd_close(mf);
     int rc = close_transport(mf);
@@ -108,7 +113,7 @@ int mclose(mfile* mf)
         errno = EOPNOTSUPP;
         return -1;
     }
-    return rc;
+    return dma_errno ? fail_errno(dma_errno) : rc;
 }
 
 int mget_mdevs_type(mfile* mf, uint32_t* out)

@@ -9,6 +9,7 @@
 #include "tools_cmdif.h"
 
 #include <errno.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
@@ -35,6 +36,7 @@ constexpr int kGoReads = 2000;
 constexpr int kGoReadsBeforeSleep = 6;
 constexpr int kGoSleepMaxMs = 8;
 constexpr int kSemaphoreReads = 1024;
+constexpr int kReleaseAttempts = 3;
 
 /* HCR statuses 0 to 9; anything above is "Unknown status". */
 const int kStatusCodes[] = {ME_OK,
@@ -142,9 +144,17 @@ static int tools_cmdif_send_cmd_int(mfile* mf, tools_cmdif_cmd* cmd)
     return cmd->status ? kBadStatus : ME_OK;
 }
 
+/* A semaphore left taken stops every later access to the device, so a
+ * refused release is tried again; one that still fails is said out loud,
+ * while the command keeps its own result. */
 int tools_cmdif_unlock_semaphore(mfile* mf)
 {
-    const int rc = mwrite4(mf, kSemaphore, 0) == 4 ? ME_OK : ME_CR_ERROR;
+    int rc = ME_CR_ERROR;
+    for (int attempt = 0; attempt < kReleaseAttempts && rc != ME_OK; ++attempt) {
+        if (attempt) usleep(1000);
+        rc = mwrite4(mf, kSemaphore, 0) == 4 ? ME_OK : ME_CR_ERROR;
+    }
+    if (rc != ME_OK) fprintf(stderr, "-W- The tools semaphore could not be released.\n");
     signal_hold_give(&mf->tools_cmdif.sem_hold);
     return rc;
 }

@@ -38,7 +38,8 @@ int tools_cmdif_is_cr_mbox_supported(mfile* mf);
 /* Waits for the go bit to clear: 0 (iterations, when not null, gets the read
  * that saw it), 3 on a failed read, 768 after 2000 reads. */
 int tools_cmdif_wait_go(mfile* mf, int* iterations);
-/* Takes (lock 1) or releases the CR-space semaphore: 0, 3 or 5. */
+/* Takes (lock 1) or releases the CR-space semaphore: 0, 3 or 5. A release
+ * write is made up to three times; when all fail a "-W-" line says so. */
 int tools_cmdif_flash_lock(mfile* mf, int lock);
 int tools_cmdif_unlock_semaphore(mfile* mf);
 int tools_cmdif_send_mbox_command(mfile* mf, uint32_t input_modifier, uint16_t opcode,

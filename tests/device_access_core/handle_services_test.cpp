@@ -2,6 +2,7 @@
 // requests and through the function's sysfs "vpd" file, DMA pages, the LPC refusal, and the
 // device objects behind a handle (a device class built only in the tests).
 #include <errno.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
@@ -156,6 +157,67 @@ TEST(DmaPages, PinReleaseAndFailedPin) {
     const int releases = driver.count(QDX_DMA_RELEASE);
     mclose(mf);
     EXPECT_EQ(driver.count(QDX_DMA_RELEASE), releases) << "nothing was pinned to release";
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// Memory this process holds locked, from /proc/self/status (kB).
+long locked_kb() {
+  FILE* f = fopen("/proc/self/status", "r");
+  if (!f) return -1;
+  char line[256];
+  long kb = -1;
+  while (fgets(line, sizeof(line), f))
+    if (sscanf(line, "VmLck: %ld", &kb) == 1) break;
+  fclose(f);
+  return kb;
+}
+
+// The release names the pages the handle pinned, whatever count the caller gives. While the driver
+// refuses it the device may still write there: the pages stay pinned and the handle's, and the
+// failure is reported, by the close as well.
+TEST(DmaPages, ARefusedReleaseKeepsThePagesPinned) {
+  auto result = vexil_test::run_in_private_namespace([] {
+    vexil_test::add_driver_function(0x100000);
+    SimulatedAdapter adapter;
+    SimulatedDriver driver(adapter);
+    vexil_test::IoctlHandlerScope scope;
+    driver.serve_qdx_node(kConf);
+    mfile* mf = mopen(kConf.c_str());
+    ASSERT_NE(mf, nullptr);
+    const long page_kb = sysconf(_SC_PAGESIZE) / 1024;
+    const long before = locked_kb();
+    qdx_dma_pages record = {};
+    ASSERT_EQ(get_dma_pages(mf, &record, 3), 0);
+    void* const area = mf->dma_pages;
+    // Locked memory is counted where mlock really locks (sanitizer builds make it do nothing).
+    const long counted_kb = locked_kb() != before ? page_kb : 0;
+    EXPECT_EQ(locked_kb() - before, 3 * counted_kb);
+
+    driver.behaviour().dma_release_errno = EBUSY;
+    errno = 0;
+    EXPECT_EQ(release_dma_pages(mf, 1), -1);
+    EXPECT_EQ(errno, EBUSY);
+    EXPECT_EQ(driver.log().back().request, (unsigned long)QDX_DMA_RELEASE);
+    EXPECT_EQ(driver.log().back().size, 3u) << "the pages the handle pinned";
+    EXPECT_EQ(mf->dma_pages, area);
+    EXPECT_EQ(mf->dma_page_count, 3);
+    EXPECT_EQ(locked_kb() - before, 3 * counted_kb);
+
+    driver.behaviour().dma_release_errno = 0;
+    EXPECT_EQ(release_dma_pages(mf, 5), 0);
+    EXPECT_EQ(driver.log().back().size, 3u);
+    EXPECT_EQ(mf->dma_pages, nullptr);
+    EXPECT_EQ(locked_kb(), before);
+
+    ASSERT_EQ(get_dma_pages(mf, &record, 2), 0);
+    driver.behaviour().dma_release_errno = EBUSY;
+    errno = 0;
+    EXPECT_EQ(mclose(mf), -1);
+    EXPECT_EQ(errno, EBUSY);
+    EXPECT_EQ(driver.log().back().request, (unsigned long)QDX_DMA_RELEASE);
+    EXPECT_EQ(driver.log().back().size, 2u);
+    EXPECT_EQ(locked_kb() - before, 2 * counted_kb) << "still pinned for the device";
   });
   VEXIL_EXPECT_SCENARIO(result);
 }

@@ -1,12 +1,17 @@
 // Block transfers and bus scans through the I2C and SMBus primary gateways of the simulated
 // adapter, reached through the real user-level PCI path: the gateway each hardware id uses, the
 // environment variables that choose or force one, the SMBus lock and GPIO hand-over, retries of a
-// secondary that does not acknowledge, and sizes the SMBus gateway cannot carry.
+// secondary that does not acknowledge, sizes the SMBus gateway cannot carry, and two processes
+// sharing one gateway.
 #include <errno.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
 #include "i2c_gw.h"
@@ -45,6 +50,141 @@ mfile* open_function() {
   mfile* mf = mopen(kSimAddress);
   EXPECT_NE(mf, nullptr) << strerror(errno);
   return mf;
+}
+
+// Runs each body in a process of its own, all let go at once; the exit statuses, in order.
+std::vector<int> run_together(const std::vector<std::function<int()>>& bodies) {
+  int gate[2];
+  if (pipe(gate) != 0) return {};
+  std::vector<pid_t> pids;
+  for (const auto& body : bodies) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      close(gate[1]);
+      char c;
+      while (read(gate[0], &c, 1) < 0 && errno == EINTR) {
+      }
+      _exit(body());
+    }
+    pids.push_back(pid);
+  }
+  close(gate[0]);
+  close(gate[1]);
+  std::vector<int> statuses;
+  for (pid_t pid : pids) {
+    int status = -1;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid) status = -1;
+    statuses.push_back(status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : 255);
+  }
+  return statuses;
+}
+
+// A process that reads 4 bytes at `offset` `times` times through its own handle, opened by `name`:
+// 0, or 1 when a read failed, 2 when one brought bytes from elsewhere (3 both).
+std::function<int()> reader(const char* name, int width, unsigned offset, int times) {
+  return [=] {
+    mfile* mf = mopen(name);
+    if (!mf) return 4;
+    const Bytes eeprom = pattern(512, 3);
+    const Bytes want(eeprom.begin() + offset, eeprom.begin() + offset + 4);
+    int result = 0;
+    for (int i = 0; i < times; ++i) {
+      Bytes got(4, 0);
+      if (mread_i2cblock(mf, kEeprom, width, offset, got.data(), 4) != 4)
+        result |= 1;
+      else if (got != want)
+        result |= 2;
+    }
+    mclose(mf);
+    return result;
+  };
+}
+
+// A process that writes `value` x4 at `offset` `times` times: 0, or 1 when a write failed.
+std::function<int()> writer(const char* name, int width, unsigned offset, uint8_t value, int times) {
+  return [=] {
+    mfile* mf = mopen(name);
+    if (!mf) return 4;
+    int result = 0;
+    Bytes four(4, value);
+    for (int i = 0; i < times; ++i)
+      if (mwrite_i2cblock(mf, kEeprom, width, offset, four.data(), 4) != 4) result |= 1;
+    mclose(mf);
+    return result;
+  };
+}
+
+// Two processes on one gateway, each with its own handle (opened by two names of one function):
+// each transfer (offset phase, data phase, stop) runs whole before the other's, so readers get
+// their own bytes and writers' bytes land where they were sent, and nothing else changes.
+void two_processes_on_one_gateway(FuseFunctionServer& server, int width, int reads, int writes) {
+  const char* other_name = "05:00.0";
+  EXPECT_EQ(run_together({reader(kSimAddress, width, 0x10, reads), reader(other_name, width, 0x80, reads)}),
+            (std::vector<int>{0, 0}))
+      << "1: a read failed, 2: a read brought the other's bytes";
+  EXPECT_EQ(run_together({writer(kSimAddress, width, 0x10, 0xAA, writes),
+                          writer(other_name, width, 0x80, 0xBB, writes)}),
+            (std::vector<int>{0, 0}));
+  Bytes want = pattern(512, 3);
+  std::fill(want.begin() + 0x10, want.begin() + 0x14, 0xAA);
+  std::fill(want.begin() + 0x80, want.begin() + 0x84, 0xBB);
+  const Bytes got = server.i2c_memory(kEeprom);
+  ASSERT_EQ(got.size(), want.size());
+  for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], want[i]) << "byte 0x" << std::hex << i;
+  const vexil_sim::AdapterStats stats = server.stats();
+  EXPECT_EQ(stats.foreign_smbus_transactions, 0u);
+  EXPECT_EQ(stats.broken_smbus_locks, 0u);
+}
+
+TEST(I2cGateway, TwoProcessesOnTheI2cPrimaryGatewayTakeTurns) {
+  SKIP_WITHOUT_FUSE_FUNCTION();
+  auto result = run_with_sim_function(with_bus(0x1F5, 1), [](FuseFunctionServer& server) {
+    two_processes_on_one_gateway(server, 1, 10, 5);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+TEST(I2cGateway, TwoProcessesOnTheSmbusGatewayTakeTurns) {
+  SKIP_WITHOUT_FUSE_FUNCTION();
+  auto result = run_with_sim_function(with_bus(0x212, 2), [](FuseFunctionServer& server) {
+    ScopedEnv force("FORCE_I2C", "1");
+    two_processes_on_one_gateway(server, 2, 30, 20);
+    EXPECT_EQ(server.stats().unlocked_smbus_transactions, 0u);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// A lock bit that someone else holds is waited for (bounded) and never cleared for them.
+TEST(I2cGateway, SmbusWaitsForALockHeldElsewhereAndLeavesItAlone) {
+  SKIP_WITHOUT_FUSE_FUNCTION();
+  auto result = run_with_sim_function(with_bus(0x212, 2), [](FuseFunctionServer& server) {
+    ScopedEnv force("FORCE_I2C", "1");
+    mfile* mf = open_function();
+    ASSERT_NE(mf, nullptr);
+    vexil_sim::FaultKnobs knobs = server.knobs();
+    knobs.smbus_foreign_lock_reads = 30;
+    server.set_knobs(knobs);
+    Bytes four(4, 0x5A);
+    Bytes got(4, 0);
+    ASSERT_EQ(mwrite_i2cblock(mf, kEeprom, 2, 0x10, four.data(), 4), 4) << strerror(errno);
+    EXPECT_EQ(server.knobs().smbus_foreign_lock_reads, 0u) << "waited until it was let go";
+    ASSERT_EQ(mread_i2cblock(mf, kEeprom, 2, 0x10, got.data(), 4), 4) << strerror(errno);
+    EXPECT_EQ(got, four);
+
+    knobs.smbus_foreign_lock_reads = vexil_sim::kForever;
+    server.set_knobs(knobs);
+    const uint64_t transactions = server.stats().smbus_transactions;
+    errno = 0;
+    EXPECT_EQ(mread_i2cblock(mf, kEeprom, 2, 0x10, got.data(), 4), -1);
+    EXPECT_EQ(errno, EBUSY);
+    EXPECT_EQ(server.stats().smbus_transactions, transactions) << "nothing ran under their lock";
+    EXPECT_EQ(server.knobs().smbus_foreign_lock_reads, vexil_sim::kForever) << "still theirs";
+    const vexil_sim::AdapterStats stats = server.stats();
+    EXPECT_EQ(stats.foreign_smbus_transactions, 0u);
+    EXPECT_EQ(stats.broken_smbus_locks, 0u);
+    mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
 }
 
 TEST(I2cGateway, OldestAdapterUsesTheI2cPrimaryGatewayByteByByte) {
@@ -165,6 +305,113 @@ TEST(I2cGateway, SmbusGatewayCarriesOffsetAndDataInOneTransactionUnderItsLock) {
       EXPECT_EQ(server.stats().last_smbus_gateway, c.gateway) << c.index;
       mclose(h);
     }
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+constexpr uint32_t kGpioEnable1 = 0xF2028, kGpioEnable0 = 0xF202C;
+constexpr uint32_t kForcedLockWord = 0xF4204;  // status register of the 0x209 adapter's SMBus gateway 0
+
+// An adapter whose SMBus is forced (hardware id 0x209) with its GPIO functional-enable words.
+SimOptions forced_smbus(uint32_t enable1, uint32_t enable0) {
+  SimOptions o = with_bus(0x209, 1);
+  auto prepare = o.prepare;
+  o.prepare = [prepare, enable1, enable0](vexil_sim::SimulatedAdapter& a) {
+    prepare(a);
+    a.write_space(vexil_sim::kSpaceCr, kGpioEnable1, enable1);
+    a.write_space(vexil_sim::kSpaceCr, kGpioEnable0, enable0);
+  };
+  return o;
+}
+
+// The adapter's GPIO words and lock bit as the device holds them: {enable1, enable0, lock word}.
+std::vector<uint32_t> pins_and_lock(vexil_sim::AdapterControl& adapter) {
+  std::vector<uint32_t> v(3, 0xDEAD);
+  adapter.read_space(vexil_sim::kSpaceCr, kGpioEnable1, v[0]);
+  adapter.read_space(vexil_sim::kSpaceCr, kGpioEnable0, v[1]);
+  adapter.read_space(vexil_sim::kSpaceCr, kForcedLockWord, v[2]);
+  v[2] &= 1u << 31;
+  return v;
+}
+
+// A lock that fails after the pins were handed over gives them back; an ending signal that comes
+// while they are handed over waits until they are back and the lock bit is clear.
+TEST(I2cGateway, ForcedSmbusGivesThePinsBackOnAFailedLockAndBeforeAnEndingSignal) {
+  SKIP_WITHOUT_FUSE_FUNCTION();
+  auto result = run_with_sim_function(forced_smbus(0x11, 0xFFFFFFFF), [](FuseFunctionServer& server) {
+    ScopedEnv force("FORCE_I2C", "1");
+    ScopedEnv smbus("FORCE_SMBUS", "1");
+    const std::vector<uint32_t> original = {0x11, 0xFFFFFFFF, 0};
+    vexil_sim::FaultKnobs knobs = server.knobs();
+    knobs.smbus_foreign_lock_reads = vexil_sim::kForever;
+    server.set_knobs(knobs);
+    mfile* mf = open_function();
+    ASSERT_NE(mf, nullptr);
+    Bytes one(1, 0);
+    errno = 0;
+    EXPECT_EQ(mread_i2cblock(mf, kEeprom, 1, 5, one.data(), 1), -1);
+    EXPECT_EQ(errno, EBUSY);
+    mclose(mf);
+    knobs.smbus_foreign_lock_reads = 0;
+    server.set_knobs(knobs);
+    EXPECT_EQ(pins_and_lock(server), original) << "handed back after the failed lock";
+
+    for (int signo : {SIGINT, SIGTERM, SIGHUP, SIGTERM, SIGINT, SIGHUP}) {
+      const uint64_t before = server.stats().smbus_transactions;
+      const pid_t child = fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        mfile* h = mopen(kSimAddress);
+        Bytes b(1, 0);
+        for (;;)
+          if (!h || mread_i2cblock(h, kEeprom, 1, 5, b.data(), 1) != 1) _exit(2);
+      }
+      // Let the child run a few transfers (a different number each time), then end it.
+      int status = 0;
+      pid_t gone = 0;
+      while (server.stats().smbus_transactions < before + 2 * (uint64_t)signo &&
+             (gone = waitpid(child, &status, WNOHANG)) == 0)
+        usleep(1000);
+      if (gone == 0) {
+        kill(child, signo);
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+      }
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signo) << "a transfer failed first";
+      EXPECT_EQ(pins_and_lock(server), original) << "signal " << signo;
+    }
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// Each handle keeps the words it found: two adapters whose locks and unlocks interleave each get
+// their own back.
+TEST(I2cGateway, ForcedSmbusKeepsEachAdaptersOwnPinWords) {
+  SKIP_WITHOUT_FUSE_FUNCTION();
+  auto result = run_with_sim_function(forced_smbus(0x11, 0xFFFFFFFF), [](FuseFunctionServer& server) {
+    const SimOptions options = forced_smbus(0x22, 0x80000000);
+    vexil_sim::SimulatedAdapter second_adapter(options.config);
+    options.prepare(second_adapter);
+    vexil_test::FakePciFunction fn;
+    fn.address = "0000:06:00.0";
+    auto second = vexil_sim::serve_fake_function(second_adapter, fn);
+    ScopedEnv force("FORCE_I2C", "1");
+    ScopedEnv smbus("FORCE_SMBUS", "1");
+    mfile* a = open_function();
+    mfile* b = mopen("0000:06:00.0");
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr) << strerror(errno);
+    Bytes one(1, 0);
+    ASSERT_EQ(mread_i2cblock(a, kEeprom, 1, 5, one.data(), 1), 1);
+    ASSERT_EQ(mread_i2cblock(b, kEeprom, 1, 5, one.data(), 1), 1);
+    ASSERT_EQ(smbus_lock(a, 1), 0);
+    ASSERT_EQ(smbus_lock(b, 1), 0);
+    EXPECT_EQ(smbus_lock(a, 0), 0);
+    EXPECT_EQ(smbus_lock(b, 0), 0);
+    EXPECT_EQ(pins_and_lock(server), (std::vector<uint32_t>{0x11, 0xFFFFFFFF, 0}));
+    EXPECT_EQ(pins_and_lock(*second), (std::vector<uint32_t>{0x22, 0x80000000, 0}));
+    mclose(a);
+    mclose(b);
+    second->stop();
   });
   VEXIL_EXPECT_SCENARIO(result);
 }

@@ -1,4 +1,5 @@
-// The test binary's own ioctl: registered handlers first, the real ioctl for everything else.
+// The test binary's own ioctl (and open, and usleep): registered handlers first, the real calls for
+// everything else.
 #include "ioctl_interposer.h"
 
 #include <dirent.h>
@@ -13,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -174,7 +176,33 @@ int open_stand_in(const char* path, int flags) {
   return memfd_create(stand_in_name(path).c_str(), (flags & O_CLOEXEC) ? MFD_CLOEXEC : 0);
 }
 
+std::atomic<bool> skipping_sleeps{false};
+std::atomic<unsigned long long> skipped_us{0};
+
+SkippedSleeps::SkippedSleeps() {
+  skipped_us = 0;
+  skipping_sleeps = true;
+}
+
+SkippedSleeps::~SkippedSleeps() { skipping_sleeps = false; }
+
+unsigned long long SkippedSleeps::asked_us() const { return skipped_us; }
+
 }  // namespace vexil_test
+
+extern "C" int usleep(useconds_t us) {
+  if (vexil_test::skipping_sleeps) {
+    vexil_test::skipped_us += us;
+    return 0;
+  }
+  using real_usleep_t = int (*)(useconds_t);
+  static real_usleep_t real = reinterpret_cast<real_usleep_t>(dlsym(RTLD_NEXT, "usleep"));
+  if (!real) {
+    errno = ENOSYS;
+    return -1;
+  }
+  return real(us);
+}
 
 namespace {
 

@@ -32,6 +32,19 @@ int redirected_descriptors();
 // Calls answered by a handler since the last clear_ioctl_handlers().
 int handled_ioctl_calls();
 
+// While one lives, usleep in this process returns at once and only adds up the time asked for, so
+// a test reaches the end of a bounded wait without sitting through its sleeps. Other sleeps, and
+// usleep outside a scope, are real.
+class SkippedSleeps {
+ public:
+  SkippedSleeps();
+  ~SkippedSleeps();
+  SkippedSleeps(const SkippedSleeps&) = delete;
+  SkippedSleeps& operator=(const SkippedSleeps&) = delete;
+  // Microseconds asked for since the scope began.
+  unsigned long long asked_us() const;
+};
+
 // Clears the handlers when it goes out of scope.
 struct IoctlHandlerScope {
   IoctlHandlerScope() = default;

@@ -412,3 +412,43 @@ TEST(DriverRequests, DmaPagesConfigurationDwordsAndVpd) {
 }
 
 }  // namespace
+
+namespace {
+
+// A forced-SMBus transfer whose unlock cannot write the pins' words back fails, and the handle
+// keeps the words it found: the next transfer writes those back, not the handed-over ones.
+TEST(DriverRequests, ForcedSmbusReportsAFailedUnlockAndKeepsThePinsOwnWords) {
+  auto result = vexil_test::run_in_private_namespace([] {
+    add_driver_function();
+    vexil_sim::FunctionConfig config;
+    config.hw_id = 0x209;
+    SimulatedAdapter adapter(config);
+    adapter.i2c_bus().add_memory(0x50, 1, {7, 8, 9});
+    adapter.write_space(vexil_sim::kSpaceCr, 0xF2028, 0x11);
+    SimulatedDriver driver(adapter);
+    vexil_test::IoctlHandlerScope scope;
+    driver.serve_qdx_node(kConf);
+    vexil_test::ScopedEnv force("FORCE_I2C", "1");
+    vexil_test::ScopedEnv smbus("FORCE_SMBUS", "1");
+    mfile* mf = mopen(kConf.c_str());
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+
+    driver.behaviour().refused_write_address = 0xF2028;
+    driver.behaviour().refused_write_skip = 1;  // the hand-over's write goes through
+    uint8_t byte = 0;
+    EXPECT_EQ(mread_i2cblock(mf, 0x50, 1, 1, &byte, 1), -1);
+    uint32_t word = 0;
+    ASSERT_TRUE(adapter.read_space(vexil_sim::kSpaceCr, 0xF2028, word));
+    EXPECT_EQ(word, 0x07FF8011u) << "still handed over";
+
+    driver.behaviour().refused_write_address = 0;
+    EXPECT_EQ(mread_i2cblock(mf, 0x50, 1, 1, &byte, 1), 1);
+    EXPECT_EQ(byte, 8);
+    ASSERT_TRUE(adapter.read_space(vexil_sim::kSpaceCr, 0xF2028, word));
+    EXPECT_EQ(word, 0x11u) << "the pins' own word";
+    mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+}  // namespace

@@ -57,6 +57,9 @@ bool SimulatedDriver::read_cr(uint32_t space, uint32_t offset, uint32_t& value) 
 }
 
 bool SimulatedDriver::write_cr(uint32_t space, uint32_t offset, uint32_t value) {
+  if (behaviour_.refused_write_address && offset == behaviour_.refused_write_address &&
+      behaviour_.refused_write_skip-- <= 0)
+    return false;
   return adapter_.write_space(static_cast<uint16_t>(space ? space : vexil_sim::kSpaceCr), offset,
                               value);
 }
@@ -158,6 +161,8 @@ int SimulatedDriver::qdx_request(const std::string& node, unsigned long request,
       if (request == QDX_DMA_PIN) {
         last_pin = *pages;
         if (b.dma_pin_errno) return refuse(b.dma_pin_errno);
+      } else if (b.dma_release_errno) {
+        return refuse(b.dma_release_errno);
       }
       return 0;
     }

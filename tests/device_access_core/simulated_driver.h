@@ -40,9 +40,12 @@ struct DriverBehaviour {
   bool buffer_ex_returns_zero = false; // the buffer read answers 0 instead of the chunk length
   int block_read_failures = 0;         // the next N per-function block reads (either number) fail
   uint32_t stuck_address = 0;          // non-zero: reads of this CR address never show 0
+  uint32_t refused_write_address = 0;  // non-zero: CR writes of this address fail with EIO ...
+  int refused_write_skip = 0;          // ... once this many more of them have gone through
   int dword_errno = 0;                 // non-zero: dword requests fail with it
   uint32_t hw_id_override = 0;         // non-zero: what reads of the hardware-id dword answer
   int dma_pin_errno = 0;               // non-zero: the DMA pinning request fails with it
+  int dma_release_errno = 0;           // non-zero: the DMA release request fails with it
 };
 
 class SimulatedDriver {

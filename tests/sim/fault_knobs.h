@@ -44,7 +44,13 @@ struct FaultKnobs {
   uint8_t hcr_status = 0;              // non-zero: every HCR command completes with this status
   bool hcr_no_cr_mailbox = false;      // the CR mailbox window holds nothing (reads 0)
   bool hcr_semaphore_foreign = false;  // the tools semaphore at 0xF03BC is held by another owner
+  uint32_t hcr_release_refusals = 0;   // writes that free the tools semaphore still to be refused
+                                       // (the CR write fails), counting down; kForever: all
+  // SMBus gateways: status reads that still show the lock bit held by another owner (firmware,
+  // another host) before it lets go, counting down; kForever: it never does.
+  uint32_t smbus_foreign_lock_reads = 0;
 };
+constexpr uint32_t kForever = 0xFFFFFFFFu;
 static_assert(std::is_trivially_copyable<FaultKnobs>::value, "knobs travel as bytes");
 
 // What the adapter saw; lets tests check that a client held the semaphores it should.
@@ -58,10 +64,13 @@ struct AdapterStats {
   uint64_t hcr_commands = 0;              // HCR go bits that started a command
   uint64_t unlocked_hcr_commands = 0;     // ... of them while the tools semaphore was free
   uint64_t hcr_mailbox_pieces = 0;        // mailbox write and read commands (8 bytes each)
+  uint64_t hcr_release_writes = 0;        // writes of 0 to the tools semaphore, refused or not
   uint64_t i2c_transactions = 0;          // I2C gateway commands (write, read, stop)
   uint32_t last_i2c_gateway = 0;          // CR address of the I2C gateway that ran the last one
   uint64_t smbus_transactions = 0;        // SMBus gateway transactions
   uint64_t unlocked_smbus_transactions = 0;  // ... of them while the gateway's lock bit was clear
+  uint64_t foreign_smbus_transactions = 0;   // ... of them while someone else held the lock bit
+  uint64_t broken_smbus_locks = 0;           // lock bits cleared by someone other than their owner
   uint32_t last_smbus_gateway = 0;        // CR address of the SMBus gateway that ran the last one
   uint64_t i2c_nacks = 0;                 // transfers a secondary did not acknowledge
   // Mailbox buffer bytes (up to the highest dword touched) written for the last command started,
@@ -96,6 +105,8 @@ class AdapterControl {
   // side effects, e.g. counting down busy polls). False when the space or address does not answer.
   virtual bool read_space(uint16_t space, uint32_t address, uint32_t& value) = 0;
   virtual bool write_space(uint16_t space, uint32_t address, uint32_t value) = 0;
+  // The memory of the I2C secondary at `address` behind the gateways (empty when there is none).
+  virtual std::vector<uint8_t> i2c_memory(uint8_t address) = 0;
 };
 
 }  // namespace vexil_sim

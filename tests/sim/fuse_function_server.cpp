@@ -28,7 +28,8 @@ constexpr auto kExitWait = std::chrono::seconds(5);
 // Control requests; the first byte of each message.
 enum Command : uint8_t {
   kGetKnobs = 'k', kSetKnobs = 'K', kGetStats = 's', kGetCounts = 'c',
-  kGetImage = 'i', kSetImage = 'I', kReadSpace = 'r', kWriteSpace = 'w', kQuit = 'q',
+  kGetImage = 'i', kSetImage = 'I', kReadSpace = 'r', kWriteSpace = 'w', kGetI2cMemory = 'm',
+  kQuit = 'q',
 };
 constexpr uint8_t kAck = 'o';
 constexpr uint8_t kReady = 'R';
@@ -86,6 +87,7 @@ void op_read(fuse_req_t req, fuse_ino_t, size_t size, off_t off, fuse_file_info*
     fuse_reply_buf(req, nullptr, 0);
     return;
   }
+  adapter_of(req).set_requester(static_cast<uint32_t>(fuse_req_ctx(req)->pid));
   std::vector<uint8_t> bytes =
       adapter_of(req).config_read(static_cast<uint32_t>(off), static_cast<uint32_t>(size));
   fuse_reply_buf(req, reinterpret_cast<const char*>(bytes.data()), bytes.size());
@@ -97,6 +99,7 @@ void op_write(fuse_req_t req, fuse_ino_t, const char* buf, size_t size, off_t of
     fuse_reply_write(req, 0);
     return;
   }
+  adapter_of(req).set_requester(static_cast<uint32_t>(fuse_req_ctx(req)->pid));
   uint32_t done = adapter_of(req).config_write(static_cast<uint32_t>(off),
                                                reinterpret_cast<const uint8_t*>(buf),
                                                static_cast<uint32_t>(size));
@@ -109,6 +112,7 @@ void op_fsync(fuse_req_t req, fuse_ino_t, int, fuse_file_info*) { fuse_reply_err
 std::vector<uint8_t> answer(SimulatedAdapter& adapter, const std::vector<uint8_t>& request) {
   std::vector<uint8_t> reply;
   if (request.empty()) return reply;
+  adapter.set_requester(0);  // the test's own accesses come from the adapter's side
   const uint16_t id = take<uint16_t>(request, 1);
   switch (request[0]) {
     case kGetKnobs:
@@ -128,6 +132,12 @@ std::vector<uint8_t> answer(SimulatedAdapter& adapter, const std::vector<uint8_t
       std::vector<uint8_t> image = adapter.register_image(id);
       reply.push_back(kAck);  // never an empty message: that would read as a closed socket
       reply.insert(reply.end(), image.begin(), image.end());
+      break;
+    }
+    case kGetI2cMemory: {
+      std::vector<uint8_t> memory = adapter.i2c_memory(static_cast<uint8_t>(id));
+      reply.push_back(kAck);  // never an empty message
+      reply.insert(reply.end(), memory.begin(), memory.end());
       break;
     }
     case kSetImage:
@@ -341,7 +351,7 @@ std::vector<uint8_t> FuseFunctionServer::call(const std::vector<uint8_t>& reques
     throw std::runtime_error(errno_text("send to simulated adapter server"));
   if (!wait_readable(control_fd_, kAnswerTimeoutMs))
     throw std::runtime_error("simulated adapter server did not answer");
-  std::vector<uint8_t> reply(64 * 1024);
+  std::vector<uint8_t> reply(64 * 1024 + 64);  // room for a 64 KiB secondary and its mark
   ssize_t n = recv(control_fd_, reply.data(), reply.size(), 0);
   if (n < 0) throw std::runtime_error(errno_text("receive from simulated adapter server"));
   reply.resize(static_cast<size_t>(n));
@@ -373,6 +383,12 @@ RegisterCounts FuseFunctionServer::register_counts(uint16_t register_id) {
 std::vector<uint8_t> FuseFunctionServer::register_image(uint16_t register_id) {
   std::vector<uint8_t> reply = call(request_for(kGetImage, register_id));
   if (reply.empty()) throw std::runtime_error("simulated adapter server sent no image");
+  return std::vector<uint8_t>(reply.begin() + 1, reply.end());
+}
+
+std::vector<uint8_t> FuseFunctionServer::i2c_memory(uint8_t address) {
+  std::vector<uint8_t> reply = call(request_for(kGetI2cMemory, address));
+  if (reply.empty()) throw std::runtime_error("simulated adapter server sent no memory");
   return std::vector<uint8_t>(reply.begin() + 1, reply.end());
 }
 

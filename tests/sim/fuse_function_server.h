@@ -58,6 +58,7 @@ class FuseFunctionServer : public AdapterControl {
   void set_register_image(uint16_t register_id, const std::vector<uint8_t>& image) override;
   bool read_space(uint16_t space, uint32_t address, uint32_t& value) override;
   bool write_space(uint16_t space, uint32_t address, uint32_t value) override;
+  std::vector<uint8_t> i2c_memory(uint8_t address) override;
 
  private:
   std::vector<uint8_t> call(const std::vector<uint8_t>& request);

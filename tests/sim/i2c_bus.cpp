@@ -165,9 +165,13 @@ SmbusGateway::Registers& SmbusGateway::at(uint32_t address, uint32_t& offset) {
 bool SmbusGateway::read(uint32_t address, uint32_t& value) {
   uint32_t offset = 0;
   Registers& r = at(address, offset);
-  if (offset == 4)
+  if (offset == 4) {
     value = r.status;
-  else if (offset == layout_.nack_offset)
+    if (knobs_.smbus_foreign_lock_reads) {
+      value |= kLockBit;
+      if (knobs_.smbus_foreign_lock_reads != kForever) --knobs_.smbus_foreign_lock_reads;
+    }
+  } else if (offset == layout_.nack_offset)
     value = r.nack;
   else if (offset >= 0x80 && offset < 0x8C)
     value = r.data[(offset - 0x80) / 4];
@@ -182,7 +186,7 @@ bool SmbusGateway::write(uint32_t address, uint32_t value) {
   if (offset == 0) {
     if (value & kBusyBit) run(address, r, value);
   } else if (offset == 4) {
-    r.status = (r.status & ~kLockBit) | (value & kLockBit);  // only the lock bit is writable
+    write_lock(r, (value & kLockBit) != 0);  // only the lock bit is writable
   } else if (offset == layout_.nack_offset) {
     r.nack = value;
   } else if (offset >= 0x80 && offset < 0x8C) {
@@ -193,9 +197,27 @@ bool SmbusGateway::write(uint32_t address, uint32_t value) {
   return true;
 }
 
+void SmbusGateway::write_lock(Registers& r, bool set) {
+  const bool foreign = knobs_.smbus_foreign_lock_reads != 0;
+  const bool held = foreign || (r.status & kLockBit);
+  if (set) {
+    if (held) return;  // someone holds it: the write takes nothing
+    r.status |= kLockBit;
+    r.lock_owner = requester_;
+    return;
+  }
+  if (!held) return;
+  if (foreign || r.lock_owner != requester_) ++stats_.broken_smbus_locks;
+  knobs_.smbus_foreign_lock_reads = 0;
+  r.status &= ~kLockBit;
+}
+
 void SmbusGateway::run(uint32_t base, Registers& r, uint32_t ctrl) {
   ++stats_.smbus_transactions;
-  if (!(r.status & kLockBit)) ++stats_.unlocked_smbus_transactions;
+  if (knobs_.smbus_foreign_lock_reads || ((r.status & kLockBit) && r.lock_owner != requester_))
+    ++stats_.foreign_smbus_transactions;
+  else if (!(r.status & kLockBit))
+    ++stats_.unlocked_smbus_transactions;
   stats_.last_smbus_gateway = base;
   const uint8_t address = (ctrl >> layout_.address_shift) & 0x7F;
   bool acked = true;
@@ -224,8 +246,12 @@ void SmbusGateway::run(uint32_t base, Registers& r, uint32_t ctrl) {
 
 // ---- both, where the device has them ----
 
-I2cGateways::I2cGateways(AdapterStats& stats, uint16_t hw_id)
-    : hw_id_(hw_id), bus_(stats), i2c_(bus_, stats), smbus_(bus_, stats, hw_id == 0x21E ? kLayout21E : kLayout) {}
+I2cGateways::I2cGateways(AdapterStats& stats, FaultKnobs& knobs, const uint32_t& requester,
+                         uint16_t hw_id)
+    : hw_id_(hw_id),
+      bus_(stats),
+      i2c_(bus_, stats),
+      smbus_(bus_, stats, knobs, requester, hw_id == 0x21E ? kLayout21E : kLayout) {}
 
 void I2cGateways::attach_to(CrSpace& cr) {
   std::vector<uint32_t> i2c = {0xF0180};

@@ -15,6 +15,13 @@
 // NACK register (bit 1) at +0x108 or +0x10C. A control word with the busy bit runs one transaction
 // at once: its write bytes from the data registers (the byte after the address byte first), then
 // its read bytes into data register 0 from the most significant end.
+//
+// The lock bit is what a user holds the gateway with for one transaction pair, and it has an
+// owner: whoever set it while it was clear (the requester of the access, see
+// SimulatedAdapter::set_requester). Setting it while another owner holds it changes nothing; a
+// clear frees it whoever writes it, as the hardware cannot tell, but a clear by someone else is
+// counted as a broken lock, and so is every transaction started while another owner held it. The
+// registers themselves are shared: nothing stops another user's transaction.
 #pragma once
 
 #include <cstdint>
@@ -84,8 +91,9 @@ struct SmbusLayout {
 class SmbusGateway : public AddressSpace {
  public:
   static constexpr uint32_t kSize = 0x400;
-  SmbusGateway(I2cBus& bus, AdapterStats& stats, const SmbusLayout& layout)
-      : bus_(bus), stats_(stats), layout_(layout) {}
+  SmbusGateway(I2cBus& bus, AdapterStats& stats, FaultKnobs& knobs, const uint32_t& requester,
+               const SmbusLayout& layout)
+      : bus_(bus), stats_(stats), knobs_(knobs), requester_(requester), layout_(layout) {}
   void attach_at(CrSpace& cr, uint32_t base);
   bool read(uint32_t address, uint32_t& value) override;
   bool write(uint32_t address, uint32_t value) override;
@@ -95,12 +103,16 @@ class SmbusGateway : public AddressSpace {
     uint32_t status = 0, nack = 0;
     uint32_t data[3] = {};
     std::map<uint32_t, uint32_t> other;
+    uint32_t lock_owner = 0;  // meaningful while the lock bit is set
   };
   Registers& at(uint32_t address, uint32_t& offset);
+  void write_lock(Registers& r, bool set);
   void run(uint32_t base, Registers& r, uint32_t ctrl);
 
   I2cBus& bus_;
   AdapterStats& stats_;
+  FaultKnobs& knobs_;
+  const uint32_t& requester_;
   SmbusLayout layout_;
   std::map<uint32_t, Registers> gateways_;
 };
@@ -108,7 +120,7 @@ class SmbusGateway : public AddressSpace {
 // The bus with both gateway kinds attached where a device of `hw_id` has them.
 class I2cGateways {
  public:
-  I2cGateways(AdapterStats& stats, uint16_t hw_id);
+  I2cGateways(AdapterStats& stats, FaultKnobs& knobs, const uint32_t& requester, uint16_t hw_id);
   void attach_to(CrSpace& cr);
   I2cBus& bus() { return bus_; }
 

@@ -20,7 +20,7 @@ SimulatedAdapter::SimulatedAdapter(const FunctionConfig& config)
       semaphore_space_(knobs_, stats_),
       icmd_(knobs_, registers_, semaphore_space_.icmd_semaphore(), stats_),
       hcr_(knobs_, registers_, stats_),
-      i2c_(stats_, config.hw_id) {
+      i2c_(stats_, knobs_, requester_, config.hw_id) {
   std::vector<uint8_t>& c = header_;
   put16(c, 0x00, config.vendor);
   put16(c, 0x02, config.device);

@@ -68,6 +68,9 @@ class SimulatedAdapter : public AdapterControl {
   bool tools_hcr_mode() const { return config_.hw_id == 0x1F5 || config_.hw_id == 0x1F7; }
   // Adds a plain-memory space (e.g. a space a later device needs).
   void add_plain_space(uint16_t id, uint32_t limit = 0x40000000u);
+  // Who makes the accesses from now on, as far as the device can tell users apart (the FUSE server
+  // gives each client process's id); 0, the default, is the adapter's own side.
+  void set_requester(uint32_t who) { requester_ = who; }
 
   // AdapterControl
   FaultKnobs knobs() override { return knobs_; }
@@ -80,6 +83,7 @@ class SimulatedAdapter : public AdapterControl {
   }
   bool read_space(uint16_t space, uint32_t address, uint32_t& value) override;
   bool write_space(uint16_t space, uint32_t address, uint32_t value) override;
+  std::vector<uint8_t> i2c_memory(uint8_t address) override { return i2c_.bus().memory(address); }
 
  private:
   uint32_t read_dword(uint32_t offset);
@@ -100,6 +104,7 @@ class SimulatedAdapter : public AdapterControl {
   I2cGateways i2c_;
   std::vector<std::unique_ptr<MemorySpace>> plain_spaces_;
   uint32_t legacy_address_ = 0;
+  uint32_t requester_ = 0;
 };
 
 }  // namespace vexil_sim

@@ -55,6 +55,13 @@ bool ToolsHcr::read(uint32_t address, uint32_t& value) {
 
 bool ToolsHcr::write(uint32_t address, uint32_t value) {
   if (address == kSemaphoreAddress) {
+    if (value == 0) {
+      ++stats_.hcr_release_writes;
+      if (knobs_.hcr_release_refusals) {
+        if (knobs_.hcr_release_refusals != kForever) --knobs_.hcr_release_refusals;
+        return false;
+      }
+    }
     if (value == 0 && !knobs_.hcr_semaphore_foreign) semaphore_held_ = false;
     return true;
   }

@@ -1,9 +1,9 @@
 // The tools command interface of the oldest adapters (hardware ids 0x1F5 and 0x1F7), as CR space
 // devices: the seven-dword host command register at 0x80780 (go bit 23 and status bits 24-31 of
 // dword 6), the 288-byte mailbox window at 0xE0000 and the semaphore at 0xF03BC (a read returns 0
-// to the reader that obtains it, writing 0 frees it). Setting the go bit runs the command: 0x70
-// and 0x71 move one 8-byte mailbox piece through the parameters, 0x3B serves the access register
-// whose TLV frame is in the mailbox.
+// to the reader that obtains it, writing 0 frees it; a release the knobs refuse fails as a CR
+// write). Setting the go bit runs the command: 0x70 and 0x71 move one 8-byte mailbox piece through
+// the parameters, 0x3B serves the access register whose TLV frame is in the mailbox.
 #pragma once
 
 #include <cstdint>
@@ -25,7 +25,7 @@ class ToolsHcr : public AddressSpace {
   static constexpr uint16_t kOpMailboxRead = 0x71;
   static constexpr uint16_t kOpAccessRegister = 0x3B;
 
-  ToolsHcr(const FaultKnobs& knobs, RegisterStore& registers, AdapterStats& stats)
+  ToolsHcr(FaultKnobs& knobs, RegisterStore& registers, AdapterStats& stats)
       : knobs_(knobs), registers_(registers), stats_(stats), mailbox_(kMailboxSize, 0) {}
   // Attaches the register, the mailbox and the semaphore to CR space.
   void attach_to(CrSpace& cr);
@@ -38,7 +38,7 @@ class ToolsHcr : public AddressSpace {
   void start();
   uint8_t execute(uint16_t opcode);
 
-  const FaultKnobs& knobs_;
+  FaultKnobs& knobs_;
   RegisterStore& registers_;
   AdapterStats& stats_;
   std::vector<uint8_t> mailbox_;
