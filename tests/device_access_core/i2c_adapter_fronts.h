@@ -54,6 +54,11 @@ class NdcLine {
   NdcLine(const std::string& link, vexil_sim::NdcAdapterModel& adapter);
   ~NdcLine();
   std::vector<std::vector<uint8_t>> requests();  // the requests the adapter took, in order
+  // Waits (up to 10 s) until the adapter has taken and answered everything written to it; false
+  // when it has not by then.
+  bool settle();
+
+  std::atomic<int> late_ms{0};  // the next response goes out this much late
 
  private:
   void serve();
@@ -61,6 +66,7 @@ class NdcLine {
   std::mutex lock_;
   int primary_ = -1, terminal_ = -1;
   std::atomic<bool> stop_{false};
+  std::atomic<int> quiet_{0};  // polls in a row that found nothing to answer
   std::thread thread_;
 };
 

@@ -314,3 +314,36 @@ TEST(NdcAdapter, FailuresAreFailures) {
   });
   VEXIL_EXPECT_SCENARIO(result);
 }
+
+// A reply that comes after its transaction gave up is not taken for a later request: the retry
+// gets its own answer, the next read its own data, and a write to nobody fails.
+TEST(NdcAdapter, LateReplyIsNotTakenForTheNext) {
+  auto result = run_in_private_namespace([] {
+    Rig rig;
+    vexil_sim::NdcAdapterModel model(rig.bus);
+    vexil_test::NdcLine line("/dev/ndc-0.1", model);
+    setenv("NDC_TRANSACTION_TIMEOUT", "20000", 1);
+    void* device = nullptr;
+    ASSERT_EQ(init_device("/dev/ndc-0.1", &device, 0, 0), 0x1000000);
+    tqusb_update_slave_address(0x50, device);
+    tqusb_set_i2c_address_width(2, device);
+    std::vector<uint8_t>& eeprom = rig.bus.memory(0x50);
+    for (int i = 0; i < 4; ++i) {
+      eeprom[0x10 + i] = static_cast<uint8_t>(0x10 + i);
+      eeprom[0x20 + i] = static_cast<uint8_t>(0x20 + i);
+    }
+
+    line.late_ms = 35;
+    Bytes data(4, 0);
+    EXPECT_EQ(tqusb_read(0x10, 4, data.data(), device), 0);
+    EXPECT_EQ(data, (Bytes{0x10, 0x11, 0x12, 0x13}));
+    ASSERT_TRUE(line.settle()) << "the retry's own answer has come too";
+    EXPECT_EQ(tqusb_read(0x20, 4, data.data(), device), 0);
+    EXPECT_EQ(data, (Bytes{0x20, 0x21, 0x22, 0x23}));
+    ASSERT_TRUE(line.settle());
+    tqusb_update_slave_address(0x33, device);
+    EXPECT_EQ(tqusb_write(0x10, 4, data.data(), device), 1);
+    destroy_device(device);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}

@@ -7,6 +7,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <string.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "AdapterLog.h"
@@ -34,8 +36,20 @@ int NDCLinux::Read(sNDCHeaderTransaction& transaction, int count, uint32_t offse
     return static_cast<int>(read(m_fd, transaction.response + offset, static_cast<size_t>(count)));
 }
 
+/* A response that came after its transaction had given up on it is still
+ * unread and would be taken for the answer to the next request, and every
+ * answer after it would be one behind: whatever is unread goes before a
+ * request is written. The request is tcflush(fd, TCIFLUSH); a device file
+ * that is no terminal has no input queue to discard (ENOTTY). */
+void NDCLinux::DiscardInput()
+{
+    if (ioctl(m_fd, TCFLSH, TCIFLUSH) != 0 && errno != ENOTTY)
+        ADAPTER_LOG()->Warning(m_fileName + " input discard error: " + strerror(errno));
+}
+
 void NDCLinux::Write(sNDCHeaderTransaction& transaction)
 {
+    DiscardInput();
     size_t done = 0;
     while (done < transaction.request.size()) {
         const ssize_t rc = write(m_fd, transaction.request.data() + done, transaction.request.size() - done);
