@@ -62,6 +62,8 @@ I2cDevNode::I2cDevNode(const std::string& path, vexil_sim::I2cTargets& bus) : bu
 UsbAdapterNode::UsbAdapterNode(const std::string& path, vexil_sim::TqusbAdapterModel& adapter)
     : adapter_(adapter) {
   set_ioctl_handler_for_path(path, [this](int, unsigned long request, void* arg) -> int {
+    if (before_answer && request != USBDEVFS_CONTROL)
+      before_answer(request, request == USBDEVFS_BULK ? static_cast<usbdevfs_bulktransfer*>(arg)->ep : 0);
     switch (request) {
       case USBDEVFS_CONTROL: {
         auto* control = static_cast<usbdevfs_ctrltransfer*>(arg);

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -42,6 +43,9 @@ class UsbAdapterNode {
   int claims = 0, releases = 0;
   bool signals_blocked_in_bulk = true;  // every bulk transfer ran with all signals blocked
   std::vector<uint32_t> in_timeouts;    // the timeout of each bulk-in transfer
+  // Called before each claim, release or bulk transfer is answered, with its request and, for a
+  // bulk transfer, its endpoint (2 out, 0x84 in): a test can stop the adapter there.
+  std::function<void(unsigned long request, unsigned endpoint)> before_answer;
 
  private:
   vexil_sim::TqusbAdapterModel& adapter_;

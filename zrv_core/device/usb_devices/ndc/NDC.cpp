@@ -13,6 +13,7 @@
 
 #include "AdapterLog.h"
 #include "Semaphore.h"
+#include "signal_hold.h"
 
 static const char* const oSource = "zrv_core/device/usb_devices/ndc/NDC";
 static const char* const oSemaphoreName = "ndc_semaphore";
@@ -55,19 +56,31 @@ NDC::NDC(const std::string& name, zrv_core::eCommunicationType type)
         ADAPTER_FAIL("Failed to init semaphore");
 }
 
+/* While "ndc_semaphore" is ours (up to the whole timeout) the signals that
+ * end a run are held back: ending the process in between would leave the
+ * semaphore taken for every later process. The wait for the semaphore itself
+ * stays interruptible. */
 void NDC::SendTransaction(sNDCHeaderTransaction& transaction)
 {
-    if (m_semaphoreEnabled && FactorySemaphoreOS::GetInstance()->semaphore_lock() != 0)
+    if (!m_semaphoreEnabled) {
+        Exchange(transaction);
+        return;
+    }
+    if (FactorySemaphoreOS::GetInstance()->semaphore_lock() != 0)
         ADAPTER_FAIL("Failed to lock semaphore");
+    struct signal_hold hold = {};
+    signal_hold_take(&hold);
     try {
         Exchange(transaction);
     } catch (...) {
-        if (m_semaphoreEnabled && FactorySemaphoreOS::GetInstance()->semaphore_unlock() != 0)
+        if (FactorySemaphoreOS::GetInstance()->semaphore_unlock() != 0)
             ADAPTER_LOG()->Error("Failed to release semaphore");
+        signal_hold_give(&hold);
         throw;
     }
-    if (m_semaphoreEnabled && FactorySemaphoreOS::GetInstance()->semaphore_unlock() != 0)
-        ADAPTER_FAIL("Failed to release semaphore");
+    const bool unlocked = FactorySemaphoreOS::GetInstance()->semaphore_unlock() == 0;
+    signal_hold_give(&hold);
+    if (!unlocked) ADAPTER_FAIL("Failed to release semaphore");
 }
 
 void NDC::Exchange(sNDCHeaderTransaction& transaction)

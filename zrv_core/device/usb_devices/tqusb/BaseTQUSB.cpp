@@ -45,7 +45,6 @@ void BaseTQUSB::BlockSignal()
     if (sigprocmask(SIG_BLOCK, &m_signalSet, &m_savedSignalSet) != 0)
         ADAPTER_FAIL("Failed to fetch and change the signal mask of the calling thread, return code:" +
                      std::to_string(errno));
-    m_signalsBlocked = true;
 }
 
 /* Unblocks exactly the signals that were not blocked before the transaction. */
@@ -57,29 +56,17 @@ void BaseTQUSB::UnblockSignal()
     if (sigprocmask(SIG_UNBLOCK, &m_signalSet, &m_savedSignalSet) != 0)
         ADAPTER_FAIL("Failed to remove from the current set of blocked signals, return code:" +
                      std::to_string(errno));
-    m_signalsBlocked = false;
 }
 
-void BaseTQUSB::ReleaseTransaction()
+/* The interface claim, the request and the response; the interface is
+ * released whatever happened to the exchange. A failed claim or release
+ * propagates as it is. */
+void BaseTQUSB::Exchange(sTQUSBHeaderTransaction& transaction)
 {
-    /* A mask saved by a block that failed is no mask to go back to. */
-    if (m_signalsBlocked) UnblockSignal();
-    ReleaseInterface();
-}
-
-int BaseTQUSB::SendTransaction(sTQUSBHeaderTransaction& transaction)
-{
-    LockSemaphore();
-    try {
-        ClaimInterface();
-    } catch (...) {
-        UnlockSemaphore();
-        throw;
-    }
+    ClaimInterface();
     bool exchanged = true;
     std::exception_ptr other;
     try {
-        BlockSignal();
         SendRequest(transaction);
         GetResponse(transaction);
     } catch (const zrv_core::ZrvGeneralException&) {
@@ -87,15 +74,37 @@ int BaseTQUSB::SendTransaction(sTQUSBHeaderTransaction& transaction)
     } catch (...) {
         other = std::current_exception();
     }
-    try {
-        ReleaseTransaction();
-    } catch (...) {
-        UnlockSemaphore();
-        throw;
-    }
-    const bool unlocked = UnlockSemaphore();
+    ReleaseInterface();
     if (other) std::rethrow_exception(other);
     if (!exchanged) ADAPTER_FAIL("Failed to send TQUSB transaction");
+}
+
+/* Every signal is blocked from right after the semaphore is taken until
+ * after it is given back: a signal that ended the process in between (Ctrl-C
+ * during a scan) would leave "tqusb_semaphore" taken for every later process.
+ * The wait for the semaphore itself stays interruptible. */
+int BaseTQUSB::SendTransaction(sTQUSBHeaderTransaction& transaction)
+{
+    LockSemaphore();
+    try {
+        BlockSignal();
+    } catch (const zrv_core::ZrvGeneralException&) {
+        UnlockSemaphore();
+        ADAPTER_FAIL("Failed to send TQUSB transaction");
+    }
+    std::exception_ptr failure;
+    try {
+        Exchange(transaction);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    const bool unlocked = UnlockSemaphore();
+    try {
+        UnblockSignal();
+    } catch (...) {
+        if (!failure) failure = std::current_exception();
+    }
+    if (failure) std::rethrow_exception(failure);
     if (!unlocked) ADAPTER_FAIL("Failed to release semaphore");
     return 0;
 }
