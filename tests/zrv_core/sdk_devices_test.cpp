@@ -8,7 +8,11 @@
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <climits>
 
 #include <string>
 #include <thread>
@@ -268,9 +272,11 @@ struct MailboxRequest {
   uint32_t operation, address, data;
 };
 
-// The other side of the mailbox: waits for the file, then answers `count` requests, a read with
-// the address turned into data. The flag is read with acquire and cleared with release.
-std::vector<MailboxRequest> serve(int count, std::vector<uint32_t>* store = nullptr) {
+// The other side of the mailbox: waits for the file, then answers `count` requests (or until
+// `stop`), a read with the address turned into data. The flag is read with acquire and cleared
+// with release.
+std::vector<MailboxRequest> serve(int count, std::vector<uint32_t>* store = nullptr,
+                                  const std::atomic<bool>* stop = nullptr) {
   std::vector<MailboxRequest> seen;
   int fd = -1;
   struct stat st = {};
@@ -285,6 +291,10 @@ std::vector<MailboxRequest> serve(int count, std::vector<uint32_t>* store = null
   if (box == MAP_FAILED) return seen;
   for (int i = 0; i < count; ++i) {
     while (__atomic_load_n(&box->busy, __ATOMIC_ACQUIRE) != 1) {
+      if (stop && *stop) {
+        munmap(box, 16);
+        return seen;
+      }
     }
     seen.push_back({box->operation, box->address, box->data});
     if (box->operation == zrv_core::eNicXRead) box->data = box->address ^ 0x5A5A0000;
@@ -353,6 +363,47 @@ TEST(NicX, MailboxTransactions) {
     server.join();
     EXPECT_EQ(value, (0xF0014u ^ 0x5A5A0000u));
     mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// Two client processes against one server: each gets the answers to its own requests.
+TEST(NicX, TwoClientsGetTheirOwnAnswers) {
+  auto result = vexil_test::run_in_private_namespace([] {
+    vexil_test::make_writable("/");
+    const int kReads = 2000;
+    int report[2];
+    ASSERT_EQ(pipe(report), 0);
+    pid_t clients[2];
+    for (int c = 0; c < 2; ++c) {  // before the server thread starts
+      clients[c] = fork();
+      if (clients[c] != 0) continue;
+      void* device = nullptr;
+      if (init_device("nicx_0", &device, 0, 0) != 1024) _exit(2);
+      uint32_t wrong = 0;
+      for (int i = 0; i < kReads; ++i) {
+        const uint32_t address = static_cast<uint32_t>(i * 8 + c * 4);
+        uint32_t word = 0;
+        if (config_space_access_read(address, 4, &word, device) != 4 ||
+            word != (address ^ 0x5A5A0000))
+          ++wrong;
+      }
+      _exit(write(report[1], &wrong, sizeof(wrong)) == sizeof(wrong) ? 0 : 3);
+    }
+    close(report[1]);
+    std::atomic<bool> stop{false};
+    std::thread server([&] { serve(INT_MAX, nullptr, &stop); });
+    uint32_t wrong[2] = {kReads, kReads};
+    for (int c = 0; c < 2; ++c) {
+      EXPECT_EQ(read(report[0], &wrong[c], sizeof(wrong[c])), static_cast<ssize_t>(sizeof(wrong[c])));
+      int status = 0;
+      waitpid(clients[c], &status, 0);
+      EXPECT_EQ(status, 0);
+    }
+    stop = true;
+    server.join();
+    EXPECT_EQ(wrong[0], 0u);
+    EXPECT_EQ(wrong[1], 0u);
   });
   VEXIL_EXPECT_SCENARIO(result);
 }

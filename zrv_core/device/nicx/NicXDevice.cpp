@@ -12,6 +12,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -86,6 +87,19 @@ int NicXDevice::SendTransaction(uint32_t address, uint32_t, uint32_t* data, eNic
     }
     sNicXMailbox* mailbox = static_cast<sNicXMailbox*>(map);
 
+    /* One client at a time from the wait for a free mailbox to the answer
+     * taken: two clients that both saw it free would overwrite each other's
+     * request, and one would take the other's answer. The server does not
+     * lock; closing the file gives the lock back. */
+    int locked;
+    while ((locked = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    if (locked != 0) {
+        const int error = errno;
+        munmap(map, sizeof(sNicXMailbox));
+        close(fd);
+        Fail(__func__, __LINE__, "Cannot lock " + path + ": " + strerror(error));
+    }
     WaitWhileBusy(mailbox);
     mailbox->operation = operation;
     mailbox->address = address;
