@@ -9,9 +9,11 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <climits>
 
 #include <string>
@@ -404,6 +406,37 @@ TEST(NicX, TwoClientsGetTheirOwnAnswers) {
     server.join();
     EXPECT_EQ(wrong[0], 0u);
     EXPECT_EQ(wrong[1], 0u);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// A client whose server does not answer keeps waiting, but does not hold a whole CPU meanwhile;
+// the answer that comes at last is still taken.
+TEST(NicX, AClientWithoutAnswerDoesNotHoldACpu) {
+  auto result = vexil_test::run_in_private_namespace([] {
+    vexil_test::make_writable("/");
+    void* device = nullptr;
+    ASSERT_EQ(init_device("nicx_0", &device, 0, 0), 1024);
+    uint32_t word = 0;
+    std::thread client([&] { config_space_access_read(0x40, 4, &word, device); });
+    clockid_t clock;
+    ASSERT_EQ(pthread_getcpuclockid(client.native_handle(), &clock), 0);
+    const auto cpu_seconds = [&] {
+      timespec t;
+      clock_gettime(clock, &t);
+      return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+    };
+    usleep(50000);
+    const double cpu_before = cpu_seconds();
+    const auto wall_before = std::chrono::steady_clock::now();
+    usleep(300000);
+    const double cpu = cpu_seconds() - cpu_before;
+    const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - wall_before;
+    EXPECT_LT(cpu, 0.5 * wall.count()) << "CPU seconds of the waiting client in " << wall.count();
+    serve(1);
+    client.join();
+    EXPECT_EQ(word, 0x40u ^ 0x5A5A0000u);
+    destroy_device(device);
   });
   VEXIL_EXPECT_SCENARIO(result);
 }

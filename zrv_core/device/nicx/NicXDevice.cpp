@@ -17,7 +17,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <sstream>
+#include <thread>
 
 #include "Logger.h"
 #include "ZrvGeneralException.h"
@@ -45,9 +47,17 @@ static uint32_t LoadBusy(const uint32_t* flag) { return __atomic_load_n(flag, __
 
 static void StoreBusy(uint32_t* flag, uint32_t value) { __atomic_store_n(flag, value, __ATOMIC_RELEASE); }
 
+/* Waits without a time limit: the server answers when it answers. For about
+ * the first millisecond the flag is polled without pause, which keeps a
+ * served transaction fast; after that the client sleeps briefly between
+ * polls, so that one whose server is slow or gone does not hold a whole CPU
+ * for as long as it waits. */
 static void WaitWhileBusy(const sNicXMailbox* mailbox)
 {
+    const std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
     while (LoadBusy(&mailbox->busy) != 0) {
+        if (std::chrono::steady_clock::now() - start > std::chrono::milliseconds(1))
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
     }
 }
 
