@@ -157,9 +157,11 @@ TEST(TqusbAdapter, HandleReachesTheAdapterThroughUsbdevfs) {
   VEXIL_EXPECT_SCENARIO(result);
 }
 
-// Faults: a failed bulk-in is a failed transaction (never zeros as data); a scan reply of one
-// byte or none has no entries; lengths above 255 never reach the adapter; a wrong identity or a
-// silent secondary fails; a retry after one failure succeeds.
+// Faults: a failed bulk-in is a failed transaction (never zeros as data); a reply shorter than
+// its answer (a status alone for a version, a serial number, a frequency) fails, and so does a
+// reply without even its status byte and a scan whose last byte received is a failure; lengths
+// above 255 never reach the adapter; a wrong identity or a silent secondary fails; a retry after
+// one failure succeeds.
 TEST(TqusbAdapter, FailuresAreFailures) {
   auto result = run_in_private_namespace([] {
     Rig rig;
@@ -194,13 +196,24 @@ TEST(TqusbAdapter, FailuresAreFailures) {
     EXPECT_EQ(tqusb_read(0x10, 1, &byte, device), 1) << "a reply without its data is no read";
     EXPECT_EQ(byte, 0xA5);
 
+    model.status_only = true;
+    uint32_t major = 9, minor = 9;
+    int frequency = -1;
+    EXPECT_EQ(tqusb_get_version(&major, &minor, device), 1);
+    EXPECT_EQ(tqusb_get_serial_number(&serial, device), 1);
+    EXPECT_EQ(serial, 7u);
+    EXPECT_EQ(tqusb_access_get_frequency(&frequency, device), 1);
+    EXPECT_EQ(tqusb_write(0x10, 1, &byte, device), 0) << "a write's answer is its status";
+    model.status_only = false;
+
     uint8_t map[128] = {};
-    for (int length : {0, 1}) {
-      node.short_reply_length = length;
-      node.short_replies = 1;
-      EXPECT_EQ(tqusb_detect(map, device), 0);
-      for (int a = 0; a < 128; ++a) ASSERT_EQ(map[a], 0) << a;
-    }
+    node.short_reply_length = 0;
+    node.short_replies = 10;
+    EXPECT_EQ(tqusb_detect(map, device), 1);
+    model.refuse_with = 5;  // the addresses, then status 5; zero fill after it
+    EXPECT_EQ(tqusb_detect(map, device), 1);
+    model.refuse_with = 0;
+    for (int a = 0; a < 128; ++a) ASSERT_EQ(map[a], 0) << a;
 
     const size_t sent = model.requests().size();
     std::vector<uint8_t> big(300, 0);

@@ -121,6 +121,8 @@ void TqusbAdapterModel::request(const uint8_t* b, uint32_t n) {
     default:
       status = 0xFF;
   }
+  if (refuse_with) status = refuse_with;
+  if (status_only) reply_.clear();
   reply_.push_back(status);
 }
 

@@ -55,6 +55,8 @@ class TqusbAdapterModel {
   uint8_t frequency = 100;
   uint8_t major = 3, minor = 7;
   uint32_t serial = 0xA1B2C3D4;
+  uint8_t refuse_with = 0;   // non-zero: every reply ends with this status
+  bool status_only = false;  // every reply is its status byte alone
 
  private:
   I2cTargets& bus_;

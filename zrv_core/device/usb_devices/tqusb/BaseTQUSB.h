@@ -26,7 +26,8 @@ public:
     virtual void ReleaseInterface() = 0;
     /* The whole request to the bulk-out endpoint. */
     virtual void SendRequest(sTQUSBHeaderTransaction& transaction) = 0;
-    /* The response from the bulk-in endpoint; its last byte must be 0. */
+    /* The response from the bulk-in endpoint: the whole answer (a scan's may
+     * be shorter) ending with the status byte 0. */
     virtual void GetResponse(sTQUSBHeaderTransaction& transaction) = 0;
 
 private:

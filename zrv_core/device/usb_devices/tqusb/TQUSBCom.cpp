@@ -80,9 +80,15 @@ void TQUSBCom::GetResponse(sTQUSBHeaderTransaction& transaction)
         transaction.received = 0;
         ADAPTER_FAIL(ErrnoText("Failed to read using TQUSB, error code:"));
     }
-    transaction.received = rc < static_cast<int>(transaction.response.size())
-                               ? rc
-                               : static_cast<int>(transaction.response.size());
-    if (transaction.response.empty() || transaction.response.back() != 0)
+    const int size = static_cast<int>(transaction.response.size());
+    transaction.received = rc < size ? rc : size;
+    /* Every answer ends with the adapter's status byte. A scan's answer is as
+     * long as the list of addresses that answered, so its status is the last
+     * byte received; every other answer has a fixed size, and the zero fill
+     * of what the adapter did not send is neither data nor a status. */
+    if (transaction.received < 1 || (!scan && transaction.received < size))
+        ADAPTER_FAIL("Short TQUSB response: " + std::to_string(transaction.received) + " of " +
+                     std::to_string(size) + " bytes");
+    if (transaction.response[transaction.received - 1] != 0)
         ADAPTER_FAIL(ErrnoText("Failed to read using TQUSB, error code:"));
 }
