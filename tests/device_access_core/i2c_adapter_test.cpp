@@ -311,6 +311,15 @@ TEST(NdcAdapter, FailuresAreFailures) {
     model.error_type = 9;
     EXPECT_EQ(tqusb_read(0, 4, &word, device), 1);
     model.error_type = 0;
+    model.cut_to = 2;  // '@', 2: nothing of the answer
+    uint32_t serial = 0x12340000;
+    EXPECT_EQ(tqusb_get_serial_number(&serial, device), 1);
+    EXPECT_EQ(serial, 0x12340000u);
+    uint8_t map[128];
+    memset(map, 7, sizeof(map));
+    EXPECT_EQ(tqusb_detect(map, device), 1);
+    EXPECT_EQ(map[0], 7);
+    model.cut_to = 0;
     tqusb_update_slave_address(0x33, device);  // nobody there: I2C status 1, no retry
     const size_t sent = line.requests().size();
     EXPECT_EQ(tqusb_read(0, 4, &word, device), 1);

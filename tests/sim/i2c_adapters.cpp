@@ -182,6 +182,7 @@ std::vector<uint8_t> NdcAdapterModel::answer(const std::vector<uint8_t>& r) {
     response[6] = 1;
     response[7] = error_type;
   }
+  if (cut_to && cut_to < response.size()) response.resize(cut_to);
   response[0] = '@';
   response[1] = static_cast<uint8_t>(response.size());
   return response;

@@ -76,6 +76,7 @@ class NdcAdapterModel {
   uint8_t error_type = 0;    // non-zero: every response reports this error type
   uint16_t kilohertz = 100;  // the bus frequency it reports
   uint16_t serial = 0xBEEF;
+  uint8_t cut_to = 0;        // non-zero: responses are cut to this many bytes, length byte too
 
  private:
   std::vector<uint8_t> answer(const std::vector<uint8_t>& request);

@@ -78,6 +78,15 @@ void NDCDevice::SetI2CRequest(uint32_t offset, uint32_t length, bool write, sNDC
     t.request.push_back(static_cast<uint8_t>(length));
 }
 
+/* The zero fill after a response shorter than the answer asked for is no
+ * answer. */
+static void RequireAnswer(const sNDCHeaderTransaction& transaction, uint32_t bytes)
+{
+    if (transaction.received < bytes)
+        ADAPTER_FAIL("Short NDC response: " + std::to_string(transaction.received) + " of " +
+                     std::to_string(bytes) + " bytes");
+}
+
 void NDCDevice::SendI2CTransaction(sNDCHeaderTransaction& transaction)
 {
     for (int attempt = 1;; ++attempt) {
@@ -98,10 +107,7 @@ int NDCDevice::Read(uint32_t offset, uint32_t length, uint32_t* data)
     sNDCHeaderTransaction t;
     SetI2CRequest(offset, length, false, t);
     SendI2CTransaction(t);
-    /* Bytes the adapter did not send are no data. */
-    if (t.received < oDataByte + length)
-        ADAPTER_FAIL("Short NDC response: " + std::to_string(t.received) + " bytes for " +
-                     std::to_string(length) + " data bytes");
+    RequireAnswer(t, oDataByte + length);
     if (length) memcpy(data, t.response + oDataByte, length);
     return 0;
 }
@@ -131,6 +137,7 @@ int NDCDevice::GetI2CFrequency()
     sNDCHeaderTransaction t;
     SetHeaderTransaction(oHeaderSize, eNDCI2C, eNDCGetFrequency, t);
     SendTransaction(t);
+    RequireAnswer(t, 11);
     const uint16_t kilohertz = static_cast<uint16_t>(t.response[9] | t.response[10] << 8);
     for (const sNDCFrequency& frequency : oFrequencies) {
         if (frequency.kilohertz == kilohertz) return static_cast<int>(frequency.id);
@@ -156,6 +163,7 @@ int NDCDevice::ScanI2CSecondary(uint8_t* map)
     sNDCHeaderTransaction t;
     SetHeaderTransaction(oHeaderSize, eNDCI2C, eNDCScan, t);
     SendTransaction(t);
+    RequireAnswer(t, 25);
     for (int i = 0; i < 16; ++i) {
         for (int j = 0; j < 8; ++j) map[8 * i + j] = (t.response[9 + i] >> j) & 1;
     }
@@ -177,6 +185,7 @@ void NDCDevice::GetSerialNumber(uint32_t& serial)
     /* The header says 8 although the request is nine bytes long. */
     SetHeaderTransaction(oHeaderSize - 1, eNDCSystem, 3, t);
     SendTransaction(t);
+    RequireAnswer(t, 10);
     serial = (serial & 0xFFFF0000u) | static_cast<uint32_t>(t.response[8] | t.response[9] << 8);
 }
 
