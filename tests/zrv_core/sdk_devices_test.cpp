@@ -128,7 +128,8 @@ TEST(SwitchOS, RegistersAndCRSpaceThroughTheSdk) {
 }
 
 // Whatever fails (a name without an id, the SDK refusing to start, a plain exception in the middle
-// of an access), the flat functions answer -1 and the process goes on.
+// of an access, a CR-space access the SDK refuses), the flat functions answer -1 and the process
+// goes on.
 TEST(SwitchOS, FailuresStayInsideTheFlatFunctions) {
   auto result = vexil_test::run_in_private_namespace([] {
     FakeSdkState* reg = sdk_state("libkvdreg_access.so.1");
@@ -157,6 +158,15 @@ TEST(SwitchOS, FailuresStayInsideTheFlatFunctions) {
     int status = 0;
     EXPECT_EQ(reg_access_send(image, 16, 0xC011, &status, device), -1);
     EXPECT_EQ(reg_access_get(image, 16, 0xC011, &status, device), -1);
+
+    cr->cr_result = -5;
+    uint32_t words[2] = {0xAABBCCDD, 1};
+    EXPECT_EQ(config_space_access_read(0x10, 4, words, device), -1);
+    EXPECT_EQ(words[0], 0xAABBCCDDu) << "a refused read gives no data";
+    EXPECT_EQ(config_space_access_write(0x10, 8, words, device), -1);
+    EXPECT_EQ(config_space_access_write(0x10, 2, words, device), -1);
+    cr->cr_result = 3;  // any other result is the SDK's business
+    EXPECT_EQ(config_space_access_read(0x10, 4, words, device), 4);
     EXPECT_EQ(destroy_device(device), 0);
   });
   VEXIL_EXPECT_SCENARIO(result);

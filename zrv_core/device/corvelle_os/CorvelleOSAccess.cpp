@@ -201,9 +201,23 @@ void CorvelleOSCRSpace::LogAccess(const char* function, int line, const char* wh
     Log(function, line)->Info(message.str());
 }
 
+/* A negative result is the SDK refusing the access: its data is none and the
+ * access failed. Every other result is the SDK's own business. */
+void CorvelleOSCRSpace::CheckAccess(const char* function, int line, const char* what, int result,
+                                    uint32_t address)
+{
+    if (result >= 0) return;
+    std::stringstream message;
+    message << what << " of address " << Log(function, line)->Hexify(static_cast<int>(address))
+            << " failed, return value: " << result << std::endl;
+    Log(function, line)->Error(message.str());
+    throw ZrvGeneralException(message.str(), 0);
+}
+
 int CorvelleOSCRSpace::Read(uint32_t address, uint32_t length, uint32_t* data)
 {
-    m_read(m_deviceId, address, data, length);
+    CheckAccess(__func__, __LINE__, "CR space read", m_read(m_deviceId, address, data, length),
+                address);
     if (length >= 4) m_operatingSystem->LittleToBig32(*data, static_cast<int>(length));
     LogAccess(__func__, __LINE__, "CR space read", address, length, data);
     return static_cast<int>(length);
@@ -213,7 +227,8 @@ int CorvelleOSCRSpace::Write(uint32_t address, uint32_t length, uint32_t* data)
 {
     if (length >= 4) m_operatingSystem->LittleToBig32(*data, static_cast<int>(length));
     LogAccess(__func__, __LINE__, "CR space write", address, length, data);
-    m_write(m_deviceId, address, data, length);
+    CheckAccess(__func__, __LINE__, "CR space write", m_write(m_deviceId, address, data, length),
+                address);
     return static_cast<int>(length);
 }
 
