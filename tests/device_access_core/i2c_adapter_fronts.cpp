@@ -84,6 +84,10 @@ UsbAdapterNode::UsbAdapterNode(const std::string& path, vexil_sim::TqusbAdapterM
         return static_cast<int>(n);
       }
       case USBDEVFS_CLAIMINTERFACE:
+        if (claim_failures > 0) {
+          --claim_failures;
+          return fail(EBUSY);
+        }
         ++claims;
         return 0;
       case USBDEVFS_RELEASEINTERFACE:

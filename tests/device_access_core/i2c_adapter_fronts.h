@@ -40,6 +40,7 @@ class UsbAdapterNode {
   int bulk_in_failures = 0;      // the next N bulk-in transfers fail with ETIMEDOUT
   int short_replies = 0;         // the next N replies bring only short_reply_length bytes
   int short_reply_length = 1;
+  int claim_failures = 0;        // the next N interface claims fail with EBUSY
   int claims = 0, releases = 0;
   bool signals_blocked_in_bulk = true;  // every bulk transfer ran with all signals blocked
   std::vector<uint32_t> in_timeouts;    // the timeout of each bulk-in transfer

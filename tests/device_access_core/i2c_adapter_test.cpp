@@ -383,3 +383,86 @@ TEST(NdcAdapter, LateReplyIsNotTakenForTheNext) {
   });
   VEXIL_EXPECT_SCENARIO(result);
 }
+
+// The failure texts of both adapters, each with a fault that brings it, as they are logged (with
+// ZRV_PRINT_LOG at 2, warnings and errors go to standard output).
+TEST(I2cAdapters, FailureTexts) {
+  auto result = run_in_private_namespace([] {
+    setenv("ZRV_PRINT_LOG", "2", 1);
+    Rig rig;
+    vexil_sim::TqusbAdapterModel usb(rig.bus);
+    vexil_sim::NdcAdapterModel ndc(rig.bus);
+    vexil_test::add_file("/dev/tqusb-1", "");
+    vexil_test::add_file("/dev/ndc-noport", "");
+    vexil_test::IoctlHandlerScope scope;
+    vexil_test::UsbAdapterNode node("/dev/tqusb-1", usb);
+    vexil_test::NdcLine line("/dev/ndc-0.1", ndc);
+    const auto logs = [](const std::function<void()>& call, std::vector<std::string> texts) {
+      const std::string out = vexil_test::written_to(1, call);
+      for (const std::string& text : texts)
+        EXPECT_NE(out.find(text), std::string::npos) << "\"" << text << "\" not in:\n" << out;
+    };
+    void* device = nullptr;
+    uint32_t data[1] = {};
+    int status = 0, frequency = 0;
+    uint8_t map[128] = {};
+
+    node.descriptor_failures = 3;
+    logs([&] { init_device("/dev/tqusb-1", &device, 0, 0); },
+         {"Failed to get control info", "Failed to get descriptor number"});
+    logs([&] { init_device("/dev/tqusb-9", &device, 0, 0); }, {"Failed to open TQUSB device"});
+    ASSERT_EQ(init_device("/dev/tqusb-1", &device, 0, 0), 512);
+    node.bulk_in_failures = 10;
+    logs([&] { tqusb_read(0, 4, data, device); },
+         {"Failed to read using TQUSB, error code:110, Connection timed out",
+          "Failed to send TQUSB transaction", "Failed to send TQUSB packet. Retrying attempt 10",
+          "Failed to send TQUSB packet after 10 retries"});
+    node.bulk_in_failures = 10;
+    logs([&] { tqusb_detect(map, device); }, {"Failed to find TQUSB devices"});
+    node.claim_failures = 1;
+    logs([&] { tqusb_access_set_frequency(1, device); },
+         {"Claim interface ioctl failed: return code:16, Device or resource busy"});
+    logs([&] { reg_access_send(data, 4, 1, &status, device); },
+         {"AccessRegister is not implemented for TQUSB Device!"});
+    destroy_device(device);
+
+    logs([&] { init_device("/dev/ndc-noport", &device, 0, 0); }, {"Missing NDC port."});
+    setenv("NDC_TRANSACTION_TIMEOUT", "0", 1);
+    ASSERT_EQ(init_device("/dev/ndc-0.1", &device, 0, 0), 0x1000000);
+    logs([&] { tqusb_access_get_frequency(&frequency, device); },
+         {"Failed to read all the response packet"});
+    destroy_device(device);
+    setenv("NDC_TRANSACTION_TIMEOUT", "900000", 1);
+    ASSERT_EQ(init_device("/dev/ndc-0.1", &device, 0, 0), 0x1000000);
+    logs([&] { tqusb_access_set_frequency(7, device); }, {"Invalid i2c frequency: 7"});
+    ndc.kilohertz = 50;
+    logs([&] { tqusb_access_get_frequency(&frequency, device); }, {"Invalid I2C frequency ID"});
+    tqusb_update_slave_address(0x33, device);
+    logs([&] { tqusb_read(0, 4, data, device); }, {"I2C error"});
+    ndc.raw_reply = {'#', 10};
+    logs([&] { tqusb_access_get_frequency(&frequency, device); }, {"Unexpected binary indicator"});
+    ASSERT_TRUE(line.settle());
+    ndc.raw_reply = {'@', 1};
+    logs([&] { tqusb_access_get_frequency(&frequency, device); }, {"Invalid data length to read"});
+    const std::pair<uint8_t, const char*> errors[] = {
+        {1, "The packet length of the sent binary packet is in-valid (either too big or too small)."},
+        {2, "The Command Code sent, is in-valid (either not implemented or not defined)."},
+        {3, "The Sub-Command Code sent, is in-valid (either not implemented or not defined)."},
+        {4, "One of the parameters sent in the binary packet is invalid."},
+        {5, "The binary packet was not provided in its entirety in the allotted amount of time. "
+            "(Allotted time is within 100ms)"},
+        {6, "The binary header is less than the minimum required length (of 8 characters)"},
+        {9, "Invalid error type"}};
+    for (const auto& error : errors) {
+      ndc.error_type = error.first;
+      logs([&] { tqusb_access_get_frequency(&frequency, device); }, {error.second});
+    }
+    logs([&] { tqusb_read(0, 4, data, device); },
+         {"Failed to send NDC packet. Retrying attempt 10", "Invalid error type"});
+    ndc.error_type = 0;
+    logs([&] { reg_access_get(data, 4, 1, &status, device); },
+         {"AccessRegister is not implemented for NDC Device!"});
+    destroy_device(device);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}

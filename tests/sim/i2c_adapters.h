@@ -76,7 +76,8 @@ class NdcAdapterModel {
   uint8_t error_type = 0;    // non-zero: every response reports this error type
   uint16_t kilohertz = 100;  // the bus frequency it reports
   uint16_t serial = 0xBEEF;
-  uint8_t cut_to = 0;        // non-zero: responses are cut to this many bytes, length byte too
+  uint8_t cut_to = 0;        // 2 or more: responses are cut to this many bytes, length byte too
+  std::vector<uint8_t> raw_reply;  // non-empty: the next request gets these bytes as they stand
 
  private:
   std::vector<uint8_t> answer(const std::vector<uint8_t>& request);
