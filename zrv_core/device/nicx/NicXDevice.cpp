@@ -18,30 +18,15 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <sstream>
 #include <thread>
 
-#include "Logger.h"
-#include "ZrvGeneralException.h"
+#include "DeviceLog.h"
 
 namespace zrv_core {
 
 const char* const oNicXMailboxPath = "/zrv_nicx_com";
 
 static const char* const oSource = "zrv_core/device/nicx/NicXDevice";
-
-static Logger* Log(const char* function, int line)
-{
-    return Logger::GetInstance(LogLocation(oSource, function, line), "ZRV_PRINT_LOG");
-}
-
-[[noreturn]] static void Fail(const char* function, int line, const std::string& text)
-{
-    std::stringstream message;
-    message << text << std::endl;
-    Log(function, line)->Error(message.str());
-    throw ZrvGeneralException(message.str(), 0);
-}
 
 static uint32_t LoadBusy(const uint32_t* flag) { return __atomic_load_n(flag, __ATOMIC_ACQUIRE); }
 
@@ -80,20 +65,20 @@ int NicXDevice::SendTransaction(uint32_t address, uint32_t, uint32_t* data, eNic
 {
     const std::string path = oNicXMailboxPath;
     int fd = open(oNicXMailboxPath, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) Fail(__func__, __LINE__, "Cannot open " + path + ": " + strerror(errno));
+    if (fd < 0) DEVICE_FAIL("Cannot open " + path + ": " + strerror(errno));
     if (ftruncate(fd, sizeof(sNicXMailbox)) != 0)
-        Log(__func__, __LINE__)->Warning(path + " truncate error: " + strerror(errno));
+        DEVICE_LOG()->Warning(path + " truncate error: " + strerror(errno));
     struct stat st;
     if (fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(sizeof(sNicXMailbox))) {
         close(fd);
-        Fail(__func__, __LINE__, path + " is shorter than the mailbox's " +
-                                     std::to_string(sizeof(sNicXMailbox)) + " bytes");
+        DEVICE_FAIL(path + " is shorter than the mailbox's " +
+                    std::to_string(sizeof(sNicXMailbox)) + " bytes");
     }
     void* map = mmap(nullptr, sizeof(sNicXMailbox), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (map == MAP_FAILED) {
         const int error = errno;
         close(fd);
-        Fail(__func__, __LINE__, "Cannot map " + path + ": " + strerror(error));
+        DEVICE_FAIL("Cannot map " + path + ": " + strerror(error));
     }
     sNicXMailbox* mailbox = static_cast<sNicXMailbox*>(map);
 
@@ -108,7 +93,7 @@ int NicXDevice::SendTransaction(uint32_t address, uint32_t, uint32_t* data, eNic
         const int error = errno;
         munmap(map, sizeof(sNicXMailbox));
         close(fd);
-        Fail(__func__, __LINE__, "Cannot lock " + path + ": " + strerror(error));
+        DEVICE_FAIL("Cannot lock " + path + ": " + strerror(error));
     }
     WaitWhileBusy(mailbox);
     mailbox->operation = operation;
@@ -123,19 +108,14 @@ int NicXDevice::SendTransaction(uint32_t address, uint32_t, uint32_t* data, eNic
     return 4;
 }
 
-static int NoAccessRegister(const char* function, int line)
-{
-    Fail(function, line, "AccessRegister is not implemented for NICX Device!");
-}
-
 int NicXDevice::AccessRegisterSend(uint32_t*, uint32_t, uint32_t, int&)
 {
-    return NoAccessRegister(__func__, __LINE__);
+    DEVICE_NO_ACCESS_REGISTER("NICX");
 }
 
 int NicXDevice::AccessRegisterGet(uint32_t*, uint32_t, uint32_t, int&)
 {
-    return NoAccessRegister(__func__, __LINE__);
+    DEVICE_NO_ACCESS_REGISTER("NICX");
 }
 
 }  // namespace zrv_core

@@ -14,7 +14,7 @@
 
 #include <string.h>
 
-#include "AdapterLog.h"
+#include "DeviceLog.h"
 
 static const char* const oSource = "zrv_core/device/usb_devices/ndc/NDCDevice";
 
@@ -45,7 +45,7 @@ static const sNDCFrequency oFrequencies[] = {{0, 2, 400}, {1, 1, 100}, {2, 3, 10
 static int PortOf(const std::string& name)
 {
     const size_t dot = name.find('.');
-    if (dot == std::string::npos) ADAPTER_FAIL("Missing NDC port.");
+    if (dot == std::string::npos) DEVICE_FAIL("Missing NDC port.");
     return std::stoi(name.substr(dot + 1));
 }
 
@@ -65,11 +65,11 @@ void NDCDevice::SetHeaderTransaction(uint32_t length, uint8_t command, uint8_t s
 void NDCDevice::SetI2CRequest(uint32_t offset, uint32_t length, bool write, sNDCHeaderTransaction& t)
 {
     if (m_addressWidth > oMaxAddressWidth)
-        ADAPTER_FAIL("Invalid I2C address width: " + std::to_string(m_addressWidth));
+        DEVICE_FAIL("Invalid I2C address width: " + std::to_string(m_addressWidth));
     const uint32_t request_length =
         (m_addressWidth ? m_addressWidth + 12 : 13) + (write ? length : 0);
     if (length > oMaxLength || request_length > oMaxLength)
-        ADAPTER_FAIL("Invalid NDC transfer length: " + std::to_string(length));
+        DEVICE_FAIL("Invalid NDC transfer length: " + std::to_string(length));
     SetHeaderTransaction(request_length, eNDCI2C, write ? eNDCWrite : eNDCRead, t);
     t.request.push_back(static_cast<uint8_t>(m_secondaryAddress));
     t.request.push_back(static_cast<uint8_t>(m_addressWidth));
@@ -83,8 +83,8 @@ void NDCDevice::SetI2CRequest(uint32_t offset, uint32_t length, bool write, sNDC
 static void RequireAnswer(const sNDCHeaderTransaction& transaction, uint32_t bytes)
 {
     if (transaction.received < bytes)
-        ADAPTER_FAIL("Short NDC response: " + std::to_string(transaction.received) + " of " +
-                     std::to_string(bytes) + " bytes");
+        DEVICE_FAIL("Short NDC response: " + std::to_string(transaction.received) + " of " +
+                    std::to_string(bytes) + " bytes");
 }
 
 void NDCDevice::SendI2CTransaction(sNDCHeaderTransaction& transaction)
@@ -94,12 +94,12 @@ void NDCDevice::SendI2CTransaction(sNDCHeaderTransaction& transaction)
             SendTransaction(transaction);
             break;
         } catch (const zrv_core::ZrvGeneralException&) {
-            ADAPTER_LOG()->Warning("Failed to send NDC packet. Retrying attempt " + std::to_string(attempt));
+            DEVICE_LOG()->Warning("Failed to send NDC packet. Retrying attempt " + std::to_string(attempt));
             if (attempt == oAttempts) throw;
         }
     }
     if (transaction.received <= oI2CStatusByte || transaction.response[oI2CStatusByte] != 0)
-        ADAPTER_FAIL("I2C error");
+        DEVICE_FAIL("I2C error");
 }
 
 int NDCDevice::Read(uint32_t offset, uint32_t length, uint32_t* data)
@@ -124,12 +124,12 @@ int NDCDevice::Write(uint32_t offset, uint32_t length, uint32_t* data)
 
 int NDCDevice::AccessRegisterSend(uint32_t*, uint32_t, uint32_t, int&)
 {
-    ADAPTER_FAIL("AccessRegister is not implemented for NDC Device!\n");
+    DEVICE_NO_ACCESS_REGISTER("NDC");
 }
 
 int NDCDevice::AccessRegisterGet(uint32_t*, uint32_t, uint32_t, int&)
 {
-    ADAPTER_FAIL("AccessRegister is not implemented for NDC Device!\n");
+    DEVICE_NO_ACCESS_REGISTER("NDC");
 }
 
 int NDCDevice::GetI2CFrequency()
@@ -142,7 +142,7 @@ int NDCDevice::GetI2CFrequency()
     for (const sNDCFrequency& frequency : oFrequencies) {
         if (frequency.kilohertz == kilohertz) return static_cast<int>(frequency.id);
     }
-    ADAPTER_FAIL("Invalid I2C frequency ID");
+    DEVICE_FAIL("Invalid I2C frequency ID");
 }
 
 int NDCDevice::SetI2CFrequency(uint32_t id)
@@ -155,7 +155,7 @@ int NDCDevice::SetI2CFrequency(uint32_t id)
         SendTransaction(t);
         return 0;
     }
-    ADAPTER_FAIL("Invalid i2c frequency: " + std::to_string(id));
+    DEVICE_FAIL("Invalid i2c frequency: " + std::to_string(id));
 }
 
 int NDCDevice::ScanI2CSecondary(uint8_t* map)

@@ -11,14 +11,14 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "AdapterLog.h"
+#include "DeviceLog.h"
 
 static const char* const oSource = "zrv_core/device/usb_devices/ndc/NDCPlatform";
 
 NDCLinux::NDCLinux(const std::string& file_name) : m_fileName(file_name)
 {
     m_fd = open(file_name.c_str(), O_RDWR | O_NOCTTY);
-    if (m_fd < 0) ADAPTER_FAIL("Failed to open NDC device " + file_name + ": " + strerror(errno));
+    if (m_fd < 0) DEVICE_FAIL("Failed to open NDC device " + file_name + ": " + strerror(errno));
 }
 
 NDCLinux::~NDCLinux()
@@ -44,7 +44,7 @@ int NDCLinux::Read(sNDCHeaderTransaction& transaction, int count, uint32_t offse
 void NDCLinux::DiscardInput()
 {
     if (ioctl(m_fd, TCFLSH, TCIFLUSH) != 0 && errno != ENOTTY)
-        ADAPTER_LOG()->Warning(m_fileName + " input discard error: " + strerror(errno));
+        DEVICE_LOG()->Warning(m_fileName + " input discard error: " + strerror(errno));
 }
 
 void NDCLinux::Write(sNDCHeaderTransaction& transaction)
@@ -55,7 +55,7 @@ void NDCLinux::Write(sNDCHeaderTransaction& transaction)
         const ssize_t rc = write(m_fd, transaction.request.data() + done, transaction.request.size() - done);
         if (rc < 0 && errno == EINTR) continue;
         if (rc <= 0) {
-            ADAPTER_LOG()->Warning(m_fileName + " write error: " + strerror(errno));
+            DEVICE_LOG()->Warning(m_fileName + " write error: " + strerror(errno));
             return;
         }
         done += static_cast<size_t>(rc);
