@@ -62,6 +62,8 @@ I2cDevNode::I2cDevNode(const std::string& path, vexil_sim::I2cTargets& bus) : bu
 UsbAdapterNode::UsbAdapterNode(const std::string& path, vexil_sim::TqusbAdapterModel& adapter)
     : adapter_(adapter) {
   set_ioctl_handler_for_path(path, [this](int, unsigned long request, void* arg) -> int {
+    if (before_answer && request != USBDEVFS_CONTROL)
+      before_answer(request, request == USBDEVFS_BULK ? static_cast<usbdevfs_bulktransfer*>(arg)->ep : 0);
     switch (request) {
       case USBDEVFS_CONTROL: {
         auto* control = static_cast<usbdevfs_ctrltransfer*>(arg);
@@ -82,6 +84,10 @@ UsbAdapterNode::UsbAdapterNode(const std::string& path, vexil_sim::TqusbAdapterM
         return static_cast<int>(n);
       }
       case USBDEVFS_CLAIMINTERFACE:
+        if (claim_failures > 0) {
+          --claim_failures;
+          return fail(EBUSY);
+        }
         ++claims;
         return 0;
       case USBDEVFS_RELEASEINTERFACE:
@@ -140,11 +146,23 @@ std::vector<std::vector<uint8_t>> NdcLine::requests() {
   return adapter_.requests();
 }
 
+// Bytes written on the terminal side reach the primary side a little later: three quiet polls in
+// a row (30 ms) count as nothing left.
+bool NdcLine::settle() {
+  quiet_ = 0;
+  for (int i = 0; i < 1000 && quiet_ < 3; ++i) usleep(10000);
+  return quiet_ >= 3;
+}
+
 void NdcLine::serve() {
   uint8_t buffer[512];
   while (!stop_) {
     pollfd ready = {primary_, POLLIN, 0};
-    if (poll(&ready, 1, 10) <= 0) continue;
+    if (poll(&ready, 1, 10) <= 0) {
+      ++quiet_;
+      continue;
+    }
+    quiet_ = 0;
     const ssize_t n = read(primary_, buffer, sizeof(buffer));
     if (n <= 0) continue;
     std::vector<uint8_t> out;
@@ -152,6 +170,7 @@ void NdcLine::serve() {
       std::lock_guard<std::mutex> guard(lock_);
       out = adapter_.feed(buffer, static_cast<uint32_t>(n));
     }
+    if (!out.empty() && late_ms > 0) usleep(static_cast<useconds_t>(late_ms.exchange(0)) * 1000);
     for (size_t done = 0; done < out.size();) {
       const ssize_t w = write(primary_, out.data() + done, out.size() - done);
       if (w <= 0) break;

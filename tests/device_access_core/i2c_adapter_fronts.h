@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -39,9 +40,13 @@ class UsbAdapterNode {
   int bulk_in_failures = 0;      // the next N bulk-in transfers fail with ETIMEDOUT
   int short_replies = 0;         // the next N replies bring only short_reply_length bytes
   int short_reply_length = 1;
+  int claim_failures = 0;        // the next N interface claims fail with EBUSY
   int claims = 0, releases = 0;
   bool signals_blocked_in_bulk = true;  // every bulk transfer ran with all signals blocked
   std::vector<uint32_t> in_timeouts;    // the timeout of each bulk-in transfer
+  // Called before each claim, release or bulk transfer is answered, with its request and, for a
+  // bulk transfer, its endpoint (2 out, 0x84 in): a test can stop the adapter there.
+  std::function<void(unsigned long request, unsigned endpoint)> before_answer;
 
  private:
   vexil_sim::TqusbAdapterModel& adapter_;
@@ -54,6 +59,11 @@ class NdcLine {
   NdcLine(const std::string& link, vexil_sim::NdcAdapterModel& adapter);
   ~NdcLine();
   std::vector<std::vector<uint8_t>> requests();  // the requests the adapter took, in order
+  // Waits (up to 10 s) until the adapter has taken and answered everything written to it; false
+  // when it has not by then.
+  bool settle();
+
+  std::atomic<int> late_ms{0};  // the next response goes out this much late
 
  private:
   void serve();
@@ -61,6 +71,7 @@ class NdcLine {
   std::mutex lock_;
   int primary_ = -1, terminal_ = -1;
   std::atomic<bool> stop_{false};
+  std::atomic<int> quiet_{0};  // polls in a row that found nothing to answer
   std::thread thread_;
 };
 

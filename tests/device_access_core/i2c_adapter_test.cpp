@@ -7,6 +7,7 @@
 #include <time.h>
 
 #include <chrono>
+#include <functional>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -181,9 +182,11 @@ TEST(TqusbAdapter, GearboxOpenSetsTheMultiplexer) {
   VEXIL_EXPECT_SCENARIO(result);
 }
 
-// Faults: a failed bulk-in is a failed transaction (never zeros as data); a scan reply of one
-// byte or none has no entries; lengths above 255 never reach the adapter; a wrong identity or a
-// silent secondary fails; a retry after one failure succeeds.
+// Faults: a failed bulk-in is a failed transaction (never zeros as data); a reply shorter than
+// its answer (a status alone for a version, a serial number, a frequency) fails, and so does a
+// reply without even its status byte and a scan whose last byte received is a failure; lengths
+// above 255 never reach the adapter; a wrong identity or a silent secondary fails; a retry after
+// one failure succeeds.
 TEST(TqusbAdapter, FailuresAreFailures) {
   auto result = run_in_private_namespace([] {
     Rig rig;
@@ -218,13 +221,24 @@ TEST(TqusbAdapter, FailuresAreFailures) {
     EXPECT_EQ(tqusb_read(0x10, 1, &byte, device), 1) << "a reply without its data is no read";
     EXPECT_EQ(byte, 0xA5);
 
+    model.status_only = true;
+    uint32_t major = 9, minor = 9;
+    int frequency = -1;
+    EXPECT_EQ(tqusb_get_version(&major, &minor, device), 1);
+    EXPECT_EQ(tqusb_get_serial_number(&serial, device), 1);
+    EXPECT_EQ(serial, 7u);
+    EXPECT_EQ(tqusb_access_get_frequency(&frequency, device), 1);
+    EXPECT_EQ(tqusb_write(0x10, 1, &byte, device), 0) << "a write's answer is its status";
+    model.status_only = false;
+
     uint8_t map[128] = {};
-    for (int length : {0, 1}) {
-      node.short_reply_length = length;
-      node.short_replies = 1;
-      EXPECT_EQ(tqusb_detect(map, device), 0);
-      for (int a = 0; a < 128; ++a) ASSERT_EQ(map[a], 0) << a;
-    }
+    node.short_reply_length = 0;
+    node.short_replies = 10;
+    EXPECT_EQ(tqusb_detect(map, device), 1);
+    model.refuse_with = 5;  // the addresses, then status 5; zero fill after it
+    EXPECT_EQ(tqusb_detect(map, device), 1);
+    model.refuse_with = 0;
+    for (int a = 0; a < 128; ++a) ASSERT_EQ(map[a], 0) << a;
 
     const size_t sent = model.requests().size();
     std::vector<uint8_t> big(300, 0);
@@ -293,8 +307,11 @@ TEST(NdcAdapter, HandleReachesTheAdapterThroughTheLine) {
   VEXIL_EXPECT_SCENARIO(result);
 }
 
-// NDC faults: a silent adapter fails within the timeout instead of blocking; adapter errors
-// fail with their text; lengths that do not fit their byte never leave; a name without a port.
+// NDC faults: a silent adapter fails within the timeout instead of blocking, a read after ten
+// attempts; adapter errors fail with their text, a read after ten attempts; a failed I2C status
+// and a short answer fail at once; lengths that do not fit their byte never leave; a name without
+// a port. Requests are counted per operation, once the line has taken them all; only the silent
+// adapter is met with a short timeout, so that no answer comes late on a busy machine.
 TEST(NdcAdapter, FailuresAreFailures) {
   auto result = run_in_private_namespace([] {
     Rig rig;
@@ -303,37 +320,172 @@ TEST(NdcAdapter, FailuresAreFailures) {
     vexil_test::add_file("/dev/ndc-noport", "");
     void* device = nullptr;
     EXPECT_EQ(init_device("/dev/ndc-noport", &device, 0, 0), -1);
+    const auto requests_of = [&](const std::function<void()>& operation) {
+      EXPECT_TRUE(line.settle());
+      const size_t before = line.requests().size();
+      operation();
+      EXPECT_TRUE(line.settle());
+      return line.requests().size() - before;
+    };
+    uint32_t word = 0;
+    int frequency = 0;
+
     setenv("NDC_TRANSACTION_TIMEOUT", "0x4E20", 1);  // 20 ms
     ASSERT_EQ(init_device("/dev/ndc-3.2", &device, 0, 0), 0x1000000);
     tqusb_update_slave_address(0x50, device);
-
     model.silent = true;
-    int frequency = 0;
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(tqusb_access_get_frequency(&frequency, device), 1);
-    uint32_t word = 0;
-    EXPECT_EQ(tqusb_read(0, 4, &word, device), 1);
-    auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(took, std::chrono::milliseconds(11 * 20));
-    EXPECT_LT(took, std::chrono::seconds(3));
+    EXPECT_EQ(requests_of([&] { EXPECT_EQ(tqusb_access_get_frequency(&frequency, device), 1); }), 1u);
+    EXPECT_EQ(requests_of([&] { EXPECT_EQ(tqusb_read(0, 4, &word, device), 1); }), 10u);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(11 * 20));
     model.silent = false;
-    usleep(50000);  // the silent adapter's requests are gone; later ones get answers
+    destroy_device(device);
 
+    setenv("NDC_TRANSACTION_TIMEOUT", "900000", 1);
+    ASSERT_EQ(init_device("/dev/ndc-3.2", &device, 0, 0), 0x1000000);
+    tqusb_update_slave_address(0x50, device);
     model.error_type = 9;
-    EXPECT_EQ(tqusb_read(0, 4, &word, device), 1);
+    EXPECT_EQ(requests_of([&] { EXPECT_EQ(tqusb_read(0, 4, &word, device), 1); }), 10u);
     model.error_type = 0;
+    model.cut_to = 2;  // '@', 2: nothing of the answer
+    uint32_t serial = 0x12340000;
+    uint8_t map[128];
+    memset(map, 7, sizeof(map));
+    EXPECT_EQ(requests_of([&] {
+                EXPECT_EQ(tqusb_get_serial_number(&serial, device), 1);
+                EXPECT_EQ(tqusb_detect(map, device), 1);
+              }), 2u);
+    EXPECT_EQ(serial, 0x12340000u);
+    EXPECT_EQ(map[0], 7);
+    model.cut_to = 0;
     tqusb_update_slave_address(0x33, device);  // nobody there: I2C status 1, no retry
-    const size_t sent = line.requests().size();
-    EXPECT_EQ(tqusb_read(0, 4, &word, device), 1);
-    EXPECT_EQ(line.requests().size(), sent + 1);
+    EXPECT_EQ(requests_of([&] { EXPECT_EQ(tqusb_read(0, 4, &word, device), 1); }), 1u);
 
     tqusb_set_i2c_address_width(2, device);
     std::vector<uint8_t> big(300, 0);
-    EXPECT_EQ(tqusb_read(0, 256, big.data(), device), 1);
-    EXPECT_EQ(tqusb_write(0, 242, big.data(), device), 1) << "14 + 242 bytes do not fit the length byte";
-    EXPECT_EQ(line.requests().size(), sent + 1);
+    EXPECT_EQ(requests_of([&] {
+                EXPECT_EQ(tqusb_read(0, 256, big.data(), device), 1);
+                EXPECT_EQ(tqusb_write(0, 242, big.data(), device), 1)
+                    << "14 + 242 bytes do not fit the length byte";
+              }), 0u);
     tqusb_update_slave_address(0x50, device);
     EXPECT_EQ(tqusb_write(0, 241, big.data(), device), 0);
+    destroy_device(device);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// A reply that comes after its transaction gave up is not taken for a later request: the retry
+// gets its own answer, the next read its own data, and a write to nobody fails.
+TEST(NdcAdapter, LateReplyIsNotTakenForTheNext) {
+  auto result = run_in_private_namespace([] {
+    Rig rig;
+    vexil_sim::NdcAdapterModel model(rig.bus);
+    vexil_test::NdcLine line("/dev/ndc-0.1", model);
+    setenv("NDC_TRANSACTION_TIMEOUT", "20000", 1);
+    void* device = nullptr;
+    ASSERT_EQ(init_device("/dev/ndc-0.1", &device, 0, 0), 0x1000000);
+    tqusb_update_slave_address(0x50, device);
+    tqusb_set_i2c_address_width(2, device);
+    std::vector<uint8_t>& eeprom = rig.bus.memory(0x50);
+    for (int i = 0; i < 4; ++i) {
+      eeprom[0x10 + i] = static_cast<uint8_t>(0x10 + i);
+      eeprom[0x20 + i] = static_cast<uint8_t>(0x20 + i);
+    }
+
+    line.late_ms = 35;
+    Bytes data(4, 0);
+    EXPECT_EQ(tqusb_read(0x10, 4, data.data(), device), 0);
+    EXPECT_EQ(data, (Bytes{0x10, 0x11, 0x12, 0x13}));
+    ASSERT_TRUE(line.settle()) << "the retry's own answer has come too";
+    EXPECT_EQ(tqusb_read(0x20, 4, data.data(), device), 0);
+    EXPECT_EQ(data, (Bytes{0x20, 0x21, 0x22, 0x23}));
+    ASSERT_TRUE(line.settle());
+    tqusb_update_slave_address(0x33, device);
+    EXPECT_EQ(tqusb_write(0x10, 4, data.data(), device), 1);
+    destroy_device(device);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// The failure texts of both adapters, each with a fault that brings it, as they are logged (with
+// ZRV_PRINT_LOG at 2, warnings and errors go to standard output).
+TEST(I2cAdapters, FailureTexts) {
+  auto result = run_in_private_namespace([] {
+    setenv("ZRV_PRINT_LOG", "2", 1);
+    Rig rig;
+    vexil_sim::TqusbAdapterModel usb(rig.bus);
+    vexil_sim::NdcAdapterModel ndc(rig.bus);
+    vexil_test::add_file("/dev/tqusb-1", "");
+    vexil_test::add_file("/dev/ndc-noport", "");
+    vexil_test::IoctlHandlerScope scope;
+    vexil_test::UsbAdapterNode node("/dev/tqusb-1", usb);
+    vexil_test::NdcLine line("/dev/ndc-0.1", ndc);
+    const auto logs = [](const std::function<void()>& call, std::vector<std::string> texts) {
+      const std::string out = vexil_test::written_to(1, call);
+      for (const std::string& text : texts)
+        EXPECT_NE(out.find(text), std::string::npos) << "\"" << text << "\" not in:\n" << out;
+    };
+    void* device = nullptr;
+    uint32_t data[1] = {};
+    int status = 0, frequency = 0;
+    uint8_t map[128] = {};
+
+    node.descriptor_failures = 3;
+    logs([&] { init_device("/dev/tqusb-1", &device, 0, 0); },
+         {"Failed to get control info", "Failed to get descriptor number"});
+    logs([&] { init_device("/dev/tqusb-9", &device, 0, 0); }, {"Failed to open TQUSB device"});
+    ASSERT_EQ(init_device("/dev/tqusb-1", &device, 0, 0), 512);
+    node.bulk_in_failures = 10;
+    logs([&] { tqusb_read(0, 4, data, device); },
+         {"Failed to read using TQUSB, error code:110, Connection timed out",
+          "Failed to send TQUSB transaction", "Failed to send TQUSB packet. Retrying attempt 10",
+          "Failed to send TQUSB packet after 10 retries"});
+    node.bulk_in_failures = 10;
+    logs([&] { tqusb_detect(map, device); }, {"Failed to find TQUSB devices"});
+    node.claim_failures = 1;
+    logs([&] { tqusb_access_set_frequency(1, device); },
+         {"Claim interface ioctl failed: return code:16, Device or resource busy"});
+    logs([&] { reg_access_send(data, 4, 1, &status, device); },
+         {"AccessRegister is not implemented for TQUSB Device!"});
+    destroy_device(device);
+
+    logs([&] { init_device("/dev/ndc-noport", &device, 0, 0); }, {"Missing NDC port."});
+    setenv("NDC_TRANSACTION_TIMEOUT", "0", 1);
+    ASSERT_EQ(init_device("/dev/ndc-0.1", &device, 0, 0), 0x1000000);
+    logs([&] { tqusb_access_get_frequency(&frequency, device); },
+         {"Failed to read all the response packet"});
+    destroy_device(device);
+    setenv("NDC_TRANSACTION_TIMEOUT", "900000", 1);
+    ASSERT_EQ(init_device("/dev/ndc-0.1", &device, 0, 0), 0x1000000);
+    logs([&] { tqusb_access_set_frequency(7, device); }, {"Invalid i2c frequency: 7"});
+    ndc.kilohertz = 50;
+    logs([&] { tqusb_access_get_frequency(&frequency, device); }, {"Invalid I2C frequency ID"});
+    tqusb_update_slave_address(0x33, device);
+    logs([&] { tqusb_read(0, 4, data, device); }, {"I2C error"});
+    ndc.raw_reply = {'#', 10};
+    logs([&] { tqusb_access_get_frequency(&frequency, device); }, {"Unexpected binary indicator"});
+    ASSERT_TRUE(line.settle());
+    ndc.raw_reply = {'@', 1};
+    logs([&] { tqusb_access_get_frequency(&frequency, device); }, {"Invalid data length to read"});
+    const std::pair<uint8_t, const char*> errors[] = {
+        {1, "The packet length of the sent binary packet is in-valid (either too big or too small)."},
+        {2, "The Command Code sent, is in-valid (either not implemented or not defined)."},
+        {3, "The Sub-Command Code sent, is in-valid (either not implemented or not defined)."},
+        {4, "One of the parameters sent in the binary packet is invalid."},
+        {5, "The binary packet was not provided in its entirety in the allotted amount of time. "
+            "(Allotted time is within 100ms)"},
+        {6, "The binary header is less than the minimum required length (of 8 characters)"},
+        {9, "Invalid error type"}};
+    for (const auto& error : errors) {
+      ndc.error_type = error.first;
+      logs([&] { tqusb_access_get_frequency(&frequency, device); }, {error.second});
+    }
+    logs([&] { tqusb_read(0, 4, data, device); },
+         {"Failed to send NDC packet. Retrying attempt 10", "Invalid error type"});
+    ndc.error_type = 0;
+    logs([&] { reg_access_get(data, 4, 1, &status, device); },
+         {"AccessRegister is not implemented for NDC Device!"});
     destroy_device(device);
   });
   VEXIL_EXPECT_SCENARIO(result);

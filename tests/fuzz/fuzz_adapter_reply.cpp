@@ -3,16 +3,20 @@
 // Input: one selector byte (bit 0: the USB-to-I2C adapter or the NDC adapter; bits 1-3: the
 // operation; bits 4-7 with the next byte: the transfer length), then the adapter's reply. The USB
 // adapter's bulk-in transfer brings the reply (its ioctl result is the reply's size, or -1 for an
-// empty reply) through the ioctl interposer; the NDC adapter's reply waits on a pseudo-terminal
-// before the request is written. The caller's buffers are heap blocks of exactly the size asked
+// empty reply) through the ioctl interposer; the NDC adapter's reply is put on a pseudo-terminal
+// when the device discards what is unread before its first request (its TCFLSH, answered through
+// the ioctl interposer), so that the request finds it waiting. The caller's buffers are heap blocks of exactly the size asked
 // for, so a write past them is caught; a failed read must leave its buffer as it was.
+#include <errno.h>
 #include <fcntl.h>
 #include <linux/usb/ch9.h>
 #include <linux/usbdevice_fs.h>
 #include <pty.h>
 #include <sched.h>
 #include <stdlib.h>
+#include <stdint.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <termios.h>
 #include <unistd.h>
@@ -31,6 +35,7 @@ void trap_unless(bool ok)
 }
 
 std::vector<uint8_t> g_reply;
+bool g_ndc_reply_due = false;
 
 struct Adapters {
     void* usb = nullptr;
@@ -71,6 +76,18 @@ Adapters* make_adapters()
     cfmakeraw(&raw);
     tcsetattr(a->terminal, TCSANOW, &raw);
     trap_unless(symlink(name, "/tmp/fuzz_ndc-0.1") == 0);
+    const int primary = a->primary;
+    vexil_test::set_ioctl_handler_for_path(name, [primary](int fd, unsigned long request, void* arg) -> int {
+        if (request != TCFLSH) {
+            errno = ENOTTY;
+            return -1;
+        }
+        const int rc = tcflush(fd, static_cast<int>(reinterpret_cast<intptr_t>(arg)));
+        if (g_ndc_reply_due && !g_reply.empty())
+            trap_unless(write(primary, g_reply.data(), g_reply.size()) >= 0);
+        g_ndc_reply_due = false;
+        return rc;
+    });
     trap_unless(init_device(usb_path.c_str(), &a->usb, 0, 0) == 512);
     trap_unless(init_device("/tmp/fuzz_ndc-0.1", &a->ndc, 0, 0) == 0x1000000);
     return a;
@@ -90,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (ndc) {
         tcflush(adapters->terminal, TCIOFLUSH);
         tcflush(adapters->primary, TCIOFLUSH);
-        if (!g_reply.empty()) trap_unless(write(adapters->primary, g_reply.data(), g_reply.size()) >= 0);
+        g_ndc_reply_due = true;
     }
     tqusb_update_slave_address(0x50, device);
     tqusb_set_i2c_address_width(length % 5, device);

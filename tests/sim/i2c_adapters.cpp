@@ -121,6 +121,8 @@ void TqusbAdapterModel::request(const uint8_t* b, uint32_t n) {
     default:
       status = 0xFF;
   }
+  if (refuse_with) status = refuse_with;
+  if (status_only) reply_.clear();
   reply_.push_back(status);
 }
 
@@ -139,6 +141,11 @@ std::vector<uint8_t> NdcAdapterModel::feed(const uint8_t* bytes, uint32_t n) {
     pending_.erase(pending_.begin(), pending_.begin() + size);
     requests_.push_back(request);
     if (silent) continue;
+    if (!raw_reply.empty()) {
+      out.insert(out.end(), raw_reply.begin(), raw_reply.end());
+      raw_reply.clear();
+      continue;
+    }
     auto response = answer(request);
     out.insert(out.end(), response.begin(), response.end());
   }
@@ -180,6 +187,7 @@ std::vector<uint8_t> NdcAdapterModel::answer(const std::vector<uint8_t>& r) {
     response[6] = 1;
     response[7] = error_type;
   }
+  if (cut_to >= 2 && cut_to < response.size()) response.resize(cut_to);
   response[0] = '@';
   response[1] = static_cast<uint8_t>(response.size());
   return response;

@@ -55,6 +55,8 @@ class TqusbAdapterModel {
   uint8_t frequency = 100;
   uint8_t major = 3, minor = 7;
   uint32_t serial = 0xA1B2C3D4;
+  uint8_t refuse_with = 0;   // non-zero: every reply ends with this status
+  bool status_only = false;  // every reply is its status byte alone
 
  private:
   I2cTargets& bus_;
@@ -74,6 +76,8 @@ class NdcAdapterModel {
   uint8_t error_type = 0;    // non-zero: every response reports this error type
   uint16_t kilohertz = 100;  // the bus frequency it reports
   uint16_t serial = 0xBEEF;
+  uint8_t cut_to = 0;        // 2 or more: responses are cut to this many bytes, length byte too
+  std::vector<uint8_t> raw_reply;  // non-empty: the next request gets these bytes as they stand
 
  private:
   std::vector<uint8_t> answer(const std::vector<uint8_t>& request);

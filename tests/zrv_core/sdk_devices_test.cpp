@@ -8,7 +8,13 @@
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <climits>
 
 #include <string>
 #include <thread>
@@ -122,7 +128,8 @@ TEST(SwitchOS, RegistersAndCRSpaceThroughTheSdk) {
 }
 
 // Whatever fails (a name without an id, the SDK refusing to start, a plain exception in the middle
-// of an access), the flat functions answer -1 and the process goes on.
+// of an access, a CR-space access the SDK refuses), the flat functions answer -1 and the process
+// goes on.
 TEST(SwitchOS, FailuresStayInsideTheFlatFunctions) {
   auto result = vexil_test::run_in_private_namespace([] {
     FakeSdkState* reg = sdk_state("libkvdreg_access.so.1");
@@ -151,6 +158,15 @@ TEST(SwitchOS, FailuresStayInsideTheFlatFunctions) {
     int status = 0;
     EXPECT_EQ(reg_access_send(image, 16, 0xC011, &status, device), -1);
     EXPECT_EQ(reg_access_get(image, 16, 0xC011, &status, device), -1);
+
+    cr->cr_result = -5;
+    uint32_t words[2] = {0xAABBCCDD, 1};
+    EXPECT_EQ(config_space_access_read(0x10, 4, words, device), -1);
+    EXPECT_EQ(words[0], 0xAABBCCDDu) << "a refused read gives no data";
+    EXPECT_EQ(config_space_access_write(0x10, 8, words, device), -1);
+    EXPECT_EQ(config_space_access_write(0x10, 2, words, device), -1);
+    cr->cr_result = 3;  // any other result is the SDK's business
+    EXPECT_EQ(config_space_access_read(0x10, 4, words, device), 4);
     EXPECT_EQ(destroy_device(device), 0);
   });
   VEXIL_EXPECT_SCENARIO(result);
@@ -268,9 +284,11 @@ struct MailboxRequest {
   uint32_t operation, address, data;
 };
 
-// The other side of the mailbox: waits for the file, then answers `count` requests, a read with
-// the address turned into data. The flag is read with acquire and cleared with release.
-std::vector<MailboxRequest> serve(int count, std::vector<uint32_t>* store = nullptr) {
+// The other side of the mailbox: waits for the file, then answers `count` requests (or until
+// `stop`), a read with the address turned into data. The flag is read with acquire and cleared
+// with release.
+std::vector<MailboxRequest> serve(int count, std::vector<uint32_t>* store = nullptr,
+                                  const std::atomic<bool>* stop = nullptr) {
   std::vector<MailboxRequest> seen;
   int fd = -1;
   struct stat st = {};
@@ -285,6 +303,10 @@ std::vector<MailboxRequest> serve(int count, std::vector<uint32_t>* store = null
   if (box == MAP_FAILED) return seen;
   for (int i = 0; i < count; ++i) {
     while (__atomic_load_n(&box->busy, __ATOMIC_ACQUIRE) != 1) {
+      if (stop && *stop) {
+        munmap(box, 16);
+        return seen;
+      }
     }
     seen.push_back({box->operation, box->address, box->data});
     if (box->operation == zrv_core::eNicXRead) box->data = box->address ^ 0x5A5A0000;
@@ -353,6 +375,78 @@ TEST(NicX, MailboxTransactions) {
     server.join();
     EXPECT_EQ(value, (0xF0014u ^ 0x5A5A0000u));
     mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// Two client processes against one server: each gets the answers to its own requests.
+TEST(NicX, TwoClientsGetTheirOwnAnswers) {
+  auto result = vexil_test::run_in_private_namespace([] {
+    vexil_test::make_writable("/");
+    const int kReads = 2000;
+    int report[2];
+    ASSERT_EQ(pipe(report), 0);
+    pid_t clients[2];
+    for (int c = 0; c < 2; ++c) {  // before the server thread starts
+      clients[c] = fork();
+      if (clients[c] != 0) continue;
+      void* device = nullptr;
+      if (init_device("nicx_0", &device, 0, 0) != 1024) _exit(2);
+      uint32_t wrong = 0;
+      for (int i = 0; i < kReads; ++i) {
+        const uint32_t address = static_cast<uint32_t>(i * 8 + c * 4);
+        uint32_t word = 0;
+        if (config_space_access_read(address, 4, &word, device) != 4 ||
+            word != (address ^ 0x5A5A0000))
+          ++wrong;
+      }
+      _exit(write(report[1], &wrong, sizeof(wrong)) == sizeof(wrong) ? 0 : 3);
+    }
+    close(report[1]);
+    std::atomic<bool> stop{false};
+    std::thread server([&] { serve(INT_MAX, nullptr, &stop); });
+    uint32_t wrong[2] = {kReads, kReads};
+    for (int c = 0; c < 2; ++c) {
+      EXPECT_EQ(read(report[0], &wrong[c], sizeof(wrong[c])), static_cast<ssize_t>(sizeof(wrong[c])));
+      int status = 0;
+      waitpid(clients[c], &status, 0);
+      EXPECT_EQ(status, 0);
+    }
+    stop = true;
+    server.join();
+    EXPECT_EQ(wrong[0], 0u);
+    EXPECT_EQ(wrong[1], 0u);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// A client whose server does not answer keeps waiting, but does not hold a whole CPU meanwhile;
+// the answer that comes at last is still taken.
+TEST(NicX, AClientWithoutAnswerDoesNotHoldACpu) {
+  auto result = vexil_test::run_in_private_namespace([] {
+    vexil_test::make_writable("/");
+    void* device = nullptr;
+    ASSERT_EQ(init_device("nicx_0", &device, 0, 0), 1024);
+    uint32_t word = 0;
+    std::thread client([&] { config_space_access_read(0x40, 4, &word, device); });
+    clockid_t clock;
+    ASSERT_EQ(pthread_getcpuclockid(client.native_handle(), &clock), 0);
+    const auto cpu_seconds = [&] {
+      timespec t;
+      clock_gettime(clock, &t);
+      return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+    };
+    usleep(50000);
+    const double cpu_before = cpu_seconds();
+    const auto wall_before = std::chrono::steady_clock::now();
+    usleep(300000);
+    const double cpu = cpu_seconds() - cpu_before;
+    const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - wall_before;
+    EXPECT_LT(cpu, 0.5 * wall.count()) << "CPU seconds of the waiting client in " << wall.count();
+    serve(1);
+    client.join();
+    EXPECT_EQ(word, 0x40u ^ 0x5A5A0000u);
+    destroy_device(device);
   });
   VEXIL_EXPECT_SCENARIO(result);
 }

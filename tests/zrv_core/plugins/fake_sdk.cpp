@@ -84,14 +84,16 @@ extern "C" int kv_cr_access_deinit() {
 extern "C" int kv_cr_access_read(uint8_t device_id, uint32_t address, uint32_t* data,
                                  uint32_t length) {
   log_call("cr_read dev=%u 0x%x %u\n", device_id, address, length);
+  if (state.cr_result < 0) return state.cr_result;
   for (uint32_t i = 0; i < length / 4; ++i) data[i] = *word(address + 4 * i);
-  return 0;
+  return state.cr_result;
 }
 extern "C" int kv_cr_access_write(uint8_t device_id, uint32_t address, uint32_t* data,
                                   uint32_t length) {
   log_call("cr_write dev=%u 0x%x %u\n", device_id, address, length);
+  if (state.cr_result < 0) return state.cr_result;
   for (uint32_t i = 0; i < length / 4; ++i) *word(address + 4 * i) = data[i];
-  return 0;
+  return state.cr_result;
 }
 #endif
 

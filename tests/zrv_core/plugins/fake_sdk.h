@@ -11,6 +11,7 @@ struct FakeSdkState {
   int max_size_result = 0;     // kvd_access_reg_max_size
   uint32_t max_size_dwords = 64;
   int io_result = 0;           // OBJTAGRead, OBJTAGWrite
+  int cr_result = 0;           // kv_cr_access_read, kv_cr_access_write; below 0 they do nothing
   bool throw_on_delete = false;  // OBJTAGDelete throws std::runtime_error
   uint32_t cr[64] = {};        // CR space, one word per 4 bytes of address
   char log[8192] = {};         // one line per call: "name arg arg ..."

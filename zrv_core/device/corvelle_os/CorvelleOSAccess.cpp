@@ -9,8 +9,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "Logger.h"
-#include "ZrvGeneralException.h"
+#include "DeviceLog.h"
 
 namespace zrv_core {
 
@@ -20,11 +19,6 @@ static const char* const oCRSpaceLibrary = "libcraccess.so.1";
 static const char* const oRegInitFailed = "Failed to initialize the corvelle os reg access";
 /* The largest register image when the SDK does not say. */
 static const int oDefaultRegisterMaximumSize = 44;
-
-static Logger* Log(const char* function, int line)
-{
-    return Logger::GetInstance(LogLocation(oSource, function, line), "ZRV_PRINT_LOG");
-}
 
 template <typename Function>
 static Function Lookup(DynamicLinking& library, const char* symbol, bool optional = false)
@@ -57,7 +51,7 @@ CorvelleOSRegAccess::CorvelleOSRegAccess(uint8_t device_id) : BaseCorvelleOS(dev
     InitDynamicLibrary();
     InitDynamicFunctions();
     if (m_init(oKvdAccessRegAppId, nullptr, 0) != 0) {
-        Log(__func__, __LINE__)->Info(oRegInitFailed);
+        DEVICE_LOG()->Info(oRegInitFailed);
         throw std::runtime_error(oRegInitFailed);
     }
 }
@@ -81,26 +75,26 @@ void CorvelleOSRegAccess::InitDynamicFunctions()
 
 int CorvelleOSRegAccess::Write(uint32_t* data, uint32_t size, uint32_t register_id, int& status)
 {
-    Log(__func__, __LINE__)->Info("Send a register data");
+    DEVICE_LOG()->Info("Send a register data");
     return SendRegister(KVD_ACCESS_CMD_WRITE, data, size, register_id, status);
 }
 
 int CorvelleOSRegAccess::Read(uint32_t* data, uint32_t size, uint32_t register_id, int& status)
 {
-    Log(__func__, __LINE__)->Info("Get a register data");
+    DEVICE_LOG()->Info("Get a register data");
     return SendRegister(KVD_ACCESS_CMD_READ, data, size, register_id, status);
 }
 
 int CorvelleOSRegAccess::GetRegisterMaximumSize()
 {
-    Log(__func__, __LINE__)->Debug("Get the maximum register size");
+    DEVICE_LOG()->Debug("Get the maximum register size");
     uint32_t dwords = 0;
     if (m_maxSize == nullptr || m_maxSize(m_deviceId, &dwords) != 0)
         return oDefaultRegisterMaximumSize;
     /* A count whose bytes an int cannot hold is no usable answer. */
     if (dwords > static_cast<uint32_t>(INT_MAX / 4)) {
-        Log(__func__, __LINE__)->Warning("The SDK's register size of " + std::to_string(dwords) +
-                                         " dwords is out of range");
+        DEVICE_LOG()->Warning("The SDK's register size of " + std::to_string(dwords) +
+                              " dwords is out of range");
         return oDefaultRegisterMaximumSize;
     }
     return static_cast<int>(dwords * 4);
@@ -110,7 +104,7 @@ int CorvelleOSRegAccess::SendRegister(kvd_access_cmd command, uint32_t* data, ui
                                       uint32_t register_id, int& status)
 {
     if (m_init(oKvdAccessRegAppId, nullptr, 0) != 0) {
-        Log(__func__, __LINE__)->Info(oRegInitFailed);
+        DEVICE_LOG()->Info(oRegInitFailed);
         throw std::runtime_error(oRegInitFailed);
     }
     ku_raw_reg raw;
@@ -133,7 +127,7 @@ void CorvelleOSRegAccess::SetRegisterMessage(kvd_access_cmd command, uint32_t* d
     std::stringstream message;
     message << "Register size: " << size << ", Access command: " << static_cast<uint32_t>(command)
             << ", Software ID: " << static_cast<int>(m_deviceId);
-    Log(__func__, __LINE__)->Info(message.str());
+    DEVICE_LOG()->Info(message.str());
 }
 
 /* The SDK's result as the core's register-access code: 4 a bad parameter,
@@ -148,8 +142,7 @@ void CorvelleOSRegAccess::ParseErrorCode(int result, int& status)
     }
     std::stringstream message;
     message << "Return value: " << result << "Register status: " << status << std::endl;
-    Log(__func__, __LINE__)->Error(message.str());
-    throw ZrvGeneralException(message.str(), 0);
+    DEVICE_FAIL(message.str());
 }
 
 /* ---- CorvelleOSCRSpace ---- */
@@ -181,29 +174,41 @@ void CorvelleOSCRSpace::InitDynamicFunctions()
 /* Until it answers 0 no CR access may be made, nor deinit called. */
 void CorvelleOSCRSpace::IsCRSpaceEnabled()
 {
-    Log(__func__, __LINE__)->Info("Check if CR Space access is supported");
+    DEVICE_LOG()->Info("Check if CR Space access is supported");
     if (m_init() != 0) {
         m_deinit = nullptr;
-        std::stringstream message;
-        message << "CR Space access is unsupported" << std::endl;
-        Log(__func__, __LINE__)->Error(message.str());
-        throw ZrvGeneralException(message.str(), 0);
+        DEVICE_FAIL("CR Space access is unsupported\n");
     }
 }
 
 void CorvelleOSCRSpace::LogAccess(const char* function, int line, const char* what,
                                   uint32_t address, uint32_t length, const uint32_t* data)
 {
+    Logger* log = device_log::At(oSource, function, line);
     std::stringstream message;
-    message << what << " address: " << Log(function, line)->Hexify(static_cast<int>(address))
+    message << what << " address: " << log->Hexify(static_cast<int>(address))
             << ", length: " << length;
-    if (length >= 4) message << ", data: " << Log(function, line)->Hexify(static_cast<int>(data[0]));
-    Log(function, line)->Info(message.str());
+    if (length >= 4) message << ", data: " << log->Hexify(static_cast<int>(data[0]));
+    log->Info(message.str());
+}
+
+/* A negative result is the SDK refusing the access: its data is none and the
+ * access failed. Every other result is the SDK's own business. */
+void CorvelleOSCRSpace::CheckAccess(const char* function, int line, const char* what, int result,
+                                    uint32_t address)
+{
+    if (result >= 0) return;
+    std::stringstream message;
+    message << what << " of address "
+            << device_log::At(oSource, function, line)->Hexify(static_cast<int>(address))
+            << " failed, return value: " << result << std::endl;
+    device_log::Fail(oSource, function, line, message.str());
 }
 
 int CorvelleOSCRSpace::Read(uint32_t address, uint32_t length, uint32_t* data)
 {
-    m_read(m_deviceId, address, data, length);
+    CheckAccess(__func__, __LINE__, "CR space read", m_read(m_deviceId, address, data, length),
+                address);
     if (length >= 4) m_operatingSystem->LittleToBig32(*data, static_cast<int>(length));
     LogAccess(__func__, __LINE__, "CR space read", address, length, data);
     return static_cast<int>(length);
@@ -213,7 +218,8 @@ int CorvelleOSCRSpace::Write(uint32_t address, uint32_t length, uint32_t* data)
 {
     if (length >= 4) m_operatingSystem->LittleToBig32(*data, static_cast<int>(length));
     LogAccess(__func__, __LINE__, "CR space write", address, length, data);
-    m_write(m_deviceId, address, data, length);
+    CheckAccess(__func__, __LINE__, "CR space write", m_write(m_deviceId, address, data, length),
+                address);
     return static_cast<int>(length);
 }
 

@@ -74,12 +74,16 @@ public:
 
     void InitDynamicFunctions() override;
     /* `length` bytes; the words travel byte-swapped between the caller and
-     * the SDK (a write leaves the caller's buffer swapped). Return `length`. */
+     * the SDK (a write leaves the caller's buffer swapped). Return `length`,
+     * or ZrvGeneralException when the SDK answers a negative value (a read
+     * then leaves the caller's buffer unswapped). */
     virtual int Read(uint32_t address, uint32_t length, uint32_t* data);
     virtual int Write(uint32_t address, uint32_t length, uint32_t* data);
 
 private:
     void IsCRSpaceEnabled();
+    void CheckAccess(const char* function, int line, const char* what, int result,
+                     uint32_t address);
     void LogAccess(const char* function, int line, const char* what, uint32_t address,
                    uint32_t length, const uint32_t* data);
 

@@ -11,8 +11,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "Logger.h"
-#include "ZrvGeneralException.h"
+#include "DeviceLog.h"
 
 namespace zrv_core {
 
@@ -21,16 +20,10 @@ static const char* const oSource = "zrv_core/device/i2c/I2CDevice";
 static_assert(I2C_RDWR == 0x0707, "i2c-dev combined transfer request");
 static_assert(sizeof(i2c_msg) == 16 && sizeof(i2c_rdwr_ioctl_data) == 16, "i2c-dev records");
 
-[[noreturn]] static void Fail(const char* function, int line, const std::string& message)
-{
-    Logger::GetInstance(LogLocation(oSource, function, line), "ZRV_PRINT_LOG")->Error(message);
-    throw ZrvGeneralException(message, 0);
-}
-
 I2CDevice::I2CDevice(const std::string& name, eCommunicationType type) : Device(name, type)
 {
     m_fd = open(name.c_str(), O_RDWR);
-    if (m_fd < 0) Fail(__func__, __LINE__, "Failed to open I2C device\n");
+    if (m_fd < 0) DEVICE_FAIL("Failed to open I2C device\n");
 }
 
 I2CDevice::~I2CDevice()
@@ -88,10 +81,9 @@ int I2CDevice::Write(uint32_t offset, uint32_t length, uint32_t* data)
     uint8_t buffer[oMaxWriteSize] = {};
     const uint32_t address_size = PrepareI2CBuffer(buffer, offset);
     if (length > oMaxWriteSize - address_size) {
-        Logger::GetInstance(LogLocation(oSource, __func__, __LINE__), "ZRV_PRINT_LOG")
-            ->Error("I2C write of " + std::to_string(length) + " bytes with " +
-                    std::to_string(address_size) + " offset bytes exceeds " +
-                    std::to_string(oMaxWriteSize) + " bytes");
+        DEVICE_LOG()->Error("I2C write of " + std::to_string(length) + " bytes with " +
+                            std::to_string(address_size) + " offset bytes exceeds " +
+                            std::to_string(oMaxWriteSize) + " bytes");
         errno = EINVAL;
         return -1;
     }
@@ -108,12 +100,12 @@ int I2CDevice::Write(uint32_t offset, uint32_t length, uint32_t* data)
 
 int I2CDevice::AccessRegisterSend(uint32_t*, uint32_t, uint32_t, int&)
 {
-    Fail(__func__, __LINE__, "AccessRegister is not implemented for I2C Device!\n");
+    DEVICE_NO_ACCESS_REGISTER("I2C");
 }
 
 int I2CDevice::AccessRegisterGet(uint32_t*, uint32_t, uint32_t, int&)
 {
-    Fail(__func__, __LINE__, "AccessRegister is not implemented for I2C Device!\n");
+    DEVICE_NO_ACCESS_REGISTER("I2C");
 }
 
 }  // namespace zrv_core

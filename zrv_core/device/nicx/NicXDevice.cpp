@@ -12,14 +12,15 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <sstream>
+#include <chrono>
+#include <thread>
 
-#include "Logger.h"
-#include "ZrvGeneralException.h"
+#include "DeviceLog.h"
 
 namespace zrv_core {
 
@@ -27,26 +28,21 @@ const char* const oNicXMailboxPath = "/zrv_nicx_com";
 
 static const char* const oSource = "zrv_core/device/nicx/NicXDevice";
 
-static Logger* Log(const char* function, int line)
-{
-    return Logger::GetInstance(LogLocation(oSource, function, line), "ZRV_PRINT_LOG");
-}
-
-[[noreturn]] static void Fail(const char* function, int line, const std::string& text)
-{
-    std::stringstream message;
-    message << text << std::endl;
-    Log(function, line)->Error(message.str());
-    throw ZrvGeneralException(message.str(), 0);
-}
-
 static uint32_t LoadBusy(const uint32_t* flag) { return __atomic_load_n(flag, __ATOMIC_ACQUIRE); }
 
 static void StoreBusy(uint32_t* flag, uint32_t value) { __atomic_store_n(flag, value, __ATOMIC_RELEASE); }
 
+/* Waits without a time limit: the server answers when it answers. For about
+ * the first millisecond the flag is polled without pause, which keeps a
+ * served transaction fast; after that the client sleeps briefly between
+ * polls, so that one whose server is slow or gone does not hold a whole CPU
+ * for as long as it waits. */
 static void WaitWhileBusy(const sNicXMailbox* mailbox)
 {
+    const std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
     while (LoadBusy(&mailbox->busy) != 0) {
+        if (std::chrono::steady_clock::now() - start > std::chrono::milliseconds(1))
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
     }
 }
 
@@ -69,23 +65,36 @@ int NicXDevice::SendTransaction(uint32_t address, uint32_t, uint32_t* data, eNic
 {
     const std::string path = oNicXMailboxPath;
     int fd = open(oNicXMailboxPath, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) Fail(__func__, __LINE__, "Cannot open " + path + ": " + strerror(errno));
+    if (fd < 0) DEVICE_FAIL("Cannot open " + path + ": " + strerror(errno));
     if (ftruncate(fd, sizeof(sNicXMailbox)) != 0)
-        Log(__func__, __LINE__)->Warning(path + " truncate error: " + strerror(errno));
+        DEVICE_LOG()->Warning(path + " truncate error: " + strerror(errno));
     struct stat st;
     if (fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(sizeof(sNicXMailbox))) {
         close(fd);
-        Fail(__func__, __LINE__, path + " is shorter than the mailbox's " +
-                                     std::to_string(sizeof(sNicXMailbox)) + " bytes");
+        DEVICE_FAIL(path + " is shorter than the mailbox's " +
+                    std::to_string(sizeof(sNicXMailbox)) + " bytes");
     }
     void* map = mmap(nullptr, sizeof(sNicXMailbox), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (map == MAP_FAILED) {
         const int error = errno;
         close(fd);
-        Fail(__func__, __LINE__, "Cannot map " + path + ": " + strerror(error));
+        DEVICE_FAIL("Cannot map " + path + ": " + strerror(error));
     }
     sNicXMailbox* mailbox = static_cast<sNicXMailbox*>(map);
 
+    /* One client at a time from the wait for a free mailbox to the answer
+     * taken: two clients that both saw it free would overwrite each other's
+     * request, and one would take the other's answer. The server does not
+     * lock; closing the file gives the lock back. */
+    int locked;
+    while ((locked = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    if (locked != 0) {
+        const int error = errno;
+        munmap(map, sizeof(sNicXMailbox));
+        close(fd);
+        DEVICE_FAIL("Cannot lock " + path + ": " + strerror(error));
+    }
     WaitWhileBusy(mailbox);
     mailbox->operation = operation;
     mailbox->address = address;
@@ -99,19 +108,14 @@ int NicXDevice::SendTransaction(uint32_t address, uint32_t, uint32_t* data, eNic
     return 4;
 }
 
-static int NoAccessRegister(const char* function, int line)
-{
-    Fail(function, line, "AccessRegister is not implemented for NICX Device!");
-}
-
 int NicXDevice::AccessRegisterSend(uint32_t*, uint32_t, uint32_t, int&)
 {
-    return NoAccessRegister(__func__, __LINE__);
+    DEVICE_NO_ACCESS_REGISTER("NICX");
 }
 
 int NicXDevice::AccessRegisterGet(uint32_t*, uint32_t, uint32_t, int&)
 {
-    return NoAccessRegister(__func__, __LINE__);
+    DEVICE_NO_ACCESS_REGISTER("NICX");
 }
 
 }  // namespace zrv_core

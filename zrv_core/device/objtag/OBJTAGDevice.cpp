@@ -5,10 +5,7 @@
 
 #include <stdlib.h>
 
-#include <sstream>
-
-#include "Logger.h"
-#include "ZrvGeneralException.h"
+#include "DeviceLog.h"
 
 namespace zrv_core {
 
@@ -70,22 +67,14 @@ int OBJTAGDevice::Write(uint32_t address, uint32_t, uint32_t* data)
     return m_write(m_deviceNumber, address, data[0]);
 }
 
-static int NoAccessRegister(const char* function, int line)
-{
-    std::stringstream message;
-    message << "AccessRegister is not implemented for JTAG Device!" << std::endl;
-    Logger::GetInstance(LogLocation(oSource, function, line), "ZRV_PRINT_LOG")->Error(message.str());
-    throw ZrvGeneralException(message.str(), 0);
-}
-
 int OBJTAGDevice::AccessRegisterSend(uint32_t*, uint32_t, uint32_t, int&)
 {
-    return NoAccessRegister(__func__, __LINE__);
+    DEVICE_NO_ACCESS_REGISTER("JTAG");
 }
 
 int OBJTAGDevice::AccessRegisterGet(uint32_t*, uint32_t, uint32_t, int&)
 {
-    return NoAccessRegister(__func__, __LINE__);
+    DEVICE_NO_ACCESS_REGISTER("JTAG");
 }
 
 }  // namespace zrv_core

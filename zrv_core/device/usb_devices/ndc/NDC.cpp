@@ -11,8 +11,9 @@
 
 #include <climits>
 
-#include "AdapterLog.h"
+#include "DeviceLog.h"
 #include "Semaphore.h"
+#include "signal_hold.h"
 
 static const char* const oSource = "zrv_core/device/usb_devices/ndc/NDC";
 static const char* const oSemaphoreName = "ndc_semaphore";
@@ -52,28 +53,40 @@ NDC::NDC(const std::string& name, zrv_core::eCommunicationType type)
 {
     if (m_semaphoreEnabled &&
         FactorySemaphoreOS::GetInstance()->semaphore_init(1, oSemaphoreName) > 1)
-        ADAPTER_FAIL("Failed to init semaphore");
+        DEVICE_FAIL("Failed to init semaphore");
 }
 
+/* While "ndc_semaphore" is ours (up to the whole timeout) the signals that
+ * end a run are held back: ending the process in between would leave the
+ * semaphore taken for every later process. The wait for the semaphore itself
+ * stays interruptible. */
 void NDC::SendTransaction(sNDCHeaderTransaction& transaction)
 {
-    if (m_semaphoreEnabled && FactorySemaphoreOS::GetInstance()->semaphore_lock() != 0)
-        ADAPTER_FAIL("Failed to lock semaphore");
+    if (!m_semaphoreEnabled) {
+        Exchange(transaction);
+        return;
+    }
+    if (FactorySemaphoreOS::GetInstance()->semaphore_lock() != 0)
+        DEVICE_FAIL("Failed to lock semaphore");
+    struct signal_hold hold = {};
+    signal_hold_take(&hold);
     try {
         Exchange(transaction);
     } catch (...) {
-        if (m_semaphoreEnabled && FactorySemaphoreOS::GetInstance()->semaphore_unlock() != 0)
-            ADAPTER_LOG()->Error("Failed to release semaphore");
+        if (FactorySemaphoreOS::GetInstance()->semaphore_unlock() != 0)
+            DEVICE_LOG()->Error("Failed to release semaphore");
+        signal_hold_give(&hold);
         throw;
     }
-    if (m_semaphoreEnabled && FactorySemaphoreOS::GetInstance()->semaphore_unlock() != 0)
-        ADAPTER_FAIL("Failed to release semaphore");
+    const bool unlocked = FactorySemaphoreOS::GetInstance()->semaphore_unlock() == 0;
+    signal_hold_give(&hold);
+    if (!unlocked) DEVICE_FAIL("Failed to release semaphore");
 }
 
 void NDC::Exchange(sNDCHeaderTransaction& transaction)
 {
     const uint64_t start = MonotonicMicroseconds();
-    ADAPTER_LOG()->Info("Requeset packet: " + Hex(transaction.request.data(), transaction.request.size()));
+    DEVICE_LOG()->Info("Requeset packet: " + Hex(transaction.request.data(), transaction.request.size()));
     m_platform->Write(transaction);
 
     NDC_RESPONSE_STATE state = NDC_WAIT_START;
@@ -84,32 +97,32 @@ void NDC::Exchange(sNDCHeaderTransaction& transaction)
     transaction.received = 0;
     for (;;) {
         const uint64_t elapsed = MonotonicMicroseconds() - start;
-        if (elapsed >= m_timeout) ADAPTER_FAIL("Failed to read all the response packet");
+        if (elapsed >= m_timeout) DEVICE_FAIL("Failed to read all the response packet");
         const int wait_ms = static_cast<int>((m_timeout - elapsed + 999) / 1000);
         int count = 1;
         if (state == NDC_READ_REST) {
-            if (expected < got) ADAPTER_FAIL("Invalid data length to read");
+            if (expected < got) DEVICE_FAIL("Invalid data length to read");
             count = expected - got < oMaxPiece ? expected - got : oMaxPiece;
         }
         const int result = m_platform->Read(transaction, count, position, wait_ms);
         if (result <= 0) {
-            ADAPTER_LOG()->Info("Retry number: " + std::to_string(retries) +
-                                ". The number of bytes read is: " + std::to_string(result) +
-                                ". Data length to read: " + std::to_string(count) +
-                                ". Response buffer offset: " + std::to_string(position));
+            DEVICE_LOG()->Info("Retry number: " + std::to_string(retries) +
+                               ". The number of bytes read is: " + std::to_string(result) +
+                               ". Data length to read: " + std::to_string(count) +
+                               ". Response buffer offset: " + std::to_string(position));
             ++retries;
             continue;
         }
         bool complete = false;
         if (state == NDC_WAIT_START) {
             if (transaction.response[position] != oResponseStart)
-                ADAPTER_FAIL("Unexpected binary indicator");
+                DEVICE_FAIL("Unexpected binary indicator");
             state = NDC_WAIT_LENGTH;
         } else if (state == NDC_WAIT_LENGTH) {
             /* The length byte counts the whole response, '@' and itself too. */
             const int length = transaction.response[position];
             expected = length - static_cast<int>(position) - 1;
-            if (expected < 0) ADAPTER_FAIL("Invalid data length to read");
+            if (expected < 0) DEVICE_FAIL("Invalid data length to read");
             complete = expected == 0;
             state = NDC_READ_REST;
         } else {
@@ -121,7 +134,7 @@ void NDC::Exchange(sNDCHeaderTransaction& transaction)
         if (complete) break;
     }
     CheckForError(transaction);
-    ADAPTER_LOG()->Info("Response packet: " + Hex(transaction.response, transaction.received));
+    DEVICE_LOG()->Info("Response packet: " + Hex(transaction.response, transaction.received));
 }
 
 void NDC::CheckForError(const sNDCHeaderTransaction& transaction)
@@ -129,19 +142,19 @@ void NDC::CheckForError(const sNDCHeaderTransaction& transaction)
     if (transaction.response[oErrorFlagByte] != 1) return;
     switch (transaction.response[oErrorTypeByte]) {
     case 1:
-        ADAPTER_FAIL("The packet length of the sent binary packet is in-valid (either too big or too small).");
+        DEVICE_FAIL("The packet length of the sent binary packet is in-valid (either too big or too small).");
     case 2:
-        ADAPTER_FAIL("The Command Code sent, is in-valid (either not implemented or not defined).");
+        DEVICE_FAIL("The Command Code sent, is in-valid (either not implemented or not defined).");
     case 3:
-        ADAPTER_FAIL("The Sub-Command Code sent, is in-valid (either not implemented or not defined).");
+        DEVICE_FAIL("The Sub-Command Code sent, is in-valid (either not implemented or not defined).");
     case 4:
-        ADAPTER_FAIL("One of the parameters sent in the binary packet is invalid.");
+        DEVICE_FAIL("One of the parameters sent in the binary packet is invalid.");
     case 5:
-        ADAPTER_FAIL("The binary packet was not provided in its entirety in the allotted amount of time. "
-                     "(Allotted time is within 100ms)");
+        DEVICE_FAIL("The binary packet was not provided in its entirety in the allotted amount of time. "
+                    "(Allotted time is within 100ms)");
     case 6:
-        ADAPTER_FAIL("The binary header is less than the minimum required length (of 8 characters)");
+        DEVICE_FAIL("The binary header is less than the minimum required length (of 8 characters)");
     default:
-        ADAPTER_FAIL("Invalid error type");
+        DEVICE_FAIL("Invalid error type");
     }
 }

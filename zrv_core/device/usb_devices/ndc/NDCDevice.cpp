@@ -14,7 +14,7 @@
 
 #include <string.h>
 
-#include "AdapterLog.h"
+#include "DeviceLog.h"
 
 static const char* const oSource = "zrv_core/device/usb_devices/ndc/NDCDevice";
 
@@ -45,7 +45,7 @@ static const sNDCFrequency oFrequencies[] = {{0, 2, 400}, {1, 1, 100}, {2, 3, 10
 static int PortOf(const std::string& name)
 {
     const size_t dot = name.find('.');
-    if (dot == std::string::npos) ADAPTER_FAIL("Missing NDC port.");
+    if (dot == std::string::npos) DEVICE_FAIL("Missing NDC port.");
     return std::stoi(name.substr(dot + 1));
 }
 
@@ -65,17 +65,26 @@ void NDCDevice::SetHeaderTransaction(uint32_t length, uint8_t command, uint8_t s
 void NDCDevice::SetI2CRequest(uint32_t offset, uint32_t length, bool write, sNDCHeaderTransaction& t)
 {
     if (m_addressWidth > oMaxAddressWidth)
-        ADAPTER_FAIL("Invalid I2C address width: " + std::to_string(m_addressWidth));
+        DEVICE_FAIL("Invalid I2C address width: " + std::to_string(m_addressWidth));
     const uint32_t request_length =
         (m_addressWidth ? m_addressWidth + 12 : 13) + (write ? length : 0);
     if (length > oMaxLength || request_length > oMaxLength)
-        ADAPTER_FAIL("Invalid NDC transfer length: " + std::to_string(length));
+        DEVICE_FAIL("Invalid NDC transfer length: " + std::to_string(length));
     SetHeaderTransaction(request_length, eNDCI2C, write ? eNDCWrite : eNDCRead, t);
     t.request.push_back(static_cast<uint8_t>(m_secondaryAddress));
     t.request.push_back(static_cast<uint8_t>(m_addressWidth));
     if (m_addressWidth == 0) t.request.push_back(0);
     for (uint32_t i = 0; i < m_addressWidth; ++i) t.request.push_back(static_cast<uint8_t>(offset >> (8 * i)));
     t.request.push_back(static_cast<uint8_t>(length));
+}
+
+/* The zero fill after a response shorter than the answer asked for is no
+ * answer. */
+static void RequireAnswer(const sNDCHeaderTransaction& transaction, uint32_t bytes)
+{
+    if (transaction.received < bytes)
+        DEVICE_FAIL("Short NDC response: " + std::to_string(transaction.received) + " of " +
+                    std::to_string(bytes) + " bytes");
 }
 
 void NDCDevice::SendI2CTransaction(sNDCHeaderTransaction& transaction)
@@ -85,12 +94,12 @@ void NDCDevice::SendI2CTransaction(sNDCHeaderTransaction& transaction)
             SendTransaction(transaction);
             break;
         } catch (const zrv_core::ZrvGeneralException&) {
-            ADAPTER_LOG()->Warning("Failed to send NDC packet. Retrying attempt " + std::to_string(attempt));
+            DEVICE_LOG()->Warning("Failed to send NDC packet. Retrying attempt " + std::to_string(attempt));
             if (attempt == oAttempts) throw;
         }
     }
     if (transaction.received <= oI2CStatusByte || transaction.response[oI2CStatusByte] != 0)
-        ADAPTER_FAIL("I2C error");
+        DEVICE_FAIL("I2C error");
 }
 
 int NDCDevice::Read(uint32_t offset, uint32_t length, uint32_t* data)
@@ -98,10 +107,7 @@ int NDCDevice::Read(uint32_t offset, uint32_t length, uint32_t* data)
     sNDCHeaderTransaction t;
     SetI2CRequest(offset, length, false, t);
     SendI2CTransaction(t);
-    /* Bytes the adapter did not send are no data. */
-    if (t.received < oDataByte + length)
-        ADAPTER_FAIL("Short NDC response: " + std::to_string(t.received) + " bytes for " +
-                     std::to_string(length) + " data bytes");
+    RequireAnswer(t, oDataByte + length);
     if (length) memcpy(data, t.response + oDataByte, length);
     return 0;
 }
@@ -118,12 +124,12 @@ int NDCDevice::Write(uint32_t offset, uint32_t length, uint32_t* data)
 
 int NDCDevice::AccessRegisterSend(uint32_t*, uint32_t, uint32_t, int&)
 {
-    ADAPTER_FAIL("AccessRegister is not implemented for NDC Device!\n");
+    DEVICE_NO_ACCESS_REGISTER("NDC");
 }
 
 int NDCDevice::AccessRegisterGet(uint32_t*, uint32_t, uint32_t, int&)
 {
-    ADAPTER_FAIL("AccessRegister is not implemented for NDC Device!\n");
+    DEVICE_NO_ACCESS_REGISTER("NDC");
 }
 
 int NDCDevice::GetI2CFrequency()
@@ -131,11 +137,12 @@ int NDCDevice::GetI2CFrequency()
     sNDCHeaderTransaction t;
     SetHeaderTransaction(oHeaderSize, eNDCI2C, eNDCGetFrequency, t);
     SendTransaction(t);
+    RequireAnswer(t, 11);
     const uint16_t kilohertz = static_cast<uint16_t>(t.response[9] | t.response[10] << 8);
     for (const sNDCFrequency& frequency : oFrequencies) {
         if (frequency.kilohertz == kilohertz) return static_cast<int>(frequency.id);
     }
-    ADAPTER_FAIL("Invalid I2C frequency ID");
+    DEVICE_FAIL("Invalid I2C frequency ID");
 }
 
 int NDCDevice::SetI2CFrequency(uint32_t id)
@@ -148,7 +155,7 @@ int NDCDevice::SetI2CFrequency(uint32_t id)
         SendTransaction(t);
         return 0;
     }
-    ADAPTER_FAIL("Invalid i2c frequency: " + std::to_string(id));
+    DEVICE_FAIL("Invalid i2c frequency: " + std::to_string(id));
 }
 
 int NDCDevice::ScanI2CSecondary(uint8_t* map)
@@ -156,6 +163,7 @@ int NDCDevice::ScanI2CSecondary(uint8_t* map)
     sNDCHeaderTransaction t;
     SetHeaderTransaction(oHeaderSize, eNDCI2C, eNDCScan, t);
     SendTransaction(t);
+    RequireAnswer(t, 25);
     for (int i = 0; i < 16; ++i) {
         for (int j = 0; j < 8; ++j) map[8 * i + j] = (t.response[9 + i] >> j) & 1;
     }
@@ -177,6 +185,7 @@ void NDCDevice::GetSerialNumber(uint32_t& serial)
     /* The header says 8 although the request is nine bytes long. */
     SetHeaderTransaction(oHeaderSize - 1, eNDCSystem, 3, t);
     SendTransaction(t);
+    RequireAnswer(t, 10);
     serial = (serial & 0xFFFF0000u) | static_cast<uint32_t>(t.response[8] | t.response[9] << 8);
 }
 

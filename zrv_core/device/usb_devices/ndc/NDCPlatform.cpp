@@ -7,16 +7,18 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <string.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
-#include "AdapterLog.h"
+#include "DeviceLog.h"
 
 static const char* const oSource = "zrv_core/device/usb_devices/ndc/NDCPlatform";
 
 NDCLinux::NDCLinux(const std::string& file_name) : m_fileName(file_name)
 {
     m_fd = open(file_name.c_str(), O_RDWR | O_NOCTTY);
-    if (m_fd < 0) ADAPTER_FAIL("Failed to open NDC device " + file_name + ": " + strerror(errno));
+    if (m_fd < 0) DEVICE_FAIL("Failed to open NDC device " + file_name + ": " + strerror(errno));
 }
 
 NDCLinux::~NDCLinux()
@@ -34,14 +36,26 @@ int NDCLinux::Read(sNDCHeaderTransaction& transaction, int count, uint32_t offse
     return static_cast<int>(read(m_fd, transaction.response + offset, static_cast<size_t>(count)));
 }
 
+/* A response that came after its transaction had given up on it is still
+ * unread and would be taken for the answer to the next request, and every
+ * answer after it would be one behind: whatever is unread goes before a
+ * request is written. The request is tcflush(fd, TCIFLUSH); a device file
+ * that is no terminal has no input queue to discard (ENOTTY). */
+void NDCLinux::DiscardInput()
+{
+    if (ioctl(m_fd, TCFLSH, TCIFLUSH) != 0 && errno != ENOTTY)
+        DEVICE_LOG()->Warning(m_fileName + " input discard error: " + strerror(errno));
+}
+
 void NDCLinux::Write(sNDCHeaderTransaction& transaction)
 {
+    DiscardInput();
     size_t done = 0;
     while (done < transaction.request.size()) {
         const ssize_t rc = write(m_fd, transaction.request.data() + done, transaction.request.size() - done);
         if (rc < 0 && errno == EINTR) continue;
         if (rc <= 0) {
-            ADAPTER_LOG()->Warning(m_fileName + " write error: " + strerror(errno));
+            DEVICE_LOG()->Warning(m_fileName + " write error: " + strerror(errno));
             return;
         }
         done += static_cast<size_t>(rc);

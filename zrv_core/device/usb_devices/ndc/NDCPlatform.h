@@ -25,7 +25,8 @@ public:
      * `wait_ms` for the first of them: the byte count, 0 when none came, or
      * -1. The caller keeps offset + count within the response. */
     virtual int Read(sNDCHeaderTransaction& transaction, int count, uint32_t offset, int wait_ms) = 0;
-    /* The whole request; a write error is only a warning. */
+    /* Discards whatever is unread, then writes the whole request; a write
+     * error is only a warning. */
     virtual void Write(sNDCHeaderTransaction& transaction) = 0;
 };
 
@@ -38,6 +39,8 @@ public:
     void Write(sNDCHeaderTransaction& transaction) override;
 
 private:
+    void DiscardInput();
+
     int m_fd = -1;
     std::string m_fileName;
 };

@@ -9,7 +9,7 @@
 
 #include <exception>
 
-#include "AdapterLog.h"
+#include "DeviceLog.h"
 #include "Semaphore.h"
 
 static const char* const oSource = "zrv_core/device/usb_devices/tqusb/BaseTQUSB";
@@ -22,20 +22,20 @@ BaseTQUSB::BaseTQUSB(const std::string& name, zrv_core::eCommunicationType type)
     sigemptyset(&m_savedSignalSet);
     if (m_semaphoreEnabled &&
         FactorySemaphoreOS::GetInstance()->semaphore_init(1, oSemaphoreName) > 1)
-        ADAPTER_FAIL("Failed to init semaphore");
+        DEVICE_FAIL("Failed to init semaphore");
 }
 
 void BaseTQUSB::LockSemaphore()
 {
     if (m_semaphoreEnabled && FactorySemaphoreOS::GetInstance()->semaphore_lock() != 0)
-        ADAPTER_FAIL("Failed to lock semaphore");
+        DEVICE_FAIL("Failed to lock semaphore");
 }
 
 bool BaseTQUSB::UnlockSemaphore()
 {
     if (!m_semaphoreEnabled || FactorySemaphoreOS::GetInstance()->semaphore_unlock() == 0)
         return true;
-    ADAPTER_LOG()->Error("Failed to release semaphore");
+    DEVICE_LOG()->Error("Failed to release semaphore");
     return false;
 }
 
@@ -43,9 +43,8 @@ void BaseTQUSB::BlockSignal()
 {
     memset(&m_signalSet, 0xFF, sizeof(m_signalSet));
     if (sigprocmask(SIG_BLOCK, &m_signalSet, &m_savedSignalSet) != 0)
-        ADAPTER_FAIL("Failed to fetch and change the signal mask of the calling thread, return code:" +
-                     std::to_string(errno));
-    m_signalsBlocked = true;
+        DEVICE_FAIL("Failed to fetch and change the signal mask of the calling thread, return code:" +
+                    std::to_string(errno));
 }
 
 /* Unblocks exactly the signals that were not blocked before the transaction. */
@@ -55,31 +54,19 @@ void BaseTQUSB::UnblockSignal()
     unsigned char* work = reinterpret_cast<unsigned char*>(&m_signalSet);
     for (size_t i = 0; i < sizeof(m_signalSet); ++i) work[i] = static_cast<unsigned char>(~saved[i]);
     if (sigprocmask(SIG_UNBLOCK, &m_signalSet, &m_savedSignalSet) != 0)
-        ADAPTER_FAIL("Failed to remove from the current set of blocked signals, return code:" +
-                     std::to_string(errno));
-    m_signalsBlocked = false;
+        DEVICE_FAIL("Failed to remove from the current set of blocked signals, return code:" +
+                    std::to_string(errno));
 }
 
-void BaseTQUSB::ReleaseTransaction()
+/* The interface claim, the request and the response; the interface is
+ * released whatever happened to the exchange. A failed claim or release
+ * propagates as it is. */
+void BaseTQUSB::Exchange(sTQUSBHeaderTransaction& transaction)
 {
-    /* A mask saved by a block that failed is no mask to go back to. */
-    if (m_signalsBlocked) UnblockSignal();
-    ReleaseInterface();
-}
-
-int BaseTQUSB::SendTransaction(sTQUSBHeaderTransaction& transaction)
-{
-    LockSemaphore();
-    try {
-        ClaimInterface();
-    } catch (...) {
-        UnlockSemaphore();
-        throw;
-    }
+    ClaimInterface();
     bool exchanged = true;
     std::exception_ptr other;
     try {
-        BlockSignal();
         SendRequest(transaction);
         GetResponse(transaction);
     } catch (const zrv_core::ZrvGeneralException&) {
@@ -87,15 +74,37 @@ int BaseTQUSB::SendTransaction(sTQUSBHeaderTransaction& transaction)
     } catch (...) {
         other = std::current_exception();
     }
+    ReleaseInterface();
+    if (other) std::rethrow_exception(other);
+    if (!exchanged) DEVICE_FAIL("Failed to send TQUSB transaction");
+}
+
+/* Every signal is blocked from right after the semaphore is taken until
+ * after it is given back: a signal that ended the process in between (Ctrl-C
+ * during a scan) would leave "tqusb_semaphore" taken for every later process.
+ * The wait for the semaphore itself stays interruptible. */
+int BaseTQUSB::SendTransaction(sTQUSBHeaderTransaction& transaction)
+{
+    LockSemaphore();
     try {
-        ReleaseTransaction();
-    } catch (...) {
+        BlockSignal();
+    } catch (const zrv_core::ZrvGeneralException&) {
         UnlockSemaphore();
-        throw;
+        DEVICE_FAIL("Failed to send TQUSB transaction");
+    }
+    std::exception_ptr failure;
+    try {
+        Exchange(transaction);
+    } catch (...) {
+        failure = std::current_exception();
     }
     const bool unlocked = UnlockSemaphore();
-    if (other) std::rethrow_exception(other);
-    if (!exchanged) ADAPTER_FAIL("Failed to send TQUSB transaction");
-    if (!unlocked) ADAPTER_FAIL("Failed to release semaphore");
+    try {
+        UnblockSignal();
+    } catch (...) {
+        if (!failure) failure = std::current_exception();
+    }
+    if (failure) std::rethrow_exception(failure);
+    if (!unlocked) DEVICE_FAIL("Failed to release semaphore");
     return 0;
 }

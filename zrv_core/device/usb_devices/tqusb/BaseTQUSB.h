@@ -17,7 +17,7 @@ public:
     BaseTQUSB(const std::string& name, zrv_core::eCommunicationType type);
     ~BaseTQUSB() override = default;
 
-    /* Semaphore, interface claim, all signals blocked, request, response,
+    /* Semaphore, all signals blocked, interface claim, request, response,
      * then everything given back in reverse order, on failure too. 0 or
      * throws ("Failed to send TQUSB transaction" when the exchange failed). */
     virtual int SendTransaction(sTQUSBHeaderTransaction& transaction);
@@ -26,15 +26,14 @@ public:
     virtual void ReleaseInterface() = 0;
     /* The whole request to the bulk-out endpoint. */
     virtual void SendRequest(sTQUSBHeaderTransaction& transaction) = 0;
-    /* The response from the bulk-in endpoint; its last byte must be 0. */
+    /* The response from the bulk-in endpoint: the whole answer (a scan's may
+     * be shorter) ending with the status byte 0. */
     virtual void GetResponse(sTQUSBHeaderTransaction& transaction) = 0;
 
 private:
     void BlockSignal();
     void UnblockSignal();
-    /* Unblocks the signals (when they were blocked) and releases the
-     * interface. */
-    void ReleaseTransaction();
+    void Exchange(sTQUSBHeaderTransaction& transaction);
     void LockSemaphore();
     /* false when the semaphore could not be given back (logged). */
     bool UnlockSemaphore();
@@ -42,7 +41,6 @@ private:
     sigset_t m_signalSet;
     sigset_t m_savedSignalSet;
     bool m_semaphoreEnabled;
-    bool m_signalsBlocked = false;
 };
 
 #endif

