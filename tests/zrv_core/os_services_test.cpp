@@ -23,7 +23,6 @@
 #include <gtest/gtest.h>
 
 #include "OperatingSystemAPI.h"
-#include "signal_hold.h"
 #include "string_format.h"
 
 using wxe::zrv::common::string_format;
@@ -254,40 +253,3 @@ TEST(StringFormat, ShortLongAndEncodingError) {
 }
 
 }  // namespace
-
-// Holds over the ending signals nest across holders, count once per holder, and let through only
-// what they blocked: a signal blocked before the first hold stays blocked, a pending one is
-// delivered when the last hold is given back.
-TEST(SignalHold, NestsAndRestoresOnlyWhatItBlocked) {
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    auto blocked = [](int sig) {
-      sigset_t now;
-      sigprocmask(SIG_BLOCK, nullptr, &now);
-      return sigismember(&now, sig) == 1;
-    };
-    sigset_t hup;
-    sigemptyset(&hup);
-    sigaddset(&hup, SIGHUP);
-    sigprocmask(SIG_BLOCK, &hup, nullptr);  // the process's own choice, before any hold
-    signal_hold first = {}, second = {};
-    signal_hold_take(&first);
-    signal_hold_take(&first);  // counts once
-    signal_hold_take(&second);
-    if (!blocked(SIGINT) || !blocked(SIGTERM) || !blocked(SIGQUIT)) _exit(10);
-    signal_hold_give(&first);
-    signal_hold_give(&first);  // nothing left to give
-    if (!blocked(SIGTERM)) _exit(11);
-    signal_hold_give(&second);
-    if (blocked(SIGINT) || blocked(SIGTERM) || !blocked(SIGHUP)) _exit(12);
-    signal_hold_take(&first);
-    raise(SIGTERM);            // held back ...
-    signal_hold_give(&first);  // ... and delivered here
-    _exit(13);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFSIGNALED(status)) << "exit " << WEXITSTATUS(status);
-  EXPECT_EQ(WTERMSIG(status), SIGTERM);
-}
