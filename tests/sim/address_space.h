@@ -93,6 +93,7 @@ class HardwareSemaphore {
   uint32_t read() const { return held_by_foreigner() ? kForeignOwner : owner_; }
   void write(uint32_t ticket);
   bool held() const { return read() != 0; }
+  bool held_by_client() const { return owner_ != 0; }
 
  private:
   bool held_by_foreigner() const { return foreign_ && *foreign_; }

@@ -49,6 +49,14 @@ struct FaultKnobs {
   // SMBus gateways: status reads that still show the lock bit held by another owner (firmware,
   // another host) before it lets go, counting down; kForever: it never does.
   uint32_t smbus_foreign_lock_reads = 0;
+  // A client's accesses to the served configuration file, counted from 1 as
+  // AdapterStats::config_accesses counts them: access fail_config_access_at fails with EIO and is
+  // not carried out; `signal` goes to the client right before access signal_at_access is carried
+  // out, and right after every write that starts an ICMD or HCR command when signal_at_command.
+  uint64_t fail_config_access_at = 0;
+  int32_t signal = 0;
+  uint64_t signal_at_access = 0;
+  bool signal_at_command = false;
 };
 constexpr uint32_t kForever = 0xFFFFFFFFu;
 static_assert(std::is_trivially_copyable<FaultKnobs>::value, "knobs travel as bytes");
@@ -73,6 +81,12 @@ struct AdapterStats {
   uint64_t broken_smbus_locks = 0;           // lock bits cleared by someone other than their owner
   uint32_t last_smbus_gateway = 0;        // CR address of the SMBus gateway that ran the last one
   uint64_t i2c_nacks = 0;                 // transfers a secondary did not acknowledge
+  uint64_t config_accesses = 0;           // clients' preads and pwrites of the served config file
+  uint64_t signals_sent = 0;              // signals the knobs sent to a client
+  uint64_t signals_sent_holding = 0;      // ... of them while a client held a semaphore below
+  // Semaphores a client holds as the stats are read: kHeldWindow, kHeldIcmd, kHeldTools.
+  uint32_t held_semaphores = 0;
+  static constexpr uint32_t kHeldWindow = 1, kHeldIcmd = 2, kHeldTools = 4;
   // Mailbox buffer bytes (up to the highest dword touched) written for the last command started,
   // and read back since it ended: the frame sizes a client sent and asked for.
   uint32_t last_command_bytes = 0;

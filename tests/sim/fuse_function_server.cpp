@@ -87,7 +87,10 @@ void op_read(fuse_req_t req, fuse_ino_t, size_t size, off_t off, fuse_file_info*
     fuse_reply_buf(req, nullptr, 0);
     return;
   }
-  adapter_of(req).set_requester(static_cast<uint32_t>(fuse_req_ctx(req)->pid));
+  if (!adapter_of(req).begin_client_access(fuse_req_ctx(req)->pid)) {
+    fuse_reply_err(req, EIO);
+    return;
+  }
   std::vector<uint8_t> bytes =
       adapter_of(req).config_read(static_cast<uint32_t>(off), static_cast<uint32_t>(size));
   fuse_reply_buf(req, reinterpret_cast<const char*>(bytes.data()), bytes.size());
@@ -99,10 +102,17 @@ void op_write(fuse_req_t req, fuse_ino_t, const char* buf, size_t size, off_t of
     fuse_reply_write(req, 0);
     return;
   }
-  adapter_of(req).set_requester(static_cast<uint32_t>(fuse_req_ctx(req)->pid));
-  uint32_t done = adapter_of(req).config_write(static_cast<uint32_t>(off),
-                                               reinterpret_cast<const uint8_t*>(buf),
-                                               static_cast<uint32_t>(size));
+  SimulatedAdapter& adapter = adapter_of(req);
+  const pid_t client = fuse_req_ctx(req)->pid;
+  if (!adapter.begin_client_access(client)) {
+    fuse_reply_err(req, EIO);
+    return;
+  }
+  const uint64_t commands = adapter.commands_started();
+  uint32_t done = adapter.config_write(static_cast<uint32_t>(off),
+                                       reinterpret_cast<const uint8_t*>(buf),
+                                       static_cast<uint32_t>(size));
+  adapter.end_client_write(client, commands);
   fuse_reply_write(req, done);
 }
 

@@ -128,6 +128,62 @@ TEST(FuseFunction, ClientReadsHardwareIdAndRunsIcmdByHand) {
   VEXIL_EXPECT_SCENARIO(result);
 }
 
+// Faults and signals at a moment the adapter picks: the n-th access of a client fails, or the
+// client gets a signal right before it, or right after a write that starts a command; and the
+// adapter says which semaphores a client holds, and whether one was held when a signal went out.
+TEST(FuseFunction, FaultsAndSignalsAtAChosenAccess) {
+  SKIP_WITHOUT_FUSE_FUNCTION();
+  auto result = vexil_test::run_in_private_namespace([] {
+    add_function(kAddress, 0x101d);
+    SimulatedAdapter adapter;
+    FuseFunctionServer server(adapter, kConfig);
+    static volatile sig_atomic_t signals;
+    struct sigaction count = {};
+    count.sa_handler = [](int) { signals = signals + 1; };
+    count.sa_flags = SA_RESTART;
+    sigaction(SIGUSR1, &count, nullptr);
+    int fd = open(kConfig.c_str(), O_RDWR | O_SYNC);
+    ASSERT_GE(fd, 0);
+    uint8_t b[4];
+    ASSERT_EQ(pread(fd, b, 4, 0), 4);
+    const uint64_t done = server.stats().config_accesses;
+    EXPECT_EQ(done, 1u);
+
+    FaultKnobs knobs;
+    knobs.fail_config_access_at = done + 2;
+    knobs.signal = SIGUSR1;
+    knobs.signal_at_access = done + 1;
+    server.set_knobs(knobs);
+    EXPECT_EQ(pread(fd, b, 4, 0), 4);
+    EXPECT_EQ(signals, 1);
+    errno = 0;
+    EXPECT_EQ(pread(fd, b, 4, 0), -1);
+    EXPECT_EQ(errno, EIO);
+    EXPECT_EQ(pread(fd, b, 4, 0), 4) << "one access fails, not the ones after it";
+    EXPECT_EQ(signals, 1);
+
+    FilePort port(fd);
+    WindowDriver drv(port);
+    ASSERT_TRUE(drv.attach());
+    ASSERT_TRUE(drv.lock());
+    EXPECT_EQ(server.stats().held_semaphores, AdapterStats::kHeldWindow);
+    drv.unlock();
+    EXPECT_EQ(server.stats().held_semaphores, 0u);
+    knobs = FaultKnobs{};
+    knobs.signal = SIGUSR1;
+    knobs.signal_at_command = true;
+    server.set_knobs(knobs);
+    std::vector<uint8_t> get = register_frame(0xC012, 1, std::vector<uint8_t>(8, 0));
+    ASSERT_EQ(drv.icmd(0x9001, get), 0);
+    EXPECT_EQ(signals, 2) << "one signal, at the one command";
+    const AdapterStats stats = server.stats();
+    EXPECT_EQ(stats.signals_sent, 2u);
+    EXPECT_EQ(stats.signals_sent_holding, 1u) << "the command ran under the ICMD semaphore";
+    close(fd);
+  }, short_timeout());
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
 TEST(FuseFunction, TwoFunctionsServedAtOnce) {
   SKIP_WITHOUT_FUSE_FUNCTION();
   auto result = vexil_test::run_in_private_namespace([] {

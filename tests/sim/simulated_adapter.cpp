@@ -1,5 +1,7 @@
 #include "simulated_adapter.h"
 
+#include <signal.h>
+
 #include <algorithm>
 
 namespace vexil_sim {
@@ -130,6 +132,36 @@ uint32_t SimulatedAdapter::config_write(uint32_t offset, const uint8_t* bytes, u
     write_dword(dword, value);
   }
   return length;
+}
+
+AdapterStats SimulatedAdapter::stats() {
+  AdapterStats now = stats_;
+  now.held_semaphores = held_semaphores();
+  return now;
+}
+
+uint32_t SimulatedAdapter::held_semaphores() const {
+  return (window_.semaphore().held_by_client() ? AdapterStats::kHeldWindow : 0) |
+         (semaphore_space_.icmd_semaphore().held_by_client() ? AdapterStats::kHeldIcmd : 0) |
+         (hcr_.semaphore_held_by_client() ? AdapterStats::kHeldTools : 0);
+}
+
+void SimulatedAdapter::signal_client(pid_t client) {
+  ++stats_.signals_sent;
+  if (held_semaphores()) ++stats_.signals_sent_holding;
+  kill(client, knobs_.signal);
+}
+
+bool SimulatedAdapter::begin_client_access(pid_t client) {
+  set_requester(static_cast<uint32_t>(client));
+  const uint64_t n = ++stats_.config_accesses;
+  if (knobs_.signal && knobs_.signal_at_access == n) signal_client(client);
+  return knobs_.fail_config_access_at != n;
+}
+
+void SimulatedAdapter::end_client_write(pid_t client, uint64_t commands_before) {
+  if (knobs_.signal && knobs_.signal_at_command && commands_started() > commands_before)
+    signal_client(client);
 }
 
 bool SimulatedAdapter::read_space(uint16_t space, uint32_t address, uint32_t& value) {

@@ -4,6 +4,8 @@
 // tests use it in-process, a FUSE server serves its configuration space as a file.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -71,11 +73,18 @@ class SimulatedAdapter : public AdapterControl {
   // Who makes the accesses from now on, as far as the device can tell users apart (the FUSE server
   // gives each client process's id); 0, the default, is the adapter's own side.
   void set_requester(uint32_t who) { requester_ = who; }
+  // For the server of the configuration file: counts one access by a client and tells whether
+  // the knobs fail it; sends the client the knobs' signal when they want it before this access.
+  bool begin_client_access(pid_t client);
+  // After a client's write: sends the knobs' signal when they want it after a command started
+  // and the write started one.
+  void end_client_write(pid_t client, uint64_t commands_before);
+  uint64_t commands_started() const { return stats_.icmd_commands + stats_.hcr_commands; }
 
   // AdapterControl
   FaultKnobs knobs() override { return knobs_; }
   void set_knobs(const FaultKnobs& knobs) override { knobs_ = knobs; }
-  AdapterStats stats() override { return stats_; }
+  AdapterStats stats() override;
   RegisterCounts register_counts(uint16_t id) override { return registers_.counts(id); }
   std::vector<uint8_t> register_image(uint16_t id) override { return registers_.stored(id); }
   void set_register_image(uint16_t id, const std::vector<uint8_t>& image) override {
@@ -90,6 +99,8 @@ class SimulatedAdapter : public AdapterControl {
   uint32_t peek_dword(uint32_t offset) const;
   void write_dword(uint32_t offset, uint32_t value);
   bool in_window(uint32_t offset) const;
+  uint32_t held_semaphores() const;
+  void signal_client(pid_t client);
 
   FunctionConfig config_;
   FaultKnobs knobs_;

@@ -32,6 +32,7 @@ class ToolsHcr : public AddressSpace {
 
   bool read(uint32_t address, uint32_t& value) override;
   bool write(uint32_t address, uint32_t value) override;
+  bool semaphore_held_by_client() const { return semaphore_held_ && !knobs_.hcr_semaphore_foreign; }
 
  private:
   bool busy() const { return stuck_ || busy_reads_left_ > 0; }
