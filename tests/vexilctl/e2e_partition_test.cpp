@@ -8,6 +8,9 @@ namespace e2e {
 namespace {
 
 const std::string failed = "EU partition creation failed.\n";
+const std::string vhca_overlap =
+    "There is an overlap of VHCA IDs between the VHCA IDs given and another existing EU partition. A VHCA's ID can "
+    "belong at most to a single partition\n";
 const std::string vhca_sum =
     "Error: Sum of requested VHCAs for the Partition exceeds the Max number of possible VHCAs that can be "
     "associated with a single EU Partition\n";
@@ -139,10 +142,7 @@ TEST(PartitionProcess, TwoHundredFiftySixVhcaIdsAreKeptWhole)
         expect_tool(sub("query", {"-p", "1"}), partition_text(1, 0, "", 0, "7"), 0);
 
         const AcceleratorCounts before = vexil_sim::accelerator_counts(server);
-        expect_tool(create("255", "1", "0"),
-                    "There is an overlap of VHCA IDs between the VHCA IDs given and another existing EU partition. "
-                    "A VHCA's ID can belong at most to a single partition\n" + failed,
-                    255);
+        expect_tool(create("255", "1", "0"), vhca_overlap + failed, 255);
         EXPECT_EQ((vexil_sim::accelerator_counts(server) - before).partition.set, 0u) << "refused by the tool";
         expect_tool(create("256", "1", "0"), "Partition created successfully-\n" + partition_text(3, 0, "256", 1, "1"),
                     0);
@@ -210,7 +210,7 @@ TEST(PartitionProcess, OverlapsAndAdapterRefusals)
 {
     AcceleratorSetup setup = small_adapter();
     setup.prepare = [](vexil_sim::Accelerator& acc) {
-        ASSERT_EQ(acc.add_partition({5}, {50, 51}, 1), 1);
+        ASSERT_EQ(acc.add_partition({5, 1024, 65535}, {50, 51}, 1), 1);
         ASSERT_NE(acc.add_group("inside", {50}, 1), 0);
         ASSERT_EQ(acc.add_group("outside", {1}), 2);
         acc.refuse_creates_after(0);
@@ -221,17 +221,18 @@ TEST(PartitionProcess, OverlapsAndAdapterRefusals)
         const AcceleratorCounts before = vexil_sim::accelerator_counts(server);
         expect_tool(create("6", "1", "0"), eu_overlap + failed, 255);
         expect_tool(create("6", "51", "0"), eu_overlap + failed, 255);
-        expect_tool(create("4-5", "60", "0"),
-                    "There is an overlap of VHCA IDs between the VHCA IDs given and another existing EU partition. "
-                    "A VHCA's ID can belong at most to a single partition\n" + failed,
-                    255);
+        /* Ids past the first 1024 overlap as well, up to the last one. */
+        for (const char* vhcas : {"4-5", "1024", "65535"}) {
+            SCOPED_TRACE(vhcas);
+            expect_tool(create(vhcas, "60", "0"), vhca_overlap + failed, 255);
+        }
         EXPECT_EQ((vexil_sim::accelerator_counts(server) - before).partition.set, 0u);
         expect_tool(create("6", "60", "0"), "Failed to access EU partition register.\n" + hint(8) + failed, 255);
         expect_tool(sub("destroy", {"-p", "1"}),
                     "Error when trying to destroy EU partition id: 1.\n"
                     "Make sure no EU groups are configured on the partition. Terminating..\n",
                     255);
-        expect_tool(sub("query", {"-p", "1"}), partition_text(1, 1, "5", 1, "50,51"), 0);
+        expect_tool(sub("query", {"-p", "1"}), partition_text(1, 1, "5,1024,65535", 3, "50,51"), 0);
     });
 }
 

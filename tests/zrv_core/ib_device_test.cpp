@@ -14,7 +14,9 @@
 #include "AccessRegisterMad.h"
 #include "BitOperations.h"
 #include "IBDevice.h"
+#include "Keys.h"
 #include "MadBuffer.h"
+#include "ZrvGeneralException.h"
 #include "device_bridge.h"
 #include "fake_libibmad.h"
 #include "fake_system.h"
@@ -281,6 +283,54 @@ TEST(IBDevice, RegisterRoutes) {
     a.calls.clear();
     EXPECT_EQ(reg_access_get(image, 100, 0xC011, &status, d.get()), 0x102);
     EXPECT_EQ(a.smps() + a.class_a(), 0u);
+  });
+}
+
+// Registers 0x9060 to 0x9064 run long: never over SMP, even when SMP is allowed and they fit.
+// 0x9062 waits 8 s, or 8000 s when MCC_EXT_TIMEOUT is set (to anything); all others 1 s.
+TEST(IBDevice, LongRunningRegistersAndTheirTimeOuts) {
+  in_namespace([] {
+    fake_ibmad::Adapter& a = fake_ibmad::loaded_far_end();
+    a.faults.no_gmp_cr = true;  // CR over SMP: SMP allowed
+    Device d = open_or_fail("lid-5");
+    ASSERT_TRUE(d);
+    struct Known {
+      uint32_t id;
+      unsigned smps;
+      int timeout;
+    };
+    const Known known[] = {{0x905F, 1, 1000}, {0x9060, 0, 1000}, {0x9061, 0, 1000}, {0x9062, 0, 8000},
+                           {0x9063, 0, 1000}, {0x9064, 0, 1000}, {0x9065, 1, 1000}};
+    auto access = [&](uint32_t id) {
+      uint32_t image[2] = {};
+      int status = -1;
+      a.calls.clear();
+      a.timeout = 0;
+      EXPECT_EQ(reg_access_get(image, 8, id, &status, d.get()), 0);
+    };
+    for (const Known& k : known) {
+      access(k.id);
+      EXPECT_EQ(a.smps(), k.smps) << std::hex << k.id;
+      EXPECT_EQ(a.timeout, k.timeout) << std::hex << k.id;
+    }
+    setenv("MCC_EXT_TIMEOUT", "", 1);
+    access(0x9062);
+    EXPECT_EQ(a.timeout, 8000000);
+    access(0x9061);
+    EXPECT_EQ(a.timeout, 1000);
+  });
+}
+
+// A GUID-to-LID line covers its range with both ends: LIDs 4 and 7 of 4-7, and the one LID of 9-9.
+TEST(IBDevice, KeyLookupTakesBothEndsOfALidRange) {
+  in_namespace([] {
+    vexil_test::add_file("/tmp/osm/guid2lid", "0xa1 0x0004 0x0007\n0xb2 9 9\n");
+    vexil_test::add_file("/tmp/osm/guid2mkey", "0xa1 0x1111\n0xb2 0x2222\n");
+    vexil_test::write_zrv_conf("mkey_enable=yes\nsm_config_dir=/tmp/osm\n");
+    for (const auto& known : std::vector<std::pair<uint32_t, uint64_t>>{{4, 0x1111}, {7, 0x1111}, {9, 0x2222}})
+      EXPECT_EQ(zrv_core::MKey().GetMKey(known.first), known.second) << "LID " << known.first;
+    for (uint32_t lid : {3u, 8u, 10u})
+      EXPECT_THROW(zrv_core::MKey().GetMKey(lid), zrv_core::ZrvGeneralException) << "LID " << lid;
   });
 }
 

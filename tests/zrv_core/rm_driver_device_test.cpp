@@ -451,6 +451,98 @@ TEST(RmDriverConverters, TableAgreesWithTheLayouts) {
   }
 }
 
+// Every register a GPU carries, written out here rather than taken from the converters' table:
+// {id, name, control command, parameter record size, image size}.
+struct KnownControl {
+  uint16_t id;
+  const char* name;
+  uint32_t control;
+  size_t record;
+  size_t image;
+};
+const KnownControl kKnownControls[] = {
+  {0x5002, "PMLP", 0x20803064, 503, 64},
+  {0x5003, "PMTU", 0x20803062, 504, 16},
+  {0x5004, "PTYS", 0x20803070, 524, 68},
+  {0x5006, "PAOS", 0x20803047, 510, 16},
+  {0x5008, "PPCNT", 0x20803069, 509, 256},
+  {0x500A, "PLIB", 0x20803080, 504, 16},
+  {0x5012, "PMAOS", 0x20803072, 504, 16},
+  {0x5018, "PPLR", 0x20803073, 506, 8},
+  {0x5023, "PPLM", 0x20803054, 526, 80},
+  {0x5026, "SLRP", 0x20805015, 502, 152},
+  {0x5027, "SLTP", 0x2080306D, 505, 76},
+  {0x5028, "SLRG", 0x20803071, 502, 40},
+  {0x502C, "SLSIR", 0x20805016, 502, 148},
+  {0x5030, "PPLL", 0x20805012, 498, 40},
+  {0x5031, "PDDR", 0x20803066, 504, 256},
+  {0x5036, "PPTT", 0x20803068, 512, 28},
+  {0x5037, "PPRT", 0x2080306F, 514, 36},
+  {0x503C, "PMDR", 0x20805013, 502, 60},
+  {0x503E, "PPHCR", 0x2080306C, 503, 80},
+  {0x5040, "PPAOS", 0x2080306B, 504, 16},
+  {0x5042, "SLREG", 0x20805019, 503, 76},
+  {0x5046, "PLTC", 0x20803053, 503, 16},
+  {0x5057, "SLRIP", 0x20805011, 502, 92},
+  {0x5066, "PGUID", 0x2080306E, 501, 96},
+  {0x506B, "PUCG", 0x20805014, 524, 268},
+  {0x506C, "PEUCG", 0x20805017, 790, 200},
+  {0x50E2, "PPSLC", 0x20803055, 520, 52},
+  {0x50E3, "PPSLS", 0x2080307E, 499, 8},
+  {0x6501, "UNWKM", 0x2080500D, 632, 140},
+  {0x6502, "UNRSA", 0x2080500E, 502, 24},
+  {0x6503, "UNRC", 0x2080500F, 500, 64},
+  {0x6504, "UNDRI", 0x2080500B, 501, 16},
+  {0x6505, "UNDFD", 0x2080500C, 500, 8},
+  {0x6802, "GHPKT", 0x20803065, 502, 16},
+  {0x9009, "MTCAP", 0x20803061, 498, 16},
+  {0x900A, "MTMP", 0x20803067, 512, 32},
+  {0x900B, "MTWE", 0x2080305D, 497, 16},
+  {0x9014, "MCIA", 0x20803063, 648, 148},
+  {0x9020, "MGIR", 0x2080306A, 497, 160},
+  {0x9040, "MTRC_CAP", 0x20803076, 498, 132},
+  {0x9041, "MTRC_CONF", 0x20803077, 500, 128},
+  {0x9043, "MTRC_CTRL", 0x20803078, 502, 64},
+  {0x907F, "MCAM", 0x20803056, 499, 72},
+  {0x90F0, "MFGD", 0x20805010, 504, 8},
+  {0x90F3, "MOFHB", 0x20805018, 500, 80},
+  {0x9109, "MTECR", 0x2080305C, 498, 96},
+  {0x910B, "MTEWE", 0x2080305E, 498, 92},
+  {0x910C, "MTSDE", 0x2080305F, 498, 92},
+  {0x910F, "MPSCR", 0x2080307C, 504, 32},
+  {0x9118, "MTEIM", 0x20803079, 497, 48},
+  {0x911B, "MTIE", 0x2080307A, 532, 48},
+  {0x911C, "MTIM", 0x2080307B, 504, 16},
+  {0x9121, "MTSR", 0x2080307D, 497, 16},
+  {0x9153, "MORD", 0x20803075, 544, 256},
+  {0x9166, "MLPC", 0x2080307F, 520, 64}};
+
+// A read of each register sends a record of its size to its own control, and its whole image comes
+// back from the data area (MORD's through its reply layout, told above).
+TEST(RmDriverConverters, EachRegisterTravelsAsItsOwnControl) {
+  with_device([](GpuDriver& driver, zrv_core::RmDriverDevice& device) {
+    size_t count = 0;
+    zrv_core::GpuRegisters(&count);
+    EXPECT_EQ(count, sizeof kKnownControls / sizeof kKnownControls[0]);
+    for (const KnownControl& known : kKnownControls) {
+      SCOPED_TRACE(known.name);
+      const zrv_core::sGpuRegister* reg = zrv_core::FindGpuRegister(known.id);
+      ASSERT_NE(reg, nullptr);
+      EXPECT_STREQ(reg->name, known.name);
+      driver.register_images[known.control] = pattern(known.image, 1);
+      Bytes image(known.image, 0);
+      const size_t sent = driver.controls.size();
+      send(device, known.id, image, false);
+      ASSERT_EQ(driver.controls.size(), sent + 1);
+      EXPECT_EQ(driver.controls.back(), known.control) << std::hex << known.control;
+      EXPECT_EQ(driver.last_params.size(), known.record);
+      if (known.id != 0x9153) {
+        EXPECT_EQ(image, pattern(known.image, 1));
+      }
+    }
+  });
+}
+
 // ---- profiler, PMA stream and the client's GPU queries ----
 
 const uint32_t kProfiler = 0xDE000003;
