@@ -74,9 +74,9 @@ void add_to_global_member_mask(const uint32_t* member_mask)
         global_member_mask[w] |= member_mask[w];
 }
 
-bool get_not_carried(int rc)
+bool access_leaves_id_unknown(int rc)
 {
-    return rc < 0 || rc == ME_CR_ERROR || rc == ME_SEM_LOCKED ||
+    return rc < 0 || rc == ME_CR_ERROR || rc == ME_SEM_LOCKED || rc == ME_REG_ACCESS_DEV_BUSY ||
            (rc >= ME_ICMD_STATUS_CR_FAIL && rc <= ME_CMDIF_UNKN_STATUS);
 }
 

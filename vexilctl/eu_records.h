@@ -5,7 +5,8 @@
  *
  * The adapter keeps no list of its objects: a group or partition exists when
  * a GET of its id succeeds, and a GET the adapter refused counts as a free id.
- * A GET that never reached it says nothing about the id: a walk stops there.
+ * A GET that never reached it, or that found the adapter busy, says nothing
+ * about the id: a walk stops there.
  */
 #ifndef VEXILCTL_EU_RECORDS_H
 #define VEXILCTL_EU_RECORDS_H
@@ -62,16 +63,17 @@ bool eug_name_equals(const eug_record& group, const char* name);
  * all 32), increasing, separated by ',' - no line end. */
 void print_member_eus(const uint32_t* member_mask);
 
-/* Whether a failed GET never reached the adapter: the mailbox did not carry
- * it (an ICMD or tools-interface failure, or a system error of the PCI or
- * remote path). A register status, the adapter's answer for an id that holds
- * nothing, and the in-band path's failures are not such failures. */
-bool get_not_carried(int rc);
+/* Whether a failed access says nothing about the id: the mailbox did not
+ * carry it (an ICMD or tools-interface failure, or a system error of the PCI
+ * or remote path), or the adapter answered that it is busy (on every route).
+ * Any other register status is the adapter's answer for an id that holds
+ * nothing, as are the in-band path's other failures. */
+bool access_leaves_id_unknown(int rc);
 
 /* GETs every group id 1 to max_num_hxu_eu_group into one record and calls
  * visit(record) for each group that exists, in id order, until visit returns
  * false. The record is reused for every id, as read. False, after the
- * querying-error line of the id, when a GET did not reach the adapter. */
+ * querying-error line of the id, when a GET left its id unknown. */
 template <typename Visit>
 bool scan_groups(mfile* mf, eug_record& group, Visit visit)
 {
@@ -80,7 +82,7 @@ bool scan_groups(mfile* mf, eug_record& group, Visit visit)
         const int rc = reg_access_nic_hxu_eug(mf, MACCESS_REG_METHOD_GET, &group);
         if (rc == ME_OK && !visit(group))
             return true;
-        if (get_not_carried(rc)) {
+        if (access_leaves_id_unknown(rc)) {
             printf("Error when querying group id: %u.\n", id);
             return false;
         }
@@ -97,7 +99,7 @@ bool scan_partitions(mfile* mf, partition_record& partition, Visit visit)
         const int rc = reg_access_nic_hxu_eu_partition(mf, MACCESS_REG_METHOD_GET, &partition);
         if (rc == ME_OK && !visit(partition))
             return true;
-        if (get_not_carried(rc)) {
+        if (access_leaves_id_unknown(rc)) {
             printf("Error when querying partition id: %u.\n", id);
             return false;
         }
