@@ -80,6 +80,20 @@ bool access_leaves_id_unknown(int rc)
            (rc >= ME_ICMD_STATUS_CR_FAIL && rc <= ME_CMDIF_UNKN_STATUS);
 }
 
+int get_group(mfile* mf, eug_record& group, uint16_t id)
+{
+    group.eug_id = id;
+    const int rc = reg_access_nic_hxu_eug(mf, MACCESS_REG_METHOD_GET, &group);
+    return rc == ME_OK && group.eug_id != id ? -1 : rc;
+}
+
+int get_partition(mfile* mf, partition_record& partition, uint16_t id)
+{
+    partition.eu_partition_id = id;
+    const int rc = reg_access_nic_hxu_eu_partition(mf, MACCESS_REG_METHOD_GET, &partition);
+    return rc == ME_OK && partition.eu_partition_id != id ? -1 : rc;
+}
+
 bool collect_partition_reservations(mfile* mf, uint32_t* reserved)
 {
     *reserved = 0;

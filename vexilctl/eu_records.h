@@ -70,6 +70,13 @@ void print_member_eus(const uint32_t* member_mask);
  * nothing, as are the in-band path's other failures. */
 bool access_leaves_id_unknown(int rc);
 
+/* GET of one group or partition id into the record. A reply that carries
+ * another id answers another request (the remote protocol has no tags, so a
+ * stray reply shifts every later one): it fails as a reply that does not
+ * parse does, with -1. */
+int get_group(mfile* mf, eug_record& group, uint16_t id);
+int get_partition(mfile* mf, partition_record& partition, uint16_t id);
+
 /* GETs every group id 1 to max_num_hxu_eu_group into one record and calls
  * visit(record) for each group that exists, in id order, until visit returns
  * false. The record is reused for every id, as read. False, after the
@@ -78,8 +85,7 @@ template <typename Visit>
 bool scan_groups(mfile* mf, eug_record& group, Visit visit)
 {
     for (uint32_t id = 1; id <= max_num_hxu_eu_group; id++) {
-        group.eug_id = static_cast<uint16_t>(id);
-        const int rc = reg_access_nic_hxu_eug(mf, MACCESS_REG_METHOD_GET, &group);
+        const int rc = get_group(mf, group, static_cast<uint16_t>(id));
         if (rc == ME_OK && !visit(group))
             return true;
         if (access_leaves_id_unknown(rc)) {
@@ -95,8 +101,7 @@ template <typename Visit>
 bool scan_partitions(mfile* mf, partition_record& partition, Visit visit)
 {
     for (uint32_t id = 1; id <= max_num_hxu_eu_partition; id++) {
-        partition.eu_partition_id = static_cast<uint16_t>(id);
-        const int rc = reg_access_nic_hxu_eu_partition(mf, MACCESS_REG_METHOD_GET, &partition);
+        const int rc = get_partition(mf, partition, static_cast<uint16_t>(id));
         if (rc == ME_OK && !visit(partition))
             return true;
         if (access_leaves_id_unknown(rc)) {
