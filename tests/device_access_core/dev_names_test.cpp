@@ -229,6 +229,10 @@ TEST(UserLevelGrammar, ForcedFormsAndRefusals) {
   EXPECT_EQ(tqcr_parse_name("garbage", &force, nullptr, nullptr, nullptr, nullptr), 0u);
   EXPECT_EQ(errno, EINVAL);
   EXPECT_EQ(tqcr_parse_name("0000:03:20.0", &force, nullptr, nullptr, nullptr, nullptr), 0u);
+  // A field past its width fails rather than wrapping into 0000:03:00.0.
+  for (const char* name : {"100000000:03:00.0", "0000:100000003:00.0", "0000:03:100000000.0",
+                           "0000:03:00.100000000", "100000003:00.0", "pciconf-100000000:03:00.0"})
+    EXPECT_EQ(tqcr_parse_name(name, &force, nullptr, nullptr, nullptr, nullptr), 0u) << name;
 }
 
 TEST(UserLevelGrammar, PciconfAddressWithoutDriverNodesIsConfigurationSpace) {
