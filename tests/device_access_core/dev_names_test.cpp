@@ -108,6 +108,7 @@ TEST(DeviceFlags, EveryNameFormInDriverMode) {
       {"tq_pciconf0_cable_lx1", 0x200000},
       {"tq_pciconf0_cable_rt1_0", 0x2000000},
       {"tqusb_lx2", 0x200000},
+      {"tqusb_rt1_lx2", 0x2000000},  // both tags: the retimer test comes last and wins
   };
   for (const FlagCase& c : cases) EXPECT_EQ(get_device_flags(c.name), c.flags) << c.name;
   EXPECT_EQ(get_device_flags(nullptr), 0u);
