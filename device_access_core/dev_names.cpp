@@ -74,6 +74,16 @@ int parse_sysfs_address(const char* name, unsigned v[4])
     return bdf_in_range(v[0], v[1], v[2], v[3]);
 }
 
+int parse_ul_address(const char* text, unsigned v[4])
+{
+    if (!text) return 0;
+    if (sscanf(text, "%8x:%8x:%8x.%8x", &v[0], &v[1], &v[2], &v[3]) != 4) {
+        v[0] = 0;
+        if (sscanf(text, "%8x:%8x.%8x", &v[1], &v[2], &v[3]) != 3) return 0;
+    }
+    return bdf_in_range(v[0], v[1], v[2], v[3]);
+}
+
 /* ---- RDMA and network names ---- */
 
 int is_ib_dev(const char* name, char* rdma_name, size_t rdma_name_sz)
@@ -332,9 +342,7 @@ static int rdma_address(const char* name, unsigned v[4])
     target[len] = '\0';
     const char* base = strrchr(target, '/');
     base = base ? base + 1 : target;
-    if (sscanf(base, "%x:%x:%x.%x", &v[0], &v[1], &v[2], &v[3]) != 4 ||
-        !bdf_in_range(v[0], v[1], v[2], v[3]))
-        return parse_unable(name) - 1;
+    if (!parse_sysfs_address(base, v)) return parse_unable(name) - 1;
     return 0;
 }
 
@@ -370,14 +378,11 @@ uint32_t tqcr_parse_name(const char* name, int* force, unsigned* domain, unsigne
     if (sscanf(name, "tqhca%x", &scratch) == 1 || sscanf(name, "crv4_%x", &scratch) == 1 ||
         sscanf(name, "crv5_%x", &scratch) == 1) {
         if (rdma_address(name, v)) return 0;
-    } else if (sscanf(name, "%x:%x:%x.%x", &v[0], &v[1], &v[2], &v[3]) == 4 ||
-               (v[0] = 0, sscanf(name, "%x:%x.%x", &v[1], &v[2], &v[3]) == 3)) {
-        if (!bdf_in_range(v[0], v[1], v[2], v[3])) return parse_unable(name);
+    } else if (parse_ul_address(name, v)) {
         check_force_config(v[0], v[1], v[2], v[3]);
-    } else if (sscanf(name, "pciconf-%x:%x:%x.%x", &v[0], &v[1], &v[2], &v[3]) == 4 ||
-               (v[0] = 0, sscanf(name, "pciconf-%x:%x.%x", &v[1], &v[2], &v[3]) == 3)) {
-        if (!bdf_in_range(v[0], v[1], v[2], v[3])) return parse_unable(name);
-    } else {
+    } else if (strncmp(name, "pciconf-", 8) != 0 || !parse_ul_address(name + 8, v)) {
+        /* Every field is bounded and range-checked: a longer number fails
+         * rather than wrapping into another function's address. */
         return parse_unable(name);
     }
     *force = 0;

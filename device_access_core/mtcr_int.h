@@ -168,6 +168,9 @@ int mopen_retimer(const char* name, mfile* mf);
 uint32_t tqcr_parse_name(const char* name, int* force, unsigned* domain, unsigned* bus,
                          unsigned* dev, unsigned* func);
 int parse_sysfs_address(const char* name, unsigned v[4]);
+/* As parse_sysfs_address, also for the three-field form "bus:dev.fn"
+ * (domain 0): the user-level grammar's hexadecimal address. */
+int parse_ul_address(const char* text, unsigned v[4]);
 /* Whether an address fits a record: 16-bit domain, 8-bit bus, 5-bit device,
  * 3-bit function. */
 int bdf_in_range(unsigned domain, unsigned bus, unsigned dev, unsigned func);

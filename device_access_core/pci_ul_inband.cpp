@@ -104,12 +104,11 @@ static int handle_address(const mfile* mf, unsigned v[4])
     const char* name = mf->dev_name;
     const char* sysfs = strstr(name, "/devices/");
     if (sysfs) name = sysfs + strlen("/devices/");
-    if (sscanf(name, "%x:%x:%x.%x", &v[0], &v[1], &v[2], &v[3]) == 4) return 0;
-    v[0] = 0;
-    return sscanf(name, "%x:%x.%x", &v[1], &v[2], &v[3]) == 3 ? 0 : -1;
+    return parse_ul_address(name, v) ? 0 : -1;
 }
 
-/* The RDMA device whose sysfs link ends in the function's address. */
+/* The RDMA device whose sysfs link names the function's address as its
+ * base name (the whole of it: a longer domain is another function). */
 static int find_rdma_device(const unsigned want[4], char* out, size_t out_sz)
 {
     DIR* dir = opendir(IB_CLASS_DIR);
@@ -120,10 +119,11 @@ static int find_rdma_device(const unsigned want[4], char* out, size_t out_sz)
         char link[256], target[512];
         snprintf(link, sizeof(link), "%s/%.100s/device", IB_CLASS_DIR, e->d_name);
         ssize_t len = readlink(link, target, sizeof(target) - 1);
-        if (len < 12) continue;
+        if (len < 0) continue;
         target[len] = '\0';
+        const char* base = strrchr(target, '/');
         unsigned v[4];
-        if (sscanf(target + len - 12, "%x:%x:%x.%x", &v[0], &v[1], &v[2], &v[3]) != 4) continue;
+        if (!parse_sysfs_address(base ? base + 1 : target, v)) continue;
         if (v[0] != want[0] || v[1] != want[1] || v[2] != want[2] || v[3] != want[3]) continue;
         snprintf(out, out_sz, "ibdr-0,%.100s,1", e->d_name);
         found = 0;

@@ -15,7 +15,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <fstream>
 #include <string>
 
 #include "ZrvConfigParser.h"
@@ -95,9 +94,10 @@ std::string trim(const std::string& text)
 std::string library_prefix()
 {
     std::string prefix = kDefaultPrefix;
-    std::ifstream conf(kConfigFile);
+    zrv_core::ConfigFile conf;
+    conf.Open(kConfigFile); /* a file that cannot be opened reads as empty */
     std::string line;
-    while (zrv_core::ReadConfigLine(conf, line)) {
+    while (conf.ReadLine(line)) {
         if (line.find(kLocationKey) == std::string::npos) continue;
         size_t eq = line.find('=');
         if (eq == std::string::npos) continue;

@@ -108,9 +108,10 @@ uint32_t pack_frame(mfile* mf, uint8_t* frame, uint16_t reg_id, int method, cons
 }
 
 /* Reads the reply back whatever the transport said: the status, the text
- * of a string TLV, the image. */
-void unpack_frame(mfile* mf, const uint8_t* frame, uint32_t reg_at, void* data,
-                  uint32_t reg_size, int* reg_status)
+ * of a string TLV, the image. Whether the reply names the request's register
+ * and method: a reply that does not answers another request. */
+bool unpack_frame(mfile* mf, const uint8_t* frame, uint32_t reg_at, void* data,
+                  uint32_t reg_size, int* reg_status, uint16_t reg_id, int method)
 {
     struct OperationTlv op;
     OperationTlv_unpack(&op, frame);
@@ -126,6 +127,7 @@ void unpack_frame(mfile* mf, const uint8_t* frame, uint32_t reg_at, void* data,
     reg_tlv_unpack(&reg, frame + reg_at);
     memcpy(data, frame + reg_at + REG_TLV_HEADER_LEN, reg_size);
     *reg_status = op.status;
+    return op.register_id == reg_id && op.method == method;
 }
 
 /* The framed route: MDDT for a switch gearbox, else the TLV frame. */
@@ -240,10 +242,15 @@ int mreg_send_raw(mfile* mf, uint16_t reg_id, int method, void* data, uint32_t r
         DBG_PRINTF("-E- 5. Access reg mad failed with ME_NOT_IMPLEMENTED\n");
     }
 
-    if (gearbox)
+    if (gearbox) {
         gearbox_reg_unpack(frame, data, reg_size, reg_status);
-    else
-        unpack_frame(mf, frame, reg_at, data, reg_size, reg_status);
+    } else if (!unpack_frame(mf, frame, reg_at, data, reg_size, reg_status, reg_id, method) && !rc) {
+        /* The answer to another request (a transport without tags can hand
+         * one over late): refused as a reply that does not parse is. */
+        DBG_PRINTF("-E- The reply names another register or method\n");
+        errno = EBADMSG;
+        rc = -1;
+    }
     return rc;
 }
 

@@ -184,8 +184,7 @@ int query_by_id(mfile* mf, uint16_t id)
         return -1;
     eug_record group;
     memset(&group, 0, sizeof group);
-    group.eug_id = id;
-    if (reg_access_nic_hxu_eug(mf, MACCESS_REG_METHOD_GET, &group) != ME_OK)
+    if (get_group(mf, group, id) != ME_OK)
         printf("Error when querying group id: %u.\n", id);
     else
         eu_group_details_print(&group);

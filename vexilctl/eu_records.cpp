@@ -74,10 +74,24 @@ void add_to_global_member_mask(const uint32_t* member_mask)
         global_member_mask[w] |= member_mask[w];
 }
 
-bool get_not_carried(int rc)
+bool access_leaves_id_unknown(int rc)
 {
-    return rc < 0 || rc == ME_CR_ERROR || rc == ME_SEM_LOCKED ||
+    return rc < 0 || rc == ME_CR_ERROR || rc == ME_SEM_LOCKED || rc == ME_REG_ACCESS_DEV_BUSY ||
            (rc >= ME_ICMD_STATUS_CR_FAIL && rc <= ME_CMDIF_UNKN_STATUS);
+}
+
+int get_group(mfile* mf, eug_record& group, uint16_t id)
+{
+    group.eug_id = id;
+    const int rc = reg_access_nic_hxu_eug(mf, MACCESS_REG_METHOD_GET, &group);
+    return rc == ME_OK && group.eug_id != id ? -1 : rc;
+}
+
+int get_partition(mfile* mf, partition_record& partition, uint16_t id)
+{
+    partition.eu_partition_id = id;
+    const int rc = reg_access_nic_hxu_eu_partition(mf, MACCESS_REG_METHOD_GET, &partition);
+    return rc == ME_OK && partition.eu_partition_id != id ? -1 : rc;
 }
 
 bool collect_partition_reservations(mfile* mf, uint32_t* reserved)

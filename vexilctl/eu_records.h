@@ -5,7 +5,8 @@
  *
  * The adapter keeps no list of its objects: a group or partition exists when
  * a GET of its id succeeds, and a GET the adapter refused counts as a free id.
- * A GET that never reached it says nothing about the id: a walk stops there.
+ * A GET that never reached it, or that found the adapter busy, says nothing
+ * about the id: a walk stops there.
  */
 #ifndef VEXILCTL_EU_RECORDS_H
 #define VEXILCTL_EU_RECORDS_H
@@ -62,25 +63,32 @@ bool eug_name_equals(const eug_record& group, const char* name);
  * all 32), increasing, separated by ',' - no line end. */
 void print_member_eus(const uint32_t* member_mask);
 
-/* Whether a failed GET never reached the adapter: the mailbox did not carry
- * it (an ICMD or tools-interface failure, or a system error of the PCI or
- * remote path). A register status, the adapter's answer for an id that holds
- * nothing, and the in-band path's failures are not such failures. */
-bool get_not_carried(int rc);
+/* Whether a failed access says nothing about the id: the mailbox did not
+ * carry it (an ICMD or tools-interface failure, or a system error of the PCI
+ * or remote path), or the adapter answered that it is busy (on every route).
+ * Any other register status is the adapter's answer for an id that holds
+ * nothing, as are the in-band path's other failures. */
+bool access_leaves_id_unknown(int rc);
+
+/* GET of one group or partition id into the record. A reply that carries
+ * another id answers another request (the remote protocol has no tags, so a
+ * stray reply shifts every later one): it fails as a reply that does not
+ * parse does, with -1. */
+int get_group(mfile* mf, eug_record& group, uint16_t id);
+int get_partition(mfile* mf, partition_record& partition, uint16_t id);
 
 /* GETs every group id 1 to max_num_hxu_eu_group into one record and calls
  * visit(record) for each group that exists, in id order, until visit returns
  * false. The record is reused for every id, as read. False, after the
- * querying-error line of the id, when a GET did not reach the adapter. */
+ * querying-error line of the id, when a GET left its id unknown. */
 template <typename Visit>
 bool scan_groups(mfile* mf, eug_record& group, Visit visit)
 {
     for (uint32_t id = 1; id <= max_num_hxu_eu_group; id++) {
-        group.eug_id = static_cast<uint16_t>(id);
-        const int rc = reg_access_nic_hxu_eug(mf, MACCESS_REG_METHOD_GET, &group);
+        const int rc = get_group(mf, group, static_cast<uint16_t>(id));
         if (rc == ME_OK && !visit(group))
             return true;
-        if (get_not_carried(rc)) {
+        if (access_leaves_id_unknown(rc)) {
             printf("Error when querying group id: %u.\n", id);
             return false;
         }
@@ -93,11 +101,10 @@ template <typename Visit>
 bool scan_partitions(mfile* mf, partition_record& partition, Visit visit)
 {
     for (uint32_t id = 1; id <= max_num_hxu_eu_partition; id++) {
-        partition.eu_partition_id = static_cast<uint16_t>(id);
-        const int rc = reg_access_nic_hxu_eu_partition(mf, MACCESS_REG_METHOD_GET, &partition);
+        const int rc = get_partition(mf, partition, static_cast<uint16_t>(id));
         if (rc == ME_OK && !visit(partition))
             return true;
-        if (get_not_carried(rc)) {
+        if (access_leaves_id_unknown(rc)) {
             printf("Error when querying partition id: %u.\n", id);
             return false;
         }

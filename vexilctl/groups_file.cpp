@@ -265,7 +265,10 @@ int check_file(const char* device, FILE* file, device_session& session, file_gro
     return walk.run();
 }
 
-/* Destroys every group id, each through a handle of its own. */
+/* Destroys every group id, each through a handle of its own. A refused
+ * DESTROY means there was no group; one that left the id unknown (not
+ * carried, or the adapter busy) may have left a group in place, so nothing
+ * is created after it. */
 int destroy_every_group(const char* device)
 {
     puts("\nDestroying all old EU groups, before applying new ones...");
@@ -275,8 +278,13 @@ int destroy_every_group(const char* device)
             puts("Fatal error when removing old EU groups. Terminating");
             return -1;
         }
-        if (destroy_group_id(session.handle(), static_cast<uint16_t>(id)) == ME_OK)
+        const int rc = destroy_group_id(session.handle(), static_cast<uint16_t>(id));
+        if (rc == ME_OK) {
             printf("Group with group id: %u, was destroyed successfully\n", id);
+        } else if (access_leaves_id_unknown(rc)) {
+            puts("Fatal error when removing old EU groups. Terminating");
+            return -1;
+        }
     }
     return 0;
 }

@@ -187,8 +187,7 @@ int query_by_id(mfile* mf, uint16_t id)
         return -1;
     partition_record partition;
     memset(&partition, 0, sizeof partition);
-    partition.eu_partition_id = id;
-    if (reg_access_nic_hxu_eu_partition(mf, MACCESS_REG_METHOD_GET, &partition) != ME_OK)
+    if (get_partition(mf, partition, id) != ME_OK)
         printf("Error when querying partition id: %u.\n", id);
     else
         print_partition(&partition);

@@ -108,6 +108,7 @@ TEST(DeviceFlags, EveryNameFormInDriverMode) {
       {"tq_pciconf0_cable_lx1", 0x200000},
       {"tq_pciconf0_cable_rt1_0", 0x2000000},
       {"tqusb_lx2", 0x200000},
+      {"tqusb_rt1_lx2", 0x2000000},  // both tags: the retimer test comes last and wins
   };
   for (const FlagCase& c : cases) EXPECT_EQ(get_device_flags(c.name), c.flags) << c.name;
   EXPECT_EQ(get_device_flags(nullptr), 0u);
@@ -229,6 +230,10 @@ TEST(UserLevelGrammar, ForcedFormsAndRefusals) {
   EXPECT_EQ(tqcr_parse_name("garbage", &force, nullptr, nullptr, nullptr, nullptr), 0u);
   EXPECT_EQ(errno, EINVAL);
   EXPECT_EQ(tqcr_parse_name("0000:03:20.0", &force, nullptr, nullptr, nullptr, nullptr), 0u);
+  // A field past its width fails rather than wrapping into 0000:03:00.0.
+  for (const char* name : {"100000000:03:00.0", "0000:100000003:00.0", "0000:03:100000000.0",
+                           "0000:03:00.100000000", "100000003:00.0", "pciconf-100000000:03:00.0"})
+    EXPECT_EQ(tqcr_parse_name(name, &force, nullptr, nullptr, nullptr, nullptr), 0u) << name;
 }
 
 TEST(UserLevelGrammar, PciconfAddressWithoutDriverNodesIsConfigurationSpace) {

@@ -479,6 +479,12 @@ TEST(InbandRegisterAccess, FindsTheRdmaDeviceAndFailsCleanlyAfterwards) {
     other.address = "0000:05:00.0";
     vexil_test::add_pci_function(other);
     vexil_test::add_rdma_class_device("crv5_7", "0000:05:00.0");
+    // Nor is a function whose address merely ends in this one's, or whose bus wraps into it.
+    vexil_test::add_rdma_class_device("crv5_1", "10000:03:00.0");
+    vexil_test::add_rdma_class_device("crv5_2", "0000:100000003:00.0");
+    errno = 0;
+    EXPECT_EQ(tqcr_parse_name("crv5_2", nullptr, nullptr, nullptr, nullptr, nullptr), 0u);
+    EXPECT_EQ(errno, EINVAL);
     errno = 0;
     EXPECT_EQ(maccess_reg_mad_ul(mf, frame), 268);
     EXPECT_EQ(errno, ENODEV);

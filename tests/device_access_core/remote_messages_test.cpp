@@ -124,6 +124,30 @@ TEST_F(RemoteIcmd, UnusableRepliesFailAndLeaveTheBytes) {
   }
 }
 
+// The protocol has no tags: after one unrequested copy of an answer, each access reads the reply
+// to the one before. A reply that names another register or method is refused as a reply that
+// does not parse is; one for the same register and method cannot be told apart and is taken.
+TEST_F(RemoteIcmd, AReplyForAnotherRegisterOrMethodIsRefused) {
+  open_version(7);
+  ScriptedReply stray;
+  stray.own = true;
+  stray.twice = true;
+  std::vector<uint8_t> data = image;
+  int status = -1;
+  const auto access = [&](uint16_t id, int method) {
+    errno = 0;
+    return maccess_reg(handle.get(), id, method, data.data(), 8, 8, 8, &status);
+  };
+  ASSERT_EQ(access(kEug + 1, MACCESS_REG_METHOD_SET), 0);
+  server->inject('I', stray);
+  ASSERT_EQ(access(kEug + 1, MACCESS_REG_METHOD_GET), 0);
+  EXPECT_EQ(access(kEug, MACCESS_REG_METHOD_GET), -1) << "another register's reply";
+  EXPECT_EQ(errno, EBADMSG);
+  EXPECT_EQ(access(kEug, MACCESS_REG_METHOD_SET), -1) << "the GET's reply";
+  EXPECT_EQ(errno, EBADMSG);
+  EXPECT_EQ(access(kEug, MACCESS_REG_METHOD_SET), 0) << "the last SET's reply, same register and method";
+}
+
 TEST_F(RemoteIcmd, EmptyRepliesAreSkippedAndEndOfStreamEndsTheWait) {
   open_version(7);
   std::vector<uint8_t> frame = register_frame(kEug, vexil_sim::kMethodGet, image);

@@ -123,6 +123,29 @@ TEST_P(RemoteTool, PartitionsAreCreatedQueriedAndDestroyed) {
   EXPECT_TRUE(accelerator->partitions().empty());
 }
 
+// The protocol has no tags: one unrequested copy of an answer makes every later reply the answer
+// to the request before. A reply for another id or method is refused, so the command fails where
+// it would have counted a group twice or reported on a write the server had not answered yet.
+TEST_P(RemoteTool, AStrayReplyIsNotTakenForTheNextAnswer) {
+  if (GetParam().carrier != 'I') GTEST_SKIP() << "registers travel as dword messages here";
+  ASSERT_EQ(accelerator->add_group("g1", {0, 1}), 1);
+  ASSERT_EQ(accelerator->add_group("g2", {2}), 2);
+  vexil_sim::ScriptedReply stray;
+  stray.own = true;
+  stray.twice = true;
+  const std::string g1 = "EU group ID: 1\nEU group name: g1\nMember EUs are: 0,1\n";
+  // Each command reads the limits on a connection of its own first.
+  server->inject('I', stray, 1, 1);  // GET id 1 answered twice: GET id 2 reads id 1's reply
+  test_process::result r = tool({"eu_group", "query"});
+  EXPECT_EQ(r.out, "1) " + g1 + "\nError when querying group id: 2.\n");
+  EXPECT_EQ(r.exit_status, 255);
+
+  server->inject('I', stray, 1, 1);  // the DESTROY reads the GET's reply of the group it found
+  r = tool({"eu_group", "destroy", "-n", "g1"});
+  EXPECT_EQ(r.out, "Failed to destroy group name: \"g1\" (group id: 1).\n");
+  EXPECT_EQ(r.exit_status, 255);
+}
+
 TEST_P(RemoteTool, AnUnreachableServerFailsTheCommand) {
   server->stop();
   const test_process::result r = tool({"eu_group", "info"});

@@ -57,6 +57,12 @@ struct FaultKnobs {
   int32_t signal = 0;
   uint64_t signal_at_access = 0;
   bool signal_at_command = false;
+  // One register transaction answered "Device is busy" (status 1) and not carried out: number
+  // busy_at (counted from 1 as RegisterCounts counts them) of method busy_method on register
+  // busy_register. 0: none.
+  uint16_t busy_register = 0;
+  uint8_t busy_method = 0;
+  uint64_t busy_at = 0;
 };
 constexpr uint32_t kForever = 0xFFFFFFFFu;
 static_assert(std::is_trivially_copyable<FaultKnobs>::value, "knobs travel as bytes");

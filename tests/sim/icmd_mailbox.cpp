@@ -144,6 +144,14 @@ uint8_t serve_register_frame(const FaultKnobs& knobs, RegisterStore& registers, 
     registers.count(op.register_id, op.method);
     return reply(static_cast<uint8_t>(knobs.register_status >= 0 ? knobs.register_status : knobs.set_status));
   }
+  if (knobs.busy_at != 0 && op.register_id == knobs.busy_register && op.method == knobs.busy_method) {
+    const RegisterCounts seen = registers.counts(op.register_id);
+    if ((op.method == kMethodGet ? seen.get : op.method == kMethodSet ? seen.set : seen.other) + 1 ==
+        knobs.busy_at) {
+      registers.count(op.register_id, op.method);
+      return reply(kRegStatusBusy);
+    }
+  }
   if (op.method != kMethodGet && op.method != kMethodSet) {
     registers.count(op.register_id, op.method);
     return reply(kRegStatusMethodNotSupported);

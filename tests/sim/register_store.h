@@ -15,6 +15,7 @@ constexpr uint8_t kMethodSet = 2;
 
 // Register statuses the adapter answers with (7-bit status of the operation TLV).
 constexpr uint8_t kRegStatusOk = 0;
+constexpr uint8_t kRegStatusBusy = 1;
 constexpr uint8_t kRegStatusUnknownTlv = 3;
 constexpr uint8_t kRegStatusRegisterNotSupported = 4;
 constexpr uint8_t kRegStatusClassNotSupported = 5;

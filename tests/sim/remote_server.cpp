@@ -84,6 +84,7 @@ const ScriptedReply kRefuse = say("E");
 struct RemoteServer::Session {
   uint16_t space = kSpaceCr;
   bool closing = false;
+  bool twice = false;  // the answer being sent goes out twice
 };
 
 RemoteServer::RemoteServer(SimulatedAdapter& adapter, const RemoteServerConfig& config)
@@ -160,6 +161,8 @@ void RemoteServer::serve(int fd) {
     request.clear();
     std::string bytes = reply.text;
     if (reply.terminate) bytes += '\0';
+    if (session.twice) bytes += bytes;
+    session.twice = false;
     if (!bytes.empty() && ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) < 0) break;
     if (reply.hang_up) break;
   }
@@ -256,6 +259,7 @@ ScriptedReply RemoteServer::answer(Session& session, const std::string& request)
     if (command == 'C') session.closing = true;
     return reply;
   }
+  session.twice = reply.twice;
   const int minor = config_.old_server ? 0 : config_.minor;
   if (minor < minimum_minor(command)) return kRefuse;
   const std::vector<std::string> words = split(request);

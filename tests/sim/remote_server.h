@@ -26,6 +26,7 @@ struct ScriptedReply {
   bool terminate = true;   // followed by the NUL that ends a message
   bool hang_up = false;    // the connection is closed right after
   bool own = false;        // the server answers itself (lets a later request get the reply)
+  bool twice = false;      // with `own`: that answer is sent twice, the second one unrequested
 };
 
 struct RemoteServerConfig {

@@ -278,10 +278,11 @@ TEST(EuGroupProcess, DestroyByIdAndByName)
     });
 }
 
-/* A scan stops at a GET that the mailbox did not carry (here one answered busy by the ICMD firmware):
- * the id says nothing about a group there, so every scanning command fails and writes nothing,
- * where counting the id as free would duplicate a name, under-count, or destroy another group. */
-TEST(EuGroupProcess, AGetTheMailboxDidNotCarryFailsTheScanAndChangesNothing)
+/* A scan stops at a GET that leaves its id unknown: one the mailbox did not carry (answered busy by
+ * the ICMD firmware) or one the adapter answered "Device is busy". Such an id says nothing about a
+ * group there, so every scanning command fails and writes nothing, where counting the id as free
+ * would duplicate a name, under-count, or destroy another group. */
+TEST(EuGroupProcess, AGetThatLeavesTheIdUnknownFailsTheScanAndChangesNothing)
 {
     AcceleratorSetup setup = small_adapter();
     setup.prepare = [](vexil_sim::Accelerator& acc) {
@@ -294,25 +295,40 @@ TEST(EuGroupProcess, AGetTheMailboxDidNotCarryFailsTheScanAndChangesNothing)
         vexil_test::add_file("/tmp/groups.json", R"({"eu_groups": [{"name": "a", "range": "20"}]})");
         const std::string group_1 = "Error when querying group id: 1.\n";
         const std::string partition_1 = "Error when querying partition id: 1.\n";
-        const std::vector<std::pair<std::vector<std::string>, std::string>> runs = {
-            {create("dup", "4-5"), group_1 + failed},
-            {sub("query", {}), group_1},
-            {sub("query", {"-n", "dup"}), group_1},
-            {sub("destroy", {"-n", "dup"}), group_1},
-            {create("new", "6"), group_1 + failed},
-            {{"partition", "query", "-d", device}, partition_1},
-            {{"partition", "create", "-d", device, "-v", "7", "-r", "30", "-m", "1"},
-             partition_1 + "EU partition creation failed.\n"},
-            {{"eu_group", "apply", "-d", device, "-f", "/tmp/groups.json"},
-             partition_1 + "Problem processing the EU group configuration file given.\n"},
+        struct scan_run {
+            std::vector<std::string> args;
+            std::string out;
+            uint16_t first_scanned; /* the register whose id 1 the command reads first */
         };
-        for (const auto& run : runs) {
-            vexil_sim::FaultKnobs knobs = server.knobs();
-            knobs.icmd_status = 5; /* busy */
-            /* The limits' GET first, then the first id of the scan. */
-            knobs.icmd_status_at = server.stats().icmd_commands + 2;
-            server.set_knobs(knobs);
-            expect_tool(run.first, run.second, 255);
+        const uint16_t groups = vexil_sim::kRegNicHxuEug, partitions = vexil_sim::kRegNicHxuEuPartition;
+        const std::vector<scan_run> runs = {
+            {create("dup", "4-5"), group_1 + failed, groups},
+            {sub("query", {}), group_1, groups},
+            {sub("query", {"-n", "dup"}), group_1, groups},
+            {sub("destroy", {"-n", "dup"}), group_1, groups},
+            {create("new", "6"), group_1 + failed, groups},
+            {{"partition", "query", "-d", device}, partition_1, partitions},
+            {{"partition", "create", "-d", device, "-v", "7", "-r", "30", "-m", "1"},
+             partition_1 + "EU partition creation failed.\n", partitions},
+            {{"eu_group", "apply", "-d", device, "-f", "/tmp/groups.json"},
+             partition_1 + "Problem processing the EU group configuration file given.\n", partitions},
+        };
+        for (const bool adapter_busy : {false, true}) {
+            for (const scan_run& run : runs) {
+                vexil_sim::FaultKnobs knobs;
+                if (adapter_busy) {
+                    knobs.busy_register = run.first_scanned;
+                    knobs.busy_method = vexil_sim::kMethodGet;
+                    knobs.busy_at = server.register_counts(run.first_scanned).get + 1;
+                } else {
+                    knobs.icmd_status = 5; /* busy */
+                    /* The limits' GET first, then the first id of the scan. */
+                    knobs.icmd_status_at = server.stats().icmd_commands + 2;
+                }
+                server.set_knobs(knobs);
+                SCOPED_TRACE(adapter_busy ? "adapter busy" : "not carried");
+                expect_tool(run.args, run.out, 255);
+            }
         }
         const AcceleratorCounts used = vexil_sim::accelerator_counts(server) - before;
         EXPECT_EQ(used.eug.set + used.partition.set, 0u) << "nothing written";

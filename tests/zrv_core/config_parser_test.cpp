@@ -1,5 +1,6 @@
 // The configuration file at its real path, in a private mount namespace with a fresh /etc.
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -57,6 +58,37 @@ TEST(ZrvConfigParser, LongLinesAreCutAtTheBound) {
         [&] { EXPECT_EQ(FailureText(parser, "key").rfind("Following field not found", 0), 0u); });
     EXPECT_LT(growth, 16 * 1024);
   });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// Only a regular file is read (a link to one still works), and no further than its first MiB. A
+// link to an endless device and a FIFO count as files that cannot be opened; neither may hold the
+// reader (a hang fails the scenario by its time-out).
+TEST(ZrvConfigParser, OnlyARegularFileAndOnlyItsFirstMiB) {
+  vexil_test::ScenarioOptions options;
+  options.timeout_seconds = 20;
+  auto result = vexil_test::run_in_private_namespace([] {
+    const char* path = "/etc/zrv/zrv.conf";
+    zrv_core::ZrvConfigParser parser(path, '=');
+    // The first MiB ends right after "cut=".
+    const std::string first = "early=1\n" + std::string((1u << 20) - 13, '#') + "\n";
+    vexil_test::write_zrv_conf(first + "cut=2\n" + std::string(1u << 20, '#') + "\nlate=3\n");
+    EXPECT_EQ(parser.GetFieldValue("early"), "1");
+    EXPECT_EQ(parser.GetFieldValue("cut"), "") << "the line the bound cuts ends there";
+    EXPECT_EQ(FailureText(parser, "late"), "Following field not found in ZRV configuration file: late\n");
+
+    const std::string refused = std::string("Failed to open ZRV configuration file: ") + path + "\n";
+    ASSERT_EQ(unlink(path), 0);
+    ASSERT_EQ(symlink("/dev/zero", path), 0);
+    EXPECT_EQ(FailureText(parser, "key"), refused);
+    ASSERT_EQ(unlink(path), 0);
+    ASSERT_EQ(mkfifo(path, 0644), 0);
+    EXPECT_EQ(FailureText(parser, "key"), refused);
+    ASSERT_EQ(unlink(path), 0);
+    vexil_test::add_file("/tmp/real.conf", "key=4\n");
+    ASSERT_EQ(symlink("/tmp/real.conf", path), 0);
+    EXPECT_EQ(parser.GetFieldValue("key"), "4");
+  }, options);
   VEXIL_EXPECT_SCENARIO(result);
 }
 

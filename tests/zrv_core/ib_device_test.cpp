@@ -502,6 +502,9 @@ TEST(IBDevice, KeysFromSubnetManagerCaches) {
     vexil_test::make_dirs("/etc/zrv/zrv.conf");
     EXPECT_EQ(open_ib("lid-5"), nullptr) << "a configuration file that cannot be read";
     rmdir("/etc/zrv/zrv.conf");
+    ASSERT_EQ(symlink("/dev/zero", "/etc/zrv/zrv.conf"), 0);
+    EXPECT_EQ(open_ib("lid-5"), nullptr) << "nor can a link to an endless device (a hang fails by time-out)";
+    unlink("/etc/zrv/zrv.conf");
     Device d = open_or_fail("lid-5");
     EXPECT_TRUE(d) << "no configuration file: lookup off, the device opens";
   });

@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "IBLog.h"
+#include "zrv_core_utils/zrv_config_parser/ZrvConfigParser.h"
 
 namespace zrv_core {
 
@@ -86,10 +87,10 @@ void BaseKey::ParseZRVConfigurationFile()
         m_enabled = false;
         return;
     }
-    std::ifstream file;
-    if (!OpenToRead(path, file)) IB_FAIL("Failed to open ZRV configuration file: " + path);
+    ConfigFile file;
+    if (!file.Open(path)) IB_FAIL("Failed to open ZRV configuration file: " + path);
     std::string line;
-    while (std::getline(file, line)) {
+    while (file.ReadLine(line)) {
         if (line.find(m_enableKeyword) != std::string::npos) {
             m_enabled = ValueOf(line) == "yes";
             if (!m_enabled) break;

@@ -3,7 +3,12 @@
  */
 #include "ZrvConfigParser.h"
 
-#include <fstream>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <sstream>
 
 #include "Logger.h"
@@ -13,22 +18,57 @@ namespace zrv_core {
 
 static const char* const oSource = "zrv_core/zrv_core_utils/zrv_config_parser/ZrvConfigParser";
 
-bool ReadConfigLine(std::istream& in, std::string& line)
+ConfigFile::~ConfigFile()
 {
-    line.clear();
-    std::streambuf* buffer = in ? in.rdbuf() : nullptr;
-    if (!buffer) return false;
-    using Traits = std::streambuf::traits_type;
-    Traits::int_type c = buffer->sbumpc();
-    if (Traits::eq_int_type(c, Traits::eof())) {
-        in.setstate(std::ios::eofbit | std::ios::failbit);
+    if (m_fd >= 0) close(m_fd);
+}
+
+bool ConfigFile::Open(const std::string& path)
+{
+    if (m_fd >= 0) close(m_fd);
+    m_fd = -1;
+    m_total = m_at = m_end = 0;
+    /* Non-blocking, so that a FIFO put in place after the check cannot hold
+     * the open; fstat then confirms what was opened. */
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
         return false;
     }
-    for (; !Traits::eq_int_type(c, Traits::eof()); c = buffer->sbumpc()) {
-        if (Traits::to_char_type(c) == '\n') return true;
-        if (line.size() < oMaxConfigLineLength) line.push_back(Traits::to_char_type(c));
+    m_fd = fd;
+    return true;
+}
+
+bool ConfigFile::NextByte(char& c)
+{
+    if (m_at == m_end) {
+        if (m_fd < 0 || m_total >= oMaxConfigFileBytes) return false;
+        const size_t want = std::min(sizeof(m_buffer), oMaxConfigFileBytes - m_total);
+        ssize_t got;
+        do {
+            got = read(m_fd, m_buffer, want);
+        } while (got < 0 && errno == EINTR);
+        if (got <= 0) return false;
+        m_total += static_cast<size_t>(got);
+        m_at = 0;
+        m_end = static_cast<size_t>(got);
     }
-    in.setstate(std::ios::eofbit);
+    c = m_buffer[m_at++];
+    return true;
+}
+
+bool ConfigFile::ReadLine(std::string& line)
+{
+    line.clear();
+    char c;
+    if (!NextByte(c)) return false;
+    do {
+        if (c == '\n') return true;
+        if (line.size() < oMaxConfigLineLength) line.push_back(c);
+    } while (NextByte(c));
     return true;
 }
 
@@ -40,8 +80,8 @@ ZrvConfigParser::ZrvConfigParser(const std::string& path, char delimiter)
 std::string ZrvConfigParser::GetFieldValue(const std::string& key) const
 {
     std::stringstream message;
-    std::ifstream file(m_path);
-    if (!file.is_open()) {
+    ConfigFile file;
+    if (!file.Open(m_path)) {
         message << "Failed to open ZRV configuration file: " << m_path << std::endl;
         Logger::GetInstance(LogLocation(oSource, __func__, __LINE__), "ZRV_PRINT_LOG")
             ->Error(message.str());
@@ -49,7 +89,7 @@ std::string ZrvConfigParser::GetFieldValue(const std::string& key) const
     }
     std::string line;
     std::string value;
-    while (ReadConfigLine(file, line)) {
+    while (file.ReadLine(line)) {
         if (ExtractValue(line, key, value))
             return value;
     }

@@ -2,25 +2,51 @@
  * ZrvConfigParser.h - reads "key<delimiter>value" lines of the configuration
  * file ("/etc/zrv/zrv.conf", delimiter '='). The first line that contains the
  * key anywhere wins; its value is the untrimmed text after the first
- * delimiter, or the whole line when it has none. Lines are read through
- * ReadConfigLine, so a line longer than 4096 characters is cut.
+ * delimiter, or the whole line when it has none. Every reader of the file
+ * goes through ConfigFile, so a line longer than 4096 characters is cut and
+ * nothing past the first MiB is read.
  */
 #ifndef ZRV_CORE_UTILS_ZRV_CONFIG_PARSER_H
 #define ZRV_CORE_UTILS_ZRV_CONFIG_PARSER_H
 
 #include <cstddef>
-#include <istream>
 #include <string>
 
 namespace zrv_core {
 
 /* Longest configuration line that is read; the rest of a longer line is
- * skipped, so an endless file costs no more than one line. */
+ * skipped. */
 constexpr size_t oMaxConfigLineLength = 4096;
+/* Reading stops after this many bytes, as if the file ended there, so a file
+ * that never ends costs no more than this. */
+constexpr size_t oMaxConfigFileBytes = 1 << 20;
 
-/* Reads the next line (without its newline) into line, cut to
- * oMaxConfigLineLength characters. False at end of file. */
-bool ReadConfigLine(std::istream& in, std::string& line);
+/* A configuration file read line by line. Only a regular file is opened
+ * (links are followed): a device, a FIFO or a directory counts as a file that
+ * cannot be opened, and opening never waits. */
+class ConfigFile {
+public:
+    ConfigFile() = default;
+    ~ConfigFile();
+    ConfigFile(const ConfigFile&) = delete;
+    ConfigFile& operator=(const ConfigFile&) = delete;
+
+    /* False when the path names no regular file or it cannot be opened. */
+    bool Open(const std::string& path);
+    /* The next line without its newline, cut to oMaxConfigLineLength
+     * characters. False at the end of the file, after a read error, past
+     * oMaxConfigFileBytes, or when the file is not open. */
+    bool ReadLine(std::string& line);
+
+private:
+    bool NextByte(char& c);
+
+    int m_fd = -1;
+    size_t m_total = 0;  /* bytes read from the file so far */
+    size_t m_at = 0;     /* next byte of the buffer */
+    size_t m_end = 0;    /* bytes in the buffer */
+    char m_buffer[4096];
+};
 
 class ZrvConfigParser {
 public:
