@@ -80,7 +80,8 @@ bool on_futex(pid_t id) {
 bool held_in(pid_t pid, int sig) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/status");
   for (std::string line; std::getline(in, line);)
-    if (line.rfind("ShdPnd:", 0) == 0) return std::stoull(line.substr(7), nullptr, 16) >> (sig - 1) & 1;
+    if (line.rfind("ShdPnd:", 0) == 0)
+      return std::stoull(line.substr(7), nullptr, 16) >> (sig - 1) & 1;
   return false;
 }
 
@@ -166,7 +167,8 @@ TEST_F(NamedSemaphore, LocksAcrossHandlesAndCloseRemovesOnlyTheName) {
   ASSERT_EQ(semaphore.semaphore_init(1, name_), 0);
   EXPECT_EQ(value_of(name_.c_str()), 1);
   EXPECT_EQ(semaphore.semaphore_lock(), 0);
-  const uint64_t all = ((uint64_t{1} << 32) - 2) & ~(uint64_t{1} << SIGKILL | uint64_t{1} << SIGSTOP);
+  const uint64_t unblockable = uint64_t{1} << SIGKILL | uint64_t{1} << SIGSTOP;
+  const uint64_t all = ((uint64_t{1} << 32) - 2) & ~unblockable;  // glibc keeps 32 and 33
   EXPECT_EQ(blocked() & all, all) << "signals let through while the semaphore is taken";
   EXPECT_EQ(value_of(name_.c_str()), 0) << "another opener sees it taken";
   EXPECT_EQ(semaphore.semaphore_close(), 0);
@@ -223,8 +225,8 @@ TEST_F(NamedSemaphore, WaitForAnotherHolderStaysInterruptible) {
     }
     const int status = next_status(child);
     if (way == kEnds) EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGUSR1) << status;
-    else EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "way " << way << ": " << status;
-    EXPECT_EQ(sem_trywait(held), way == kGoesOn ? 0 : -1) << "the semaphore taken by the test alone";
+    else EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << way << ": " << status;
+    EXPECT_EQ(sem_trywait(held), way == kGoesOn ? 0 : -1) << "taken by the test alone";
   }
   sem_close(held);
 }
