@@ -20,7 +20,8 @@ namespace {
 /* A signal that comes while the lock waits acts within one slice. */
 const long oSliceNs = 10 * 1000 * 1000;
 
-/* How many semaphores this thread has taken, and its signal mask before the first. */
+/* How many semaphores this thread has taken, and its signal mask before the
+ * first. */
 thread_local int t_taken;
 thread_local sigset_t t_maskBefore;
 
@@ -34,9 +35,10 @@ void UnblockAllBut(const sigset_t& before)
     pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
-/* Splits `watched` as a pending signal would end sem_wait: `ending` ends the process or runs a
- * handler that does not restart calls; `resuming` (a default stop, a handler with SA_RESTART)
- * acts and lets sem_wait go on waiting. */
+/* Splits `watched` by what a pending signal does to sem_wait: `ending` ends
+ * the process or runs a handler that does not restart calls, and the wait
+ * fails; `resuming` (a default stop, a handler with SA_RESTART) acts and the
+ * wait goes on. */
 void SplitWatched(const sigset_t& watched, sigset_t* ending, sigset_t* resuming)
 {
     sigemptyset(ending);
