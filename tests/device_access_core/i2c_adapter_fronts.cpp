@@ -170,6 +170,7 @@ void NdcLine::serve() {
       std::lock_guard<std::mutex> guard(lock_);
       out = adapter_.feed(buffer, static_cast<uint32_t>(n));
     }
+    while (!out.empty() && hold_replies && !stop_) usleep(1000);
     if (!out.empty() && late_ms > 0) usleep(static_cast<useconds_t>(late_ms.exchange(0)) * 1000);
     for (size_t done = 0; done < out.size();) {
       const ssize_t w = write(primary_, out.data() + done, out.size() - done);

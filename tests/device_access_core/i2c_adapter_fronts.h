@@ -64,6 +64,7 @@ class NdcLine {
   bool settle();
 
   std::atomic<int> late_ms{0};  // the next response goes out this much late
+  std::atomic<bool> hold_replies{false};  // while set, responses wait (requests are still taken)
 
  private:
   void serve();

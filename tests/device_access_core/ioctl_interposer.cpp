@@ -1,5 +1,5 @@
-// The test binary's own ioctl (and open, and usleep): registered handlers first, the real calls for
-// everything else.
+// The test binary's own ioctl (and open, usleep, sleep and time): registered handlers first, the
+// real calls for everything else.
 #include "ioctl_interposer.h"
 
 #include <dirent.h>
@@ -12,6 +12,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -178,9 +179,26 @@ int open_stand_in(const char* path, int flags) {
 
 std::atomic<bool> skipping_sleeps{false};
 std::atomic<unsigned long long> skipped_us{0};
+std::atomic<unsigned long> skipped_sleeps{0};
+std::atomic<time_t> skipping_from{0};
+
+time_t real_time() {
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  return now.tv_sec;
+}
+
+bool skip_sleep(unsigned long long us) {
+  if (!skipping_sleeps) return false;
+  skipped_us += us;
+  ++skipped_sleeps;
+  return true;
+}
 
 SkippedSleeps::SkippedSleeps() {
   skipped_us = 0;
+  skipped_sleeps = 0;
+  skipping_from = real_time();
   skipping_sleeps = true;
 }
 
@@ -188,13 +206,12 @@ SkippedSleeps::~SkippedSleeps() { skipping_sleeps = false; }
 
 unsigned long long SkippedSleeps::asked_us() const { return skipped_us; }
 
+unsigned long SkippedSleeps::sleeps() const { return skipped_sleeps; }
+
 }  // namespace vexil_test
 
 extern "C" int usleep(useconds_t us) {
-  if (vexil_test::skipping_sleeps) {
-    vexil_test::skipped_us += us;
-    return 0;
-  }
+  if (vexil_test::skip_sleep(us)) return 0;
   using real_usleep_t = int (*)(useconds_t);
   static real_usleep_t real = reinterpret_cast<real_usleep_t>(dlsym(RTLD_NEXT, "usleep"));
   if (!real) {
@@ -202,6 +219,22 @@ extern "C" int usleep(useconds_t us) {
     return -1;
   }
   return real(us);
+}
+
+extern "C" unsigned int sleep(unsigned int seconds) {
+  if (vexil_test::skip_sleep(seconds * 1000000ull)) return 0;
+  using real_sleep_t = unsigned int (*)(unsigned int);
+  static real_sleep_t real = reinterpret_cast<real_sleep_t>(dlsym(RTLD_NEXT, "sleep"));
+  return real ? real(seconds) : seconds;
+}
+
+extern "C" time_t time(time_t* out) {
+  using vexil_test::skipped_us;
+  const time_t now = vexil_test::skipping_sleeps
+                         ? vexil_test::skipping_from + static_cast<time_t>(skipped_us / 1000000)
+                         : vexil_test::real_time();
+  if (out) *out = now;
+  return now;
 }
 
 namespace {

@@ -32,9 +32,10 @@ int redirected_descriptors();
 // Calls answered by a handler since the last clear_ioctl_handlers().
 int handled_ioctl_calls();
 
-// While one lives, usleep in this process returns at once and only adds up the time asked for, so
-// a test reaches the end of a bounded wait without sitting through its sleeps. Other sleeps, and
-// usleep outside a scope, are real.
+// While one lives, usleep and sleep in this process return at once and only add up the time asked
+// for, and time() is the whole second the scope began at plus the time asked for, so a test
+// reaches the end of a bounded wait without sitting through its sleeps. Other sleeps, and these
+// calls outside a scope, are real.
 class SkippedSleeps {
  public:
   SkippedSleeps();
@@ -43,6 +44,8 @@ class SkippedSleeps {
   SkippedSleeps& operator=(const SkippedSleeps&) = delete;
   // Microseconds asked for since the scope began.
   unsigned long long asked_us() const;
+  // Sleeps asked for since the scope began.
+  unsigned long sleeps() const;
 };
 
 // Clears the handlers when it goes out of scope.

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <sys/ioctl.h>
-#include <time.h>
 #include <unistd.h>
 
 #include "ioctl_interposer.h"
@@ -15,12 +14,6 @@
 namespace vexil_sim {
 namespace {
 
-double now() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec + ts.tv_nsec / 1e9;
-}
-
 template <class T>
 T* as(void* record) {
   return static_cast<T*>(record);
@@ -29,7 +22,6 @@ T* as(void* record) {
 }  // namespace
 
 void GpuDriver::install() {
-  start_ = now();
   auto handler = [this](int fd, unsigned long request, void* arg) { return handle(fd, request, arg); };
   vexil_test::redirect_opens_of_path("/dev/ombrixctl", handler);
   for (const SimGpu& gpu : gpus)
@@ -183,19 +175,15 @@ int GpuDriver::answer(const std::string& node, uint32_t escape, void* record, ui
 }
 
 int GpuDriver::control(ob_escape_control& record) {
-  const double t = now();
   controls.push_back(record.cmd);
-  control_times.push_back(t - start_);
   void* params = reinterpret_cast<void*>(static_cast<uintptr_t>(record.params));
   last_params.assign(static_cast<uint8_t*>(params), static_cast<uint8_t*>(params) + (params ? record.params_size : 0));
   sent[record.cmd] = last_params;
   control_objects.push_back(record.object);
-  if (busy_seconds > 0) {
-    if (busy_from_ < 0) busy_from_ = t;
-    if (t - busy_from_ < busy_seconds) {
-      record.status = OB_ERR_BUSY_RETRY;
-      return 0;
-    }
+  if (busy_answers > 0) {
+    --busy_answers;
+    record.status = OB_ERR_BUSY_RETRY;
+    return 0;
   }
   if (refused_controls.count(record.cmd)) {
     record.status = OB_ERR_INVALID_ARGUMENT;

@@ -34,7 +34,7 @@ struct GpuDriver {
   std::set<uint32_t> refused_escapes;   // the ioctl fails with `refusal_errno`
   int refusal_errno = EIO;
   std::set<uint32_t> refused_controls;  // the control record's status becomes 0x1F
-  double busy_seconds = 0;              // controls answer 3 (busy) for this long after the first
+  int busy_answers = 0;                 // the next N controls answer 3 (busy)
   uint32_t gpu_value = 0x5A;            // answer of escape 0xD5
   // Register controls: the image a control command answers in its record's data area (byte 1 of
   // a register's own control, byte 4 of the pass-through control 0x20803B03), the rest as sent.
@@ -45,7 +45,6 @@ struct GpuDriver {
   // What the driver saw.
   std::vector<uint32_t> escapes;           // escape numbers in order (inside 0xD3 too)
   std::vector<uint32_t> controls;          // control commands in order
-  std::vector<double> control_times;       // seconds since install, per control
   std::vector<uint32_t> export_ids;        // the last 0xD4 list, up to the first 0
   std::vector<uint8_t> last_params;        // parameters of the last control, as sent
   std::map<uint32_t, std::vector<uint8_t>> sent;  // per command: its last parameters, as sent
@@ -66,8 +65,6 @@ struct GpuDriver {
  private:
   int answer(const std::string& node, uint32_t escape, void* record, uint32_t size);
   int control(ob_escape_control& record);
-  double start_ = 0;
-  double busy_from_ = -1;
 };
 
 }  // namespace vexil_sim

@@ -13,7 +13,6 @@
 
 #include "DeviceLog.h"
 #include "Semaphore.h"
-#include "signal_hold.h"
 
 static const char* const oSource = "zrv_core/device/usb_devices/ndc/NDC";
 static const char* const oSemaphoreName = "ndc_semaphore";
@@ -56,10 +55,8 @@ NDC::NDC(const std::string& name, zrv_core::eCommunicationType type)
         DEVICE_FAIL("Failed to init semaphore");
 }
 
-/* While "ndc_semaphore" is ours (up to the whole timeout) the signals that
- * end a run are held back: ending the process in between would leave the
- * semaphore taken for every later process. The wait for the semaphore itself
- * stays interruptible. */
+/* While "ndc_semaphore" is ours (up to the whole timeout) every signal is
+ * held back by the semaphore's lock itself and acts once it is given back. */
 void NDC::SendTransaction(sNDCHeaderTransaction& transaction)
 {
     if (!m_semaphoreEnabled) {
@@ -68,19 +65,15 @@ void NDC::SendTransaction(sNDCHeaderTransaction& transaction)
     }
     if (FactorySemaphoreOS::GetInstance()->semaphore_lock() != 0)
         DEVICE_FAIL("Failed to lock semaphore");
-    struct signal_hold hold = {};
-    signal_hold_take(&hold);
     try {
         Exchange(transaction);
     } catch (...) {
         if (FactorySemaphoreOS::GetInstance()->semaphore_unlock() != 0)
             DEVICE_LOG()->Error("Failed to release semaphore");
-        signal_hold_give(&hold);
         throw;
     }
-    const bool unlocked = FactorySemaphoreOS::GetInstance()->semaphore_unlock() == 0;
-    signal_hold_give(&hold);
-    if (!unlocked) DEVICE_FAIL("Failed to release semaphore");
+    if (FactorySemaphoreOS::GetInstance()->semaphore_unlock() != 0)
+        DEVICE_FAIL("Failed to release semaphore");
 }
 
 void NDC::Exchange(sNDCHeaderTransaction& transaction)

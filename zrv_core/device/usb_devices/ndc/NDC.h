@@ -31,8 +31,8 @@ public:
 
     /* Writes the request and reads the whole response within the timeout;
      * fails with the adapter's error text when it reports one. The
-     * semaphore, when enabled, is held throughout, with the signals that end
-     * a run held back meanwhile, and given back on every path. Whatever is
+     * semaphore, when enabled, is held throughout, with every signal held
+     * back meanwhile, and given back on every path. Whatever is
      * unread on the line is discarded before the request goes out. */
     void SendTransaction(sNDCHeaderTransaction& transaction);
 

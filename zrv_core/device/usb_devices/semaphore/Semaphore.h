@@ -21,7 +21,13 @@ public:
     virtual int semaphore_init(int, const std::string& name) = 0;
     /* Removes the name from the system; open handles stay usable. */
     virtual int semaphore_close() = 0;
-    /* 0, or -1 on failure (also when no semaphore was opened). */
+    /* 0, or -1 on failure (also when no semaphore was opened). A taken
+     * semaphore blocks every signal in the calling thread, from before the
+     * wait until the thread gives its last semaphore back: a signal that
+     * ended the process in between would leave the semaphore taken for every
+     * later process. The wait for another holder is as interruptible as
+     * sem_wait: a signal that sem_wait would let in ends it (-1, EINTR) or
+     * acts and lets it go on (a stop, a handler with SA_RESTART). */
     virtual int semaphore_lock() = 0;
     virtual int semaphore_unlock() = 0;
 

@@ -79,10 +79,10 @@ void BaseTQUSB::Exchange(sTQUSBHeaderTransaction& transaction)
     if (!exchanged) DEVICE_FAIL("Failed to send TQUSB transaction");
 }
 
-/* Every signal is blocked from right after the semaphore is taken until
- * after it is given back: a signal that ended the process in between (Ctrl-C
- * during a scan) would leave "tqusb_semaphore" taken for every later process.
- * The wait for the semaphore itself stays interruptible. */
+/* Every signal is blocked from the request to the response. With the
+ * semaphore, its lock blocks them already from before its wait until it is
+ * given back: a signal that ended the process in between (Ctrl-C during a
+ * scan) would leave "tqusb_semaphore" taken for every later process. */
 int BaseTQUSB::SendTransaction(sTQUSBHeaderTransaction& transaction)
 {
     LockSemaphore();
