@@ -111,6 +111,9 @@ int tools_cmdif_wait_go(mfile* mf, int* iterations)
             if (iterations) *iterations = i;
             return ME_OK;
         }
+        /* An ending signal while the semaphore is held ends the wait, so
+         * that the command fails, releases it, and the signal acts. */
+        if (signal_hold_interrupted()) return ME_CMDIF_BUSY;
     }
     return ME_CMDIF_BUSY;
 }
