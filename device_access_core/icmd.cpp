@@ -338,16 +338,17 @@ static int read_icmd_semaphore(mfile* mf, uint32_t* value)
 
 /* One try: under the VSEC the ticket is written and must read back; a
  * CR-space semaphore is taken by the read that returns 0 (ticket 0). When
- * that read fails it is made again: a read that finds the ticket means the
- * semaphore is this process's, and it is released before the try fails. */
+ * the write or the read reports failure the semaphore may be this process's
+ * all the same: it is read again, and released before the try fails when a
+ * read finds the ticket. */
 static int semaphore_attempt(mfile* mf, uint32_t ticket, int* taken)
 {
     *taken = 0;
     if (is_inband_semaphore(mf)) return inband_lock(mf, taken);
     uint32_t value = ticket;
-    if (icmd_over_vsec(mf) && MWRITE4_SEMAPHORE(mf, mf->icmd.semaphore_addr, ticket))
-        return ME_ICMD_STATUS_CR_FAIL;
-    if (read_icmd_semaphore(mf, &value)) {
+    const bool written =
+        !icmd_over_vsec(mf) || !MWRITE4_SEMAPHORE(mf, mf->icmd.semaphore_addr, ticket);
+    if (!written || read_icmd_semaphore(mf, &value)) {
         if (semaphore_reread(mf, read_icmd_semaphore, ticket, "ICMD") == 1) {
             mf->icmd.took_semaphore = 1;
             icmd_clear_semaphore_com(mf);

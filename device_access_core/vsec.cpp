@@ -213,25 +213,23 @@ static int read_window_semaphore(mfile* mf, uint32_t* value)
 }
 
 /* Writing the counter's ticket takes the semaphore when it reads back; the
- * ending signals are held from that write until the release. When the
- * read-back fails the semaphore may hold the ticket all the same: it is read
- * again and released when it does. */
+ * ending signals are held from that write until the release. A write that
+ * reports failure may have gone through all the same, and a read-back may
+ * fail alone: the semaphore is then read again and released when it holds
+ * the ticket. */
 static int cap9_sem_attempt(mfile* mf, bool* taken)
 {
     uint32_t ticket = 0;
     *taken = false;
     if (vsec_read(mf, VSEC_COUNTER, &ticket, "read counter")) return VSEC_CONF_READ_FAILED;
     signal_hold_take(&mf->vsec.sem_hold);
-    if (vsec_write(mf, VSEC_SEMAPHORE, ticket, "write counter to semaphore")) {
-        signal_hold_give(&mf->vsec.sem_hold);
-        return VSEC_CONF_WRITE_FAILED;
-    }
+    const bool written = !vsec_write(mf, VSEC_SEMAPHORE, ticket, "write counter to semaphore");
     uint32_t sem = 0;
-    if (read_window_semaphore(mf, &sem)) {
+    if (!written || read_window_semaphore(mf, &sem)) {
         if (semaphore_reread(mf, read_window_semaphore, ticket, "VSEC") == 1)
             semaphore_release(mf, free_window_semaphore, &mf->vsec.sem_hold, "VSEC");
         signal_hold_give(&mf->vsec.sem_hold);
-        return VSEC_CONF_READ_FAILED;
+        return written ? VSEC_CONF_READ_FAILED : VSEC_CONF_WRITE_FAILED;
     }
     *taken = sem == ticket;
     if (!*taken) signal_hold_give(&mf->vsec.sem_hold);

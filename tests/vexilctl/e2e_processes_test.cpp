@@ -68,6 +68,35 @@ TEST(InterruptedProcess, NoToolsSemaphoreOutlivesTheRun)
     RUN_WITH_ACCELERATOR(setup, [&](FuseFunctionServer&) { interrupt_runs(setup.limits); });
 }
 
+/* One failed access to the function at any moment of a run: the run may
+ * fail, but no semaphore stays taken and the runs after it work. Each shard
+ * fails every kShards-th access of the run, from its own. */
+constexpr int kShards = 4;
+
+class FailedAccess : public ::testing::TestWithParam<int> {};
+
+TEST_P(FailedAccess, NoSemaphoreOutlivesTheRun)
+{
+    AcceleratorSetup setup;
+    const std::vector<std::string> info = {"eu_group", "info", "-d", device};
+    RUN_WITH_ACCELERATOR(setup, [&](FuseFunctionServer& server) {
+        const uint64_t before = server.stats().config_accesses;
+        expect_tool(info, eu_group_report(setup.limits), 0);
+        const uint64_t per_run = server.stats().config_accesses - before;
+        vexil_sim::FaultKnobs knobs;
+        for (uint64_t at = 1 + GetParam(); at <= per_run; at += kShards) {
+            knobs.fail_config_access_at = server.stats().config_accesses + at;
+            server.set_knobs(knobs);
+            const test_process::result r = tool(info);
+            ASSERT_EQ(server.stats().held_semaphores, 0u) << "access " << at << " of " << per_run << ": " << r.err;
+        }
+        server.set_knobs(vexil_sim::FaultKnobs{});
+        expect_tool(info, eu_group_report(setup.limits), 0);
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(Shards, FailedAccess, ::testing::Range(0, kShards));
+
 /* Every run is pid 1 of its own PID namespace: the mailbox semaphore must still tell them apart. */
 TEST(ProcessesSideBySide, EachRunInItsOwnPidNamespaceHoldsTheMailboxAlone)
 {
