@@ -103,6 +103,8 @@ struct AdapterStats {
     for (uint64_t n = from; n < window_accesses; ++n) spaces.push_back(access_spaces[n % kSpaceLogSize]);
     return spaces;
   }
+  // Reads of the ICMD control word or of the HCR's go-bit dword that found a command still running.
+  uint64_t busy_reads = 0;
 };
 static_assert(std::is_trivially_copyable<AdapterStats>::value, "stats travel as bytes");
 
