@@ -57,6 +57,8 @@ struct FaultKnobs {
   int32_t signal = 0;
   uint64_t signal_at_access = 0;
   bool signal_at_command = false;
+  // Accesses from fail_config_access_at on that fail likewise (0 or 1: that one alone).
+  uint32_t fail_config_accesses = 0;
 };
 constexpr uint32_t kForever = 0xFFFFFFFFu;
 static_assert(std::is_trivially_copyable<FaultKnobs>::value, "knobs travel as bytes");
