@@ -381,6 +381,12 @@ TEST(DriverNodes, IcmdInCrSpaceTakesItsMailboxFromTheDeviceFile) {
     EXPECT_EQ(icmd_send_command(mf, 0x9001, data.data(), 8, 0), ME_ICMD_OPERATIONAL_ERROR);
     EXPECT_EQ(mf->icmd.syndrome, 0x123456u);
     adapter.set_knobs(vexil_sim::FaultKnobs{});
+    // A semaphore read that fails: the read made again takes the semaphore, and it is released.
+    driver.behaviour().refused_read_address = vexil_sim::CrSpace::kMailboxSemaphoreAddress;
+    driver.behaviour().refused_reads = 1;
+    EXPECT_EQ(icmd_send_command(mf, 0x9001, data.data(), 8, 0), ME_ICMD_STATUS_CR_FAIL);
+    EXPECT_EQ(driver.behaviour().refused_reads, 0);
+    EXPECT_EQ(adapter.stats().held_semaphores, 0u);
     mclose(mf);
     EXPECT_EQ(watch.reads("0xf00.json"), 1) << "one read of the device file for the handle";
 
