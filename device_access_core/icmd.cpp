@@ -14,6 +14,7 @@
 
 #include "icmd.h"
 #include "icmd_internal.h"
+#include "semaphore_release.h"
 #include "tiles.h"
 
 namespace {
@@ -325,16 +326,35 @@ void icmd_print_callstack_if_linked(void)
     free(names);
 }
 
+static int free_icmd_semaphore(mfile* mf)
+{
+    return MWRITE4_SEMAPHORE(mf, mf->icmd.semaphore_addr, 0);
+}
+
+static int read_icmd_semaphore(mfile* mf, uint32_t* value)
+{
+    return MREAD4_SEMAPHORE(mf, mf->icmd.semaphore_addr, value);
+}
+
 /* One try: under the VSEC the ticket is written and must read back; a
- * CR-space semaphore is taken by the read that returns 0. */
+ * CR-space semaphore is taken by the read that returns 0 (ticket 0). When
+ * the write or the read reports failure the semaphore may be this process's
+ * all the same: it is read again, and released before the try fails when a
+ * read finds the ticket. */
 static int semaphore_attempt(mfile* mf, uint32_t ticket, int* taken)
 {
     *taken = 0;
     if (is_inband_semaphore(mf)) return inband_lock(mf, taken);
     uint32_t value = ticket;
-    if (icmd_over_vsec(mf) && MWRITE4_SEMAPHORE(mf, mf->icmd.semaphore_addr, ticket))
+    const bool written =
+        !icmd_over_vsec(mf) || !MWRITE4_SEMAPHORE(mf, mf->icmd.semaphore_addr, ticket);
+    if (!written || read_icmd_semaphore(mf, &value)) {
+        if (semaphore_reread(mf, read_icmd_semaphore, ticket, "ICMD") == 1) {
+            mf->icmd.took_semaphore = 1;
+            icmd_clear_semaphore_com(mf);
+        }
         return ME_ICMD_STATUS_CR_FAIL;
-    if (MREAD4_SEMAPHORE(mf, mf->icmd.semaphore_addr, &value)) return ME_ICMD_STATUS_CR_FAIL;
+    }
     *taken = value == ticket;
     return ME_OK;
 }
@@ -362,18 +382,25 @@ int icmd_take_semaphore_com(mfile* mf, uint32_t ticket)
     return ME_ICMD_STATUS_SEMAPHORE_TO;
 }
 
+/* A release that does not go through leaves took_semaphore set, so that
+ * icmd_close tries once more; the hold is given back either way. */
 int icmd_clear_semaphore_com(mfile* mf)
 {
-    int rc = ME_OK;
-    if (!is_pxuc_pciconf(mf)) {
-        if (is_inband_semaphore(mf))
-            rc = inband_release(mf);
-        else
-            rc = MWRITE4_SEMAPHORE(mf, mf->icmd.semaphore_addr, 0);
+    if (is_pxuc_pciconf(mf)) {
+        mf->icmd.took_semaphore = 0;
+        signal_hold_give(&mf->icmd.sem_hold);
+        return ME_OK;
     }
+    if (is_inband_semaphore(mf)) {
+        const int rc = inband_release(mf);
+        mf->icmd.took_semaphore = 0;
+        signal_hold_give(&mf->icmd.sem_hold);
+        return rc;
+    }
+    if (semaphore_release(mf, free_icmd_semaphore, &mf->icmd.sem_hold, "ICMD"))
+        return ME_ICMD_STATUS_CR_FAIL;
     mf->icmd.took_semaphore = 0;
-    signal_hold_give(&mf->icmd.sem_hold);
-    return rc;
+    return ME_OK;
 }
 
 /* ---- public ---- */

@@ -345,11 +345,17 @@ int set_and_poll_on_busy_bit(mfile* mf, int enhanced, int bit, uint32_t* ctrl)
         }
         if (increase_poll_time) zrv_msleep(kSlowPollSleepMs);
         uint32_t word = 0;
-        if (MREAD4_ICMD(mf, mf->icmd.ctrl_addr, &word)) continue; /* counts as still busy */
-        if (!((word >> bit) & 1)) {
+        /* A failed read counts as still busy. */
+        if (!MREAD4_ICMD(mf, mf->icmd.ctrl_addr, &word) && !((word >> bit) & 1)) {
             *ctrl = word;
             DBG_PRINTF("Command completed!\n");
             return ME_OK;
+        }
+        /* Ctrl-C or a kill while the semaphore is held ends the wait: the
+         * command fails and releases the semaphore, and the signal acts. */
+        if (signal_hold_interrupted()) {
+            DBG_PRINTF("Waiting for busy-bit interrupted\n");
+            return ME_ICMD_STATUS_EXECUTE_TO;
         }
     }
     DBG_PRINTF("Execution timed-out\n");

@@ -11,6 +11,7 @@
 #include <errno.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -65,7 +66,8 @@ int writes(int fd, const char* text)
 }
 
 /* Bytes read from a descriptor and not yet handed out: data[start, end) of
- * cap bytes. */
+ * cap bytes. A remote handle's connection waits for its bytes through
+ * wait_for_reply (waiter set). */
 struct message_source {
     int fd;
     bool use_recv;
@@ -73,12 +75,43 @@ struct message_source {
     int cap;
     int start;
     int end;
+    mfile* waiter;
 };
+
+constexpr int kReplyWaitSliceMs = 100;
+constexpr int kBriefReplySlices = 10;
+
+/* Waits until the connection has bytes to read: 0, or -1 with errno. The
+ * wait goes in slices; between them an ending signal that waits behind a
+ * hold (a semaphore is held over the connection) cuts it short (EINTR), so
+ * that the command fails, releases what it holds, and the signal acts. After
+ * such a cut the stream may be a reply behind, and a far end that went
+ * silent may stay so: every later wait ends after a few slices (ETIMEDOUT). */
+static int wait_for_reply(mfile* mf)
+{
+    struct pollfd pfd = {mf->sock_fd, POLLIN, 0};
+    for (int slice = 1;; ++slice) {
+        const int rc = poll(&pfd, 1, kReplyWaitSliceMs);
+        if (rc > 0) return 0;
+        if (rc < 0 && errno != EINTR) return -1;
+        if (mf->remote.reply_wait_cut) {
+            if (slice < kBriefReplySlices) continue;
+            errno = ETIMEDOUT;
+            return -1;
+        }
+        if (signal_hold_interrupted()) {
+            mf->remote.reply_wait_cut = 1;
+            errno = EINTR;
+            return -1;
+        }
+    }
+}
 
 /* Reads what the descriptor holds (at most cap bytes) into the empty source:
  * the count, 0 at end of stream, or -1. */
 static ssize_t refill(message_source& src)
 {
+    if (src.waiter && wait_for_reply(src.waiter)) return -1;
     for (;;) {
         ssize_t rc = src.use_recv ? recv(src.fd, src.data, (size_t)src.cap, 0)
                                   : read(src.fd, src.data, (size_t)src.cap);
@@ -139,7 +172,7 @@ static int read_message(message_source& src, char* buf, int size)
 static int read_message_unbuffered(int fd, char* buf, int size, bool use_recv)
 {
     char byte;
-    message_source src = {fd, use_recv, &byte, 1, 0, 0};
+    message_source src = {fd, use_recv, &byte, 1, 0, 0, nullptr};
     return read_message(src, buf, size);
 }
 
@@ -160,7 +193,7 @@ static int read_connection_message(mfile* mf, char* buf, int size)
         conn.rx_start = conn.rx_end = 0;
     }
     message_source src = {mf->sock_fd, true, conn.rx_buf, REMOTE_RX_BUF_SIZE, conn.rx_start,
-                          conn.rx_end};
+                          conn.rx_end, mf};
     int rc = read_message(src, buf, size);
     conn.rx_start = src.start;
     conn.rx_end = src.end;
@@ -357,6 +390,7 @@ int close_remote_connection(mfile* mf)
     free(mf->remote.rx_buf);
     mf->remote.rx_buf = nullptr;
     mf->remote.rx_start = mf->remote.rx_end = 0;
+    mf->remote.reply_wait_cut = 0;
     if (!mf->remote.connected) return 1;
     if (mf->remote.over_ssh) {
         shut_down_ssh_dl(mf);
@@ -397,7 +431,8 @@ int remote_read(mfile* mf, char* buf, int size)
     }
     if (!mf->remote.over_ssh) {
         int rc = read_connection_message(mf, buf, size);
-        if (rc < 0 && errno != EMSGSIZE) {
+        /* A wait cut short keeps the connection: the release still goes out. */
+        if (rc < 0 && errno != EMSGSIZE && errno != EINTR && errno != ETIMEDOUT) {
             int err = errno;
             close_remote_connection(mf);
             errno = err;

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "mtcr_int.h"
+#include "semaphore_release.h"
 
 namespace {
 
@@ -36,7 +37,6 @@ constexpr int kGoReads = 2000;
 constexpr int kGoReadsBeforeSleep = 6;
 constexpr int kGoSleepMaxMs = 8;
 constexpr int kSemaphoreReads = 1024;
-constexpr int kReleaseAttempts = 3;
 
 /* HCR statuses 0 to 9; anything above is "Unknown status". */
 const int kStatusCodes[] = {ME_OK,
@@ -111,6 +111,9 @@ int tools_cmdif_wait_go(mfile* mf, int* iterations)
             if (iterations) *iterations = i;
             return ME_OK;
         }
+        /* An ending signal while the semaphore is held ends the wait, so
+         * that the command fails, releases it, and the signal acts. */
+        if (signal_hold_interrupted()) return ME_CMDIF_BUSY;
     }
     return ME_CMDIF_BUSY;
 }
@@ -144,19 +147,14 @@ static int tools_cmdif_send_cmd_int(mfile* mf, tools_cmdif_cmd* cmd)
     return cmd->status ? kBadStatus : ME_OK;
 }
 
-/* A semaphore left taken stops every later access to the device, so a
- * refused release is tried again; one that still fails is said out loud,
- * while the command keeps its own result. */
+static int free_tools_semaphore(mfile* mf) { return mwrite4(mf, kSemaphore, 0) == 4 ? 0 : -1; }
+
+/* The command keeps its own result when the release fails. */
 int tools_cmdif_unlock_semaphore(mfile* mf)
 {
-    int rc = ME_CR_ERROR;
-    for (int attempt = 0; attempt < kReleaseAttempts && rc != ME_OK; ++attempt) {
-        if (attempt) usleep(1000);
-        rc = mwrite4(mf, kSemaphore, 0) == 4 ? ME_OK : ME_CR_ERROR;
-    }
-    if (rc != ME_OK) fprintf(stderr, "-W- The tools semaphore could not be released.\n");
-    signal_hold_give(&mf->tools_cmdif.sem_hold);
-    return rc;
+    return semaphore_release(mf, free_tools_semaphore, &mf->tools_cmdif.sem_hold, "tools")
+               ? ME_CR_ERROR
+               : ME_OK;
 }
 
 /* The read that returns 0 takes the semaphore, so the ending signals are

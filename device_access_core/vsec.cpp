@@ -17,6 +17,7 @@
 #include "icmd.h"
 #include "mtcr_int.h"
 #include "pci_ul.h"
+#include "semaphore_release.h"
 
 namespace {
 
@@ -201,31 +202,46 @@ int pci_find_capability(mfile* mf, int cap_id)
     return 0;
 }
 
+static int free_window_semaphore(mfile* mf)
+{
+    return vsec_write(mf, VSEC_SEMAPHORE, 0, "unlock semaphore");
+}
+
+static int read_window_semaphore(mfile* mf, uint32_t* value)
+{
+    return vsec_read(mf, VSEC_SEMAPHORE, value, "read counter");
+}
+
 /* Writing the counter's ticket takes the semaphore when it reads back; the
- * ending signals are held from that write until the release. */
+ * ending signals are held from that write until the release. A write that
+ * reports failure may have gone through all the same, and a read-back may
+ * fail alone: the semaphore is then read again and released when it holds
+ * the ticket. */
 static int cap9_sem_attempt(mfile* mf, bool* taken)
 {
     uint32_t ticket = 0;
+    *taken = false;
     if (vsec_read(mf, VSEC_COUNTER, &ticket, "read counter")) return VSEC_CONF_READ_FAILED;
     signal_hold_take(&mf->vsec.sem_hold);
+    const bool written = !vsec_write(mf, VSEC_SEMAPHORE, ticket, "write counter to semaphore");
     uint32_t sem = 0;
-    int rc = VSEC_OK;
-    if (vsec_write(mf, VSEC_SEMAPHORE, ticket, "write counter to semaphore"))
-        rc = VSEC_CONF_WRITE_FAILED;
-    else if (vsec_read(mf, VSEC_SEMAPHORE, &sem, "read counter"))
-        rc = VSEC_CONF_READ_FAILED;
-    *taken = rc == VSEC_OK && sem == ticket;
+    if (!written || read_window_semaphore(mf, &sem)) {
+        if (semaphore_reread(mf, read_window_semaphore, ticket, "VSEC") == 1)
+            semaphore_release(mf, free_window_semaphore, &mf->vsec.sem_hold, "VSEC");
+        signal_hold_give(&mf->vsec.sem_hold);
+        return written ? VSEC_CONF_READ_FAILED : VSEC_CONF_WRITE_FAILED;
+    }
+    *taken = sem == ticket;
     if (!*taken) signal_hold_give(&mf->vsec.sem_hold);
-    return rc;
+    return VSEC_OK;
 }
 
 int tqcr_pciconf_cap9_sem(mfile* mf, int lock)
 {
-    if (!lock) {
-        const int rc = vsec_write(mf, VSEC_SEMAPHORE, 0, "unlock semaphore");
-        signal_hold_give(&mf->vsec.sem_hold);
-        return rc ? VSEC_CONF_WRITE_FAILED : VSEC_OK;
-    }
+    if (!lock)
+        return semaphore_release(mf, free_window_semaphore, &mf->vsec.sem_hold, "VSEC")
+                   ? VSEC_CONF_WRITE_FAILED
+                   : VSEC_OK;
     for (int round = 1; round < kSemRounds; ++round) {
         uint32_t sem = 0;
         if (vsec_read(mf, VSEC_SEMAPHORE, &sem, "read counter")) return VSEC_CONF_READ_FAILED;

@@ -2,6 +2,8 @@
 // path (sysfs config file -> VSEC window -> ICMD mailbox), and every fault the adapter can
 // inject, each giving its code.
 #include <errno.h>
+#include <pthread.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -354,6 +356,8 @@ TEST(IcmdDelivery, SlowPollingWaitsLongerAtEveryPoll) {
 // The ICMD semaphore's ticket is the process id of whoever asks: a child forked while its parent
 // holds the semaphore is refused after every attempt instead of reading the parent's ticket back
 // as its own; releasing and closing frees it for the next owner.
+// The ticket is not the bare process id (tools in separate PID namespaces share ids) and is drawn
+// anew in a forked child, so that the child never presents its parent's.
 TEST(IcmdDelivery, SemaphoreTicketBelongsToTheAskingProcess) {
   SKIP_WITHOUT_FUSE_FUNCTION();
   auto result = run_with_sim_function(adapter(), [](FuseFunctionServer& server) {
@@ -363,21 +367,23 @@ TEST(IcmdDelivery, SemaphoreTicketBelongsToTheAskingProcess) {
     EXPECT_EQ(mf->icmd.took_semaphore, 1);
     uint32_t owner = 0;
     ASSERT_TRUE(server.read_space(vexil_sim::kSpaceSemaphore, 0, owner));
-    EXPECT_EQ(owner, icmd_process_ticket());
+    const uint32_t ticket = icmd_process_ticket();
+    EXPECT_EQ(owner, ticket);
     EXPECT_NE(owner, 0u);
+    EXPECT_NE(owner, (uint32_t)getpid()) << "the bare process id";
 
+    // The child reports whether its own ticket, and what it mixes with its id, differ from ours.
+    const uint32_t mix = ticket ^ (uint32_t)getpid();
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-      const int rc = icmd_take_semaphore(mf);
-      _exit(rc == ME_ICMD_STATUS_SEMAPHORE_TO ? 0 : rc == 0 ? 1 : 2);
+      const uint32_t own = icmd_process_ticket();
+      _exit((own == ticket ? 1 : 0) | ((own ^ (uint32_t)getpid()) == mix ? 2 : 0));
     }
     int wstatus = 0;
     ASSERT_EQ(waitpid(child, &wstatus, 0), child);
     ASSERT_TRUE(WIFEXITED(wstatus));
-    EXPECT_EQ(WEXITSTATUS(wstatus), 0) << "1: the child took the semaphore its parent holds";
-    ASSERT_TRUE(server.read_space(vexil_sim::kSpaceSemaphore, 0, owner));
-    EXPECT_EQ(owner, icmd_process_ticket()) << "still the parent's";
+    EXPECT_EQ(WEXITSTATUS(wstatus), 0) << "1: the parent's ticket; 2: the parent's draw";
 
     // Closing ICMD releases a semaphore still held.
     icmd_close(mf);
@@ -385,6 +391,53 @@ TEST(IcmdDelivery, SemaphoreTicketBelongsToTheAskingProcess) {
     EXPECT_EQ(mf->icmd.opened, 0);
     ASSERT_TRUE(server.read_space(vexil_sim::kSpaceSemaphore, 0, owner));
     EXPECT_EQ(owner, 0u);
+    mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// A release of the mailbox semaphore that does not go through is tried again, then said; the
+// handle keeps it as taken so that closing tries once more. The signals are let through either way.
+TEST(IcmdDelivery, AReleaseThatFailsIsSaidAndTriedAgainAtClose) {
+  SKIP_WITHOUT_FUSE_FUNCTION();
+  auto result = run_with_sim_function(adapter(), [](FuseFunctionServer& server) {
+    mfile* mf = open_function();
+    ASSERT_NE(mf, nullptr);
+    ASSERT_EQ(icmd_take_semaphore(mf), 0);
+    FaultKnobs knobs;
+    knobs.fail_config_access_at = server.stats().config_accesses + 1;
+    knobs.fail_config_accesses = 1000;
+    server.set_knobs(knobs);
+    {
+      vexil_test::CapturedStream err(2);
+      EXPECT_EQ(icmd_clear_semaphore(mf), ME_ICMD_STATUS_CR_FAIL);
+      EXPECT_NE(err.text().find("-W- The ICMD semaphore could not be released.\n"), std::string::npos)
+          << err.text();
+    }
+    EXPECT_EQ(mf->icmd.took_semaphore, 1);
+    EXPECT_EQ(server.stats().held_semaphores, vexil_sim::AdapterStats::kHeldIcmd);
+    sigset_t blocked;
+    pthread_sigmask(SIG_SETMASK, nullptr, &blocked);
+    EXPECT_FALSE(sigismember(&blocked, SIGINT));
+
+    server.set_knobs(FaultKnobs{});
+    icmd_close(mf);
+    EXPECT_EQ(mf->icmd.took_semaphore, 0);
+    EXPECT_EQ(server.stats().held_semaphores, 0u);
+    mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// A device the mailbox refuses still gets back the semaphore the open took to ask it.
+TEST(IcmdDelivery, ARefusedOpenReleasesTheSemaphore) {
+  SKIP_WITHOUT_FUSE_FUNCTION();
+  auto result = run_with_sim_function(adapter(0xCAFE), [](FuseFunctionServer& server) {
+    mfile* mf = open_function();
+    ASSERT_NE(mf, nullptr);
+    EXPECT_EQ(icmd_open(mf), ME_REG_ACCESS_ICMD_NOT_SUPPORTED);
+    EXPECT_GT(server.stats().icmd_semaphore_tickets, 0u);
+    EXPECT_EQ(server.stats().held_semaphores, 0u);
     mclose(mf);
   });
   VEXIL_EXPECT_SCENARIO(result);

@@ -373,6 +373,20 @@ TEST(DriverNodes, IcmdInCrSpaceTakesItsMailboxFromTheDeviceFile) {
     EXPECT_EQ(mf->icmd.took_semaphore, 0);
     for (const auto& r : driver.log()) EXPECT_EQ(r.node, kCrNode);
     EXPECT_EQ(adapter.register_counts(kCapRegister).get, 1u);
+    // A failing command leaves its syndrome in the word before the control word.
+    vexil_sim::FaultKnobs knobs;
+    knobs.icmd_status = 3;
+    knobs.icmd_syndrome = 0xAB123456;
+    adapter.set_knobs(knobs);
+    EXPECT_EQ(icmd_send_command(mf, 0x9001, data.data(), 8, 0), ME_ICMD_OPERATIONAL_ERROR);
+    EXPECT_EQ(mf->icmd.syndrome, 0x123456u);
+    adapter.set_knobs(vexil_sim::FaultKnobs{});
+    // A semaphore read that fails: the read made again takes the semaphore, and it is released.
+    driver.behaviour().refused_read_address = vexil_sim::CrSpace::kMailboxSemaphoreAddress;
+    driver.behaviour().refused_reads = 1;
+    EXPECT_EQ(icmd_send_command(mf, 0x9001, data.data(), 8, 0), ME_ICMD_STATUS_CR_FAIL);
+    EXPECT_EQ(driver.behaviour().refused_reads, 0);
+    EXPECT_EQ(adapter.stats().held_semaphores, 0u);
     mclose(mf);
     EXPECT_EQ(watch.reads("0xf00.json"), 1) << "one read of the device file for the handle";
 
@@ -382,7 +396,7 @@ TEST(DriverNodes, IcmdInCrSpaceTakesItsMailboxFromTheDeviceFile) {
     ASSERT_NE(mf, nullptr) << strerror(errno);
     EXPECT_EQ(maccess_reg(mf, kCapRegister, MACCESS_REG_METHOD_GET, data.data(), 8, 8, 8, &status),
               ME_REG_ACCESS_ICMD_NOT_SUPPORTED);
-    EXPECT_EQ(adapter.stats().icmd_commands, 1u);
+    EXPECT_EQ(adapter.stats().icmd_commands, 2u) << "none since the two above";
     mclose(mf);
   });
   VEXIL_EXPECT_SCENARIO(result);

@@ -2,6 +2,7 @@
 // server, named "127.0.0.1:<port>,<device>": every command that reaches the device, once with a
 // server that runs ICMD itself ("I" frames) and once with an older server whose functional-VSC
 // flag lets the tool drive the ICMD mailbox over dword and block messages.
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -151,6 +152,21 @@ TEST_P(RemoteTool, AnUnreachableServerFailsTheCommand) {
   const test_process::result r = tool({"eu_group", "info"});
   EXPECT_NE(r.exit_status, 0);
   EXPECT_TRUE(accelerator->groups().empty());
+}
+
+// A far end that goes silent on the request carrying the register: Ctrl-C, sent once the server
+// has the request, ends the run by the signal, and the mailbox semaphore the tool took over the
+// connection (the VSC mailbox) is released on the way out.
+TEST_P(RemoteTool, CtrlCEndsTheWaitForASilentServer) {
+  server->inject(GetParam().carrier, vexil_sim::ScriptedReply{"", false});
+  test_process::options how;
+  how.env = {{"SSH_TIMEOUT", "0"}};
+  how.unset_env = {"ZRV_DEBUG", "MCABLES_PATH"};
+  how.signal = SIGINT;
+  how.signal_when = [this] { return server->count(GetParam().carrier) > 0; };
+  const test_process::result r = test_process::run(VEXILCTL_PATH, {"eu_group", "info", "-d", device}, how);
+  EXPECT_EQ(r.signal, SIGINT) << r.out << r.err;
+  EXPECT_EQ(adapter.stats().held_semaphores, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, RemoteTool,

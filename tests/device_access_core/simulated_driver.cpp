@@ -48,6 +48,11 @@ bool SimulatedDriver::read_cr(uint32_t space, uint32_t offset, uint32_t& value) 
     value = 1;
     return true;
   }
+  if (behaviour_.refused_read_address && offset == behaviour_.refused_read_address &&
+      behaviour_.refused_reads > 0) {
+    --behaviour_.refused_reads;
+    return false;
+  }
   if (behaviour_.hw_id_override && offset == 0xF0014) {
     value = behaviour_.hw_id_override;
     return true;

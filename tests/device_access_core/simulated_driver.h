@@ -42,6 +42,8 @@ struct DriverBehaviour {
   uint32_t stuck_address = 0;          // non-zero: reads of this CR address never show 0
   uint32_t refused_write_address = 0;  // non-zero: CR writes of this address fail with EIO ...
   int refused_write_skip = 0;          // ... once this many more of them have gone through
+  uint32_t refused_read_address = 0;   // non-zero: CR reads of this address fail, not carried out ...
+  int refused_reads = 0;               // ... this many more times
   int dword_errno = 0;                 // non-zero: dword requests fail with it
   uint32_t hw_id_override = 0;         // non-zero: what reads of the hardware-id dword answer
   int dma_pin_errno = 0;               // non-zero: the DMA pinning request fails with it

@@ -216,6 +216,41 @@ TEST(VsecWindow, SemaphoreAndFlagTimeouts) {
   VEXIL_EXPECT_SCENARIO(result);
 }
 
+// The window semaphore after a failed access to it: a re-read that finds the ticket releases it,
+// re-reads that all fail write nothing (it may be another's) and say so, and so does a release
+// that never goes through.
+TEST(VsecWindow, FailedSemaphoreAccessesLeaveNothingOfOurs) {
+  SKIP_WITHOUT_FUSE_FUNCTION();
+  auto result = run_with_sim_function(adapter_with_id(0x212), [](FuseFunctionServer& server) {
+    mfile* mf = mopen(kSimAddress);
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    auto fail = [&server](uint64_t from, uint32_t count) {
+      FaultKnobs knobs;
+      knobs.fail_config_access_at = server.stats().config_accesses + from;
+      knobs.fail_config_accesses = count;
+      server.set_knobs(knobs);
+    };
+    // A take reads the semaphore (1) and the counter (2), writes the ticket (3), reads it back (4).
+    fail(4, 1);
+    EXPECT_EQ(tqcr_pciconf_cap9_sem(mf, 1), VSEC_CONF_READ_FAILED);
+    EXPECT_EQ(server.stats().held_semaphores, 0u) << "the re-read found the ticket";
+    for (int release : {0, 1}) {
+      fail(release ? 1 : 4, release ? 3 : 4);  // the read-back and its three re-reads; three writes
+      vexil_test::CapturedStream err(2);
+      EXPECT_NE(tqcr_pciconf_cap9_sem(mf, release ? 0 : 1), VSEC_OK);
+      EXPECT_NE(err.text().find(release ? "-W- The VSEC semaphore could not be released.\n"
+                                        : "-W- The VSEC semaphore could not be read back; it is left as it is.\n"),
+                std::string::npos) << err.text();
+      EXPECT_EQ(server.stats().held_semaphores, vexil_sim::AdapterStats::kHeldWindow);
+    }
+    server.set_knobs(FaultKnobs{});
+    EXPECT_EQ(tqcr_pciconf_cap9_sem(mf, 0), VSEC_OK);
+    EXPECT_EQ(server.stats().held_semaphores, 0u);
+    mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
 // Another process holding the function's lock file: the capability walk gives up with 0 after
 // the bounded retry instead of waiting for it, and finds the capability once the lock is free.
 TEST(VsecWindow, CapabilityWalkGivesUpOnALockHeldElsewhere) {

@@ -57,6 +57,8 @@ struct FaultKnobs {
   int32_t signal = 0;
   uint64_t signal_at_access = 0;
   bool signal_at_command = false;
+  // Accesses from fail_config_access_at on that fail likewise (0 or 1: that one alone).
+  uint32_t fail_config_accesses = 0;
   // One register transaction answered "Device is busy" (status 1) and not carried out: number
   // busy_at (counted from 1 as RegisterCounts counts them) of method busy_method on register
   // busy_register. 0: none.
@@ -109,6 +111,8 @@ struct AdapterStats {
     for (uint64_t n = from; n < window_accesses; ++n) spaces.push_back(access_spaces[n % kSpaceLogSize]);
     return spaces;
   }
+  // Reads of the ICMD control word or of the HCR's go-bit dword that found a command still running.
+  uint64_t busy_reads = 0;
 };
 static_assert(std::is_trivially_copyable<AdapterStats>::value, "stats travel as bytes");
 

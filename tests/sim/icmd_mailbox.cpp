@@ -16,6 +16,7 @@ bool IcmdMailbox::read(uint32_t address, uint32_t& value) {
     case kCtrlAddress:
       if (stuck_ && !knobs_.busy_stuck) complete();
       if (busy()) {
+        ++stats_.busy_reads;
         if (busy_reads_left_ > 0) --busy_reads_left_;
         // While busy the status field still belongs to the firmware: it reads as 0.
         value = (ctrl_ & ~0xFF00u) | 1u;

@@ -156,7 +156,8 @@ bool SimulatedAdapter::begin_client_access(pid_t client) {
   set_requester(static_cast<uint32_t>(client));
   const uint64_t n = ++stats_.config_accesses;
   if (knobs_.signal && knobs_.signal_at_access == n) signal_client(client);
-  return knobs_.fail_config_access_at != n;
+  const uint64_t first = knobs_.fail_config_access_at;
+  return !first || n < first || n - first >= std::max<uint64_t>(knobs_.fail_config_accesses, 1);
 }
 
 void SimulatedAdapter::end_client_write(pid_t client, uint64_t commands_before) {

@@ -48,6 +48,7 @@ bool ToolsHcr::read(uint32_t address, uint32_t& value) {
     } else if (busy_reads_left_ > 0) {
       --busy_reads_left_;
     }
+    ++stats_.busy_reads;
     value = hcr_[6] | kGoBit;
   }
   return true;

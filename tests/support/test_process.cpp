@@ -48,6 +48,8 @@ double now_seconds()
     return ts.tv_sec + ts.tv_nsec / 1e9;
 }
 
+constexpr int kAskEveryMs = 2;
+
 /* Reads both pipes until both are closed or the deadline passes; sends the
  * child the signal the options ask for once its time has come. */
 bool drain(int out_fd, int err_fd, result& res, double deadline, pid_t pid, const options& how,
@@ -58,14 +60,16 @@ bool drain(int out_fd, int err_fd, result& res, double deadline, pid_t pid, cons
     std::string* sinks[2] = {&res.out, &res.err};
     int open_count = 2;
     while (open_count > 0) {
-        if (signal_due && now_seconds() >= signal_at) {
+        if (signal_due && (how.signal_when ? how.signal_when() : now_seconds() >= signal_at)) {
             kill(pid, how.signal);
             signal_due = false;
         }
         int wait_ms = static_cast<int>((deadline - now_seconds()) * 1000);
         if (wait_ms <= 0)
             return false;
-        if (signal_due)
+        if (signal_due && how.signal_when)
+            wait_ms = std::min(wait_ms, kAskEveryMs);
+        else if (signal_due)
             wait_ms = std::max(0, std::min(wait_ms, static_cast<int>((signal_at - now_seconds()) * 1000)));
         int ready = poll(fds, 2, wait_ms);
         if (ready < 0 && errno == EINTR)

@@ -9,6 +9,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,6 +27,7 @@ struct options {
     int timeout_seconds = 30;                               /* then the child is killed */
     int signal = 0;                                         /* sent to the child ... */
     int signal_after_ms = 0;                                /* ... this long after its start */
+    std::function<bool()> signal_when;                      /* or once this says so (asked as the child runs) */
 };
 
 struct result {

@@ -7,48 +7,57 @@
 #include "e2e_support.h"
 
 #include <signal.h>
-#include <time.h>
 
 #include <thread>
 
 namespace e2e {
 namespace {
 
-double seconds_now()
+/* Runs `args` with `signal` sent right before access `at` of the run
+ * (counted from the run's start); whether a semaphore was held then. */
+bool signalled_run(FuseFunctionServer& server, const std::vector<std::string>& args, int signal, uint64_t at,
+                   test_process::result* r)
 {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec + ts.tv_nsec / 1e9;
+    const vexil_sim::AdapterStats before = server.stats();
+    vexil_sim::FaultKnobs knobs;
+    knobs.signal = signal;
+    knobs.signal_at_access = before.config_accesses + at;
+    server.set_knobs(knobs);
+    *r = tool(args);
+    server.set_knobs(vexil_sim::FaultKnobs{});
+    const vexil_sim::AdapterStats after = server.stats();
+    EXPECT_EQ(after.signals_sent, before.signals_sent + 1);
+    return after.signals_sent_holding > before.signals_sent_holding;
 }
 
-/* Interrupts `eu_group create` at moments spread over its run, each time
- * with another ending signal, and checks that the next command works. */
-void interrupt_runs(const AcceleratorLimits& limits)
+/* Interrupts `eu_group query` with each ending signal in turn at moments
+ * spread over its run where a semaphore is held (found by a first pass with
+ * SIGCONT, which does nothing), and checks that the run ends by the signal,
+ * no semaphore stays taken and the next command works. */
+void interrupt_runs(FuseFunctionServer& server, const AcceleratorLimits& limits)
 {
-    const std::vector<std::string> create = {"eu_group", "create", "-d", device, "-n", "g", "-r", "0-3"};
-    const double started = seconds_now();
-    const test_process::result whole = tool({"eu_group", "query", "-d", device});
-    const double run_ms = (seconds_now() - started) * 1000;
-    ASSERT_EQ(whole.exit_status, 0) << whole.out;
+    const std::vector<std::string> query = {"eu_group", "query", "-d", device};
+    const uint64_t started = server.stats().config_accesses;
+    ASSERT_EQ(tool(query).exit_status, 0);
+    const uint64_t per_run = server.stats().config_accesses - started;
 
     const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-    constexpr int kRuns = 12;
-    int ended_by_signal = 0;
-    for (int run = 0; run < kRuns; ++run) {
-        test_process::options how;
-        how.unset_env = {"ZRV_DEBUG"};
-        how.signal = signals[run % 4];
-        how.signal_after_ms = 1 + static_cast<int>(run_ms * (run + 1) / (kRuns + 1));
-        const test_process::result r = test_process::run(VEXILCTL_PATH, create, how);
-        if (r.signal == how.signal) ++ended_by_signal;
-        else EXPECT_EQ(r.signal, 0) << "run " << run;
-
-        SCOPED_TRACE("after run " + std::to_string(run) + ", signal at " +
-                     std::to_string(how.signal_after_ms) + " ms");
+    constexpr int kMoments = 16;
+    int interrupted = 0;
+    for (int moment = 1; moment <= kMoments; ++moment) {
+        const uint64_t at = per_run * moment / (kMoments + 1);
+        test_process::result r;
+        if (!signalled_run(server, query, SIGCONT, at, &r)) continue;
+        const int signal = signals[interrupted++ % 4];
+        SCOPED_TRACE("signal " + std::to_string(signal) + " at access " + std::to_string(at) + " of " +
+                     std::to_string(per_run));
+        EXPECT_TRUE(signalled_run(server, query, signal, at, &r));
+        EXPECT_EQ(r.signal, signal) << r.out << r.err;
+        EXPECT_EQ(server.stats().held_semaphores, 0u);
         expect_tool({"eu_group", "info", "-d", device}, eu_group_report(limits), 0);
         if (::testing::Test::HasFailure()) break; /* a semaphore left taken fails every later run */
     }
-    EXPECT_GE(ended_by_signal, kRuns / 2) << "the signals came too late to test anything";
+    EXPECT_GE(interrupted, kMoments / 2) << "too few moments with a semaphore held";
 }
 
 TEST(InterruptedProcess, NoWindowOrMailboxSemaphoreOutlivesTheRun)
@@ -56,7 +65,7 @@ TEST(InterruptedProcess, NoWindowOrMailboxSemaphoreOutlivesTheRun)
     AcceleratorSetup setup;
     setup.limits.max_num_hxu_eug = 8;
     setup.limits.max_num_hxu_eu_partition = 2;
-    RUN_WITH_ACCELERATOR(setup, [&](FuseFunctionServer&) { interrupt_runs(setup.limits); });
+    RUN_WITH_ACCELERATOR(setup, [&](FuseFunctionServer& server) { interrupt_runs(server, setup.limits); });
 }
 
 TEST(InterruptedProcess, NoToolsSemaphoreOutlivesTheRun)
@@ -65,8 +74,83 @@ TEST(InterruptedProcess, NoToolsSemaphoreOutlivesTheRun)
     setup.function.hw_id = 0x1F5;
     setup.limits.max_num_hxu_eug = 8;
     setup.limits.max_num_hxu_eu_partition = 2;
-    RUN_WITH_ACCELERATOR(setup, [&](FuseFunctionServer&) { interrupt_runs(setup.limits); });
+    RUN_WITH_ACCELERATOR(setup, [&](FuseFunctionServer& server) { interrupt_runs(server, setup.limits); });
 }
+
+/* A command that never ends on the device (its go bit stays set): Ctrl-C or
+ * a kill right after it starts ends the run at once, by the signal, with no
+ * semaphore left, far from the wait's bound; a SIGHUP ignored under nohup
+ * cuts nothing. Once the device finishes, the next run works. */
+void interrupt_stuck_command(FuseFunctionServer& server, const AcceleratorLimits& limits, bool with_nohup)
+{
+    const std::vector<std::string> info = {"eu_group", "info", "-d", device};
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        const bool ignored = signal == SIGHUP;
+        if (ignored && !with_nohup) break;
+        vexil_sim::FaultKnobs knobs;
+        knobs.busy_stuck = true;
+        knobs.signal = signal;
+        knobs.signal_at_command = true;
+        server.set_knobs(knobs);
+        const vexil_sim::AdapterStats before = server.stats();
+        test_process::options how;
+        how.unset_env = {"ZRV_DEBUG"};
+        how.env = {{"ZRV_ICMD_TIMEOUT", "40"}}; /* the HCR waits 2000 reads */
+        std::vector<std::string> args = info;
+        if (ignored) args.insert(args.begin(), VEXILCTL_PATH);
+        const test_process::result r = test_process::run(ignored ? "/usr/bin/nohup" : VEXILCTL_PATH, args, how);
+        const vexil_sim::AdapterStats after = server.stats();
+        EXPECT_EQ(r.signal, ignored ? 0 : signal) << r.out << r.err;
+        EXPECT_EQ(after.signals_sent_holding, before.signals_sent_holding + 1);
+        if (ignored) EXPECT_GE(after.busy_reads - before.busy_reads, 40u);
+        else EXPECT_LT(after.busy_reads - before.busy_reads, 10u);
+        EXPECT_EQ(after.held_semaphores, 0u);
+        server.set_knobs(vexil_sim::FaultKnobs{});
+        expect_tool(info, eu_group_report(limits), 0);
+    }
+}
+
+TEST(InterruptedProcess, CtrlCEndsTheWaitForAStuckMailboxCommand)
+{
+    AcceleratorSetup setup;
+    RUN_WITH_ACCELERATOR(setup, [&](FuseFunctionServer& server) { interrupt_stuck_command(server, setup.limits, true); });
+}
+
+TEST(InterruptedProcess, CtrlCEndsTheWaitForAStuckToolsCommand)
+{
+    AcceleratorSetup setup;
+    setup.function.hw_id = 0x1F5;
+    RUN_WITH_ACCELERATOR(setup, [&](FuseFunctionServer& server) { interrupt_stuck_command(server, setup.limits, false); });
+}
+
+/* One failed access to the function at any moment of a run: the run may
+ * fail, but no semaphore stays taken and the runs after it work. Each shard
+ * fails every kShards-th access of the run, from its own. */
+constexpr int kShards = 4;
+
+class FailedAccess : public ::testing::TestWithParam<int> {};
+
+TEST_P(FailedAccess, NoSemaphoreOutlivesTheRun)
+{
+    AcceleratorSetup setup;
+    const std::vector<std::string> info = {"eu_group", "info", "-d", device};
+    RUN_WITH_ACCELERATOR(setup, [&](FuseFunctionServer& server) {
+        const uint64_t before = server.stats().config_accesses;
+        expect_tool(info, eu_group_report(setup.limits), 0);
+        const uint64_t per_run = server.stats().config_accesses - before;
+        vexil_sim::FaultKnobs knobs;
+        for (uint64_t at = 1 + GetParam(); at <= per_run; at += kShards) {
+            knobs.fail_config_access_at = server.stats().config_accesses + at;
+            server.set_knobs(knobs);
+            const test_process::result r = tool(info);
+            ASSERT_EQ(server.stats().held_semaphores, 0u) << "access " << at << " of " << per_run << ": " << r.err;
+        }
+        server.set_knobs(vexil_sim::FaultKnobs{});
+        expect_tool(info, eu_group_report(setup.limits), 0);
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(Shards, FailedAccess, ::testing::Range(0, kShards));
 
 /* Every run is pid 1 of its own PID namespace: the mailbox semaphore must still tell them apart. */
 TEST(ProcessesSideBySide, EachRunInItsOwnPidNamespaceHoldsTheMailboxAlone)
