@@ -59,7 +59,8 @@ int i2c_primary_read(mfile* mf, void* out, unsigned int offset, int size);
 int get_smbus_gw_addr(mfile* mf);
 /* The offset and 1-4 bytes in one SMBus transaction under the gateway's
  * lock: size, or -1 with errno (EINVAL for a size outside 1-4, EIO when the
- * secondary did not acknowledge, EBUSY when someone else kept the lock bit).
+ * secondary did not acknowledge, EBUSY when someone else kept the lock bit,
+ * EINTR when an ending signal stopped a wait made under the hold).
  * Written bytes go as they lie in memory, or as a big-endian number of size
  * bytes with "TQCR_SMBUS_TO_BE". */
 int smbus_primary_write(mfile* mf, void* data, unsigned int offset, int size);

@@ -178,13 +178,18 @@ int open_stand_in(const char* path, int flags) {
 
 std::atomic<bool> skipping_sleeps{false};
 std::atomic<unsigned long long> skipped_us{0};
+std::function<void(unsigned long long)> on_skipped_sleep;
 
-SkippedSleeps::SkippedSleeps() {
+SkippedSleeps::SkippedSleeps(std::function<void(unsigned long long)> on_sleep) {
   skipped_us = 0;
+  on_skipped_sleep = std::move(on_sleep);
   skipping_sleeps = true;
 }
 
-SkippedSleeps::~SkippedSleeps() { skipping_sleeps = false; }
+SkippedSleeps::~SkippedSleeps() {
+  skipping_sleeps = false;
+  on_skipped_sleep = nullptr;
+}
 
 unsigned long long SkippedSleeps::asked_us() const { return skipped_us; }
 
@@ -193,6 +198,7 @@ unsigned long long SkippedSleeps::asked_us() const { return skipped_us; }
 extern "C" int usleep(useconds_t us) {
   if (vexil_test::skipping_sleeps) {
     vexil_test::skipped_us += us;
+    if (vexil_test::on_skipped_sleep) vexil_test::on_skipped_sleep(vexil_test::skipped_us);
     return 0;
   }
   using real_usleep_t = int (*)(useconds_t);

@@ -34,10 +34,11 @@ int handled_ioctl_calls();
 
 // While one lives, usleep in this process returns at once and only adds up the time asked for, so
 // a test reaches the end of a bounded wait without sitting through its sleeps. Other sleeps, and
-// usleep outside a scope, are real.
+// usleep outside a scope, are real. `on_sleep`, when given, is called in the sleeping thread after
+// each skipped sleep with the total asked for so far: a test acts at a moment of the wait.
 class SkippedSleeps {
  public:
-  SkippedSleeps();
+  explicit SkippedSleeps(std::function<void(unsigned long long asked_us)> on_sleep = nullptr);
   ~SkippedSleeps();
   SkippedSleeps(const SkippedSleeps&) = delete;
   SkippedSleeps& operator=(const SkippedSleeps&) = delete;
