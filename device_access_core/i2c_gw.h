@@ -26,8 +26,8 @@ struct i2c_gw_state {
     int gpio_saved;
     uint32_t gpio_enable1;
     uint32_t gpio_enable0;
-    /* The ending signals, held while the pins are handed over or the lock
-     * bit is ours. */
+    /* The ending signals, held while the lock bit is ours (forced SMBus
+     * hands the pins over only then). */
     struct signal_hold hold;
 };
 

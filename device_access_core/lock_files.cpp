@@ -135,15 +135,15 @@ int create_lock_file(const char* dev_text, const char* kind, int* fd_out)
         if (fd < 0) {
             fd = open_lock_file("/run", file);
             if (fd >= 0)
-                fprintf(stderr, "Warrning: Failed to create lockfile: " LOCK_DIR "/%s (using " FALLBACK_DIR
-                                "/%s instead)\n",
+                fprintf(stderr,
+                        "Warrning: Failed to create lockfile: " LOCK_DIR "/%s (using " FALLBACK_DIR "/%s instead)\n",
                         file, file);
         }
     }
     if (fd_out) *fd_out = fd;
     if (fd >= 0) return 0;
-    fprintf(stderr, "Warrning: Failed to create lockfile: " LOCK_DIR "/%s (parallel access not supported)\n",
-            file);
+    fprintf(stderr,
+            "Warrning: Failed to create lockfile: " LOCK_DIR "/%s (parallel access not supported)\n", file);
     return -1;
 }
 
