@@ -160,27 +160,28 @@ int offset_bytes(mfile* mf, unsigned int offset, uint8_t* out)
     return prepare_i2c_buf(out, (int)mf->i2c_addr_mode, offset);
 }
 
-/* The lock file every handle on this function shares, whatever name opened
- * it: named by the function's PCI address when the handle has one, else by
- * the node's base name. Looked for on first use; -1 when there is none. */
+/* The function's gateway lock file, looked for on first use; -1 when there
+ * is none. */
 int gateway_lock_fd(mfile* mf)
 {
     if (!mf->i2c_gw.lock_file_tried) {
         mf->i2c_gw.lock_file_tried = 1;
-        char text[DEV_NAME_SZ];
-        const dev_info* di = mf->dinfo;
-        if (di && di->type == MDEVS_TYPE_PCI_RECORD) {
-            snprintf(text, sizeof(text), "%04x:%02x:%02x.%x", di->domain, di->bus, di->dev, di->func);
-        } else {
-            const char* base = strrchr(mf->dev_name, '/');
-            snprintf(text, sizeof(text), "%s", base ? base + 1 : mf->dev_name);
-        }
-        create_lock_file(text, LOCK_KIND_I2C, &mf->i2c_gw.lock_fd);
+        create_function_lock_file(mf, LOCK_KIND_I2C, &mf->i2c_gw.lock_fd);
     }
     return mf->i2c_gw.lock_fd;
 }
 
-int gateway_lock(mfile* mf, int operation) { return flock_int(gateway_lock_fd(mf), operation); }
+/* Another process's transfer may poll its gateway thousands of times: wait
+ * longer than one transfer can take before giving up. */
+constexpr unsigned long kGatewayLockWaitUs = 5000000;
+
+int gateway_lock(mfile* mf, int operation)
+{
+    if (flock_wait(gateway_lock_fd(mf), operation, kGatewayLockWaitUs) == 0) return 0;
+    const int err = errno;
+    printf("failed to perform lock operation. errno %d\n", err);
+    return fail_errno(err);
+}
 
 /* ---- I2C primary gateway transactions ---- */
 
@@ -443,7 +444,9 @@ int clear_nack(mfile* mf)
 
 /* The lock bit lives in the status register. Another user (firmware,
  * another host) may hold it: wait for it, bounded as a transaction's wait,
- * before setting it. */
+ * before setting it. The hold is taken only once it is seen clear, right
+ * before it is set; a wait made under an outer hold stops for an ending
+ * signal. */
 static int take_lock_bit(mfile* mf, const ctrl_config& c, int gw)
 {
     const unsigned address = (unsigned)gw + c.status_offset;
@@ -455,10 +458,14 @@ static int take_lock_bit(mfile* mf, const ctrl_config& c, int gw)
             DBG_PRINTF("Failed to read smbus lock\n");
             return -1;
         }
-        if (word & bit) continue;
+        if (word & bit) {
+            if (signal_hold_interrupted()) return fail_errno(EINTR);
+            continue;
+        }
         signal_hold_take(&mf->i2c_gw.hold);
         if (mwrite4(mf, address, word | bit) != 4) {
             DBG_PRINTF("Failed to write smbus lock\n");
+            signal_hold_give(&mf->i2c_gw.hold);
             return -1;
         }
         mf->i2c_gw.smbus_lock_ours = 1;
@@ -481,11 +488,10 @@ static int drop_lock_bit(mfile* mf, const ctrl_config& c, int gw)
 /* Forced SMBus takes the bus's GPIO pins from their functions. The words
  * found are kept in the handle until they are written back, and are only
  * read while it keeps none: words read while the pins are still handed over
- * would make the hand-over permanent. */
+ * would make the hand-over permanent. Made under the hold of the lock bit. */
 static int hand_pins_over(mfile* mf)
 {
     struct i2c_gw_state* g = &mf->i2c_gw;
-    signal_hold_take(&g->hold);
     if (!g->gpio_saved) {
         if (mread4(mf, kGpioEnable1, &g->gpio_enable1) != 4) {
             DBG_PRINTF("Failed to get GPIO functional enable1\n");
@@ -521,20 +527,20 @@ static int give_pins_back(mfile* mf)
                     "Failed to set bootrecord\n");
 }
 
-/* Locking a forced-SMBus gateway hands the pins over first; a lock that
- * fails after that gives them back. The ending signals are held from the
- * hand-over (or from setting the lock bit) until the unlock has finished. */
+/* Locking waits for the lock bit and sets it, and a forced-SMBus gateway then
+ * gets the pins; a lock that fails after that gives them back and clears the
+ * bit. The ending signals are held from setting the lock bit until the unlock
+ * has finished, never while waiting for it. */
 int smbus_lock(mfile* mf, int lock)
 {
     const int gw = smbus_gw(mf);
     if (gw < 0) return -1;
     const ctrl_config& c = layout_of(mf);
     if (lock) {
-        if ((!mf->force_smbus || hand_pins_over(mf) == 0) && take_lock_bit(mf, c, gw) == 0)
-            return 0;
+        if (take_lock_bit(mf, c, gw) != 0) return -1;
+        if (!mf->force_smbus || hand_pins_over(mf) == 0) return 0;
         const int err = errno;
-        if (mf->force_smbus) give_pins_back(mf);
-        signal_hold_give(&mf->i2c_gw.hold);
+        smbus_lock(mf, 0);
         return fail_errno(err);
     }
     int rc = 0;
@@ -553,7 +559,12 @@ int smbus_wait_trans(mfile* mf)
         if (reads >= kPollsBeforeSleep) usleep(100);
         uint32_t status = 0;
         if (mread4(mf, (unsigned)gw + c.status_offset, &status) != 4) return -1;
-        if (status & (1u << c.busy_bit)) continue;
+        if (status & (1u << c.busy_bit)) {
+            /* The lock bit is ours: an ending signal stops the wait so the
+             * unlock runs and the signal acts. */
+            if (signal_hold_interrupted()) return fail_errno(EINTR);
+            continue;
+        }
         uint32_t nack = 0;
         if (mread4(mf, (unsigned)gw + c.nack_offset, &nack) != 4) return -1;
         return (nack & kNackBit) ? 1 : 0;

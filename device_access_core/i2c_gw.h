@@ -26,8 +26,8 @@ struct i2c_gw_state {
     int gpio_saved;
     uint32_t gpio_enable1;
     uint32_t gpio_enable0;
-    /* The ending signals, held while the pins are handed over or the lock
-     * bit is ours. */
+    /* The ending signals, held while the lock bit is ours (forced SMBus
+     * hands the pins over only then). */
     struct signal_hold hold;
 };
 
@@ -59,7 +59,8 @@ int i2c_primary_read(mfile* mf, void* out, unsigned int offset, int size);
 int get_smbus_gw_addr(mfile* mf);
 /* The offset and 1-4 bytes in one SMBus transaction under the gateway's
  * lock: size, or -1 with errno (EINVAL for a size outside 1-4, EIO when the
- * secondary did not acknowledge, EBUSY when someone else kept the lock bit).
+ * secondary did not acknowledge, EBUSY when someone else kept the lock bit,
+ * EINTR when an ending signal stopped a wait made under the hold).
  * Written bytes go as they lie in memory, or as a big-endian number of size
  * bytes with "TQCR_SMBUS_TO_BE". */
 int smbus_primary_write(mfile* mf, void* data, unsigned int offset, int size);

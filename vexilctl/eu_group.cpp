@@ -43,7 +43,7 @@ int create_group(const char* device, const char* name)
     if (check_validity_of_eu_member_mask(given_member_mask, 1) != 0)
         return -1;
     device_session session;
-    if (!session.open(device))
+    if (!session.open_for_writing(device))
         return -1;
     if (max_num_hxu_eu_group == 0) {
         print_too_many_groups(0);
@@ -205,7 +205,7 @@ int eu_group_create(const char* device, const char* name)
 int eu_group_destroy(const char* device, uint16_t id, const char* name, int report_errors)
 {
     device_session session;
-    if (!session.open(device))
+    if (!session.open_for_writing(device))
         return -1;
     if (name != NULL)
         return destroy_by_name(session.handle(), name);

@@ -6,6 +6,14 @@
 #include "eu_records.h"
 
 #include <stdio.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include "lock_files.h"
+
+/* Long enough for another command's whole apply over the largest group
+ * limit to end. */
+static const unsigned long writer_lock_wait_us = 60000000;
 
 bool device_session::open(const char* device)
 {
@@ -18,8 +26,23 @@ bool device_session::open(const char* device)
     return true;
 }
 
+bool device_session::open_for_writing(const char* device)
+{
+    if (!open(device))
+        return false;
+    create_function_lock_file(mf_, LOCK_KIND_EU_OBJECTS, &lock_fd_);
+    if (flock_wait(lock_fd_, LOCK_EX, writer_lock_wait_us) == 0)
+        return true;
+    printf("Timed out waiting for another process changing EU groups/partitions of device: %s\n", device);
+    close();
+    return false;
+}
+
 void device_session::close()
 {
+    if (lock_fd_ >= 0)
+        ::close(lock_fd_);
+    lock_fd_ = -1;
     if (mf_ != nullptr)
         mclose(mf_);
     mf_ = nullptr;

@@ -41,11 +41,19 @@ public:
 
     /* Opens the device; false after printing the inaccessible-device line. */
     bool open(const char* device);
+    /* Opens the device for a command that changes its groups or partitions:
+     * one such command at a time per function, so what it scans stays true
+     * until its last write. The lock is held until close(); other handles
+     * the command opens take none. False after the inaccessible-device line,
+     * or after the busy line when another command kept the lock too long. A
+     * lock file that cannot be made is warned about and the command goes on. */
+    bool open_for_writing(const char* device);
     void close();
     mfile* handle() const { return mf_; }
 
 private:
     mfile* mf_ = nullptr;
+    int lock_fd_ = -1;
 };
 
 /* Prints the line of a device that cannot be opened. */

@@ -233,7 +233,8 @@ unsigned array_end(const jsmntok_t* tokens, unsigned count)
 }
 
 /* Reads, tokenises and checks the whole file; on success `groups` holds what to create.
- * Returns 0, -1 after the processing line, or -2 when the device cannot be opened. */
+ * Returns 0, -1 after the processing line, or -2 when the device cannot be opened (or another
+ * command kept it). */
 int check_file(const char* device, FILE* file, device_session& session, file_groups& groups)
 {
     file_text text = read_whole_file(file);
@@ -250,7 +251,7 @@ int check_file(const char* device, FILE* file, device_session& session, file_gro
         puts("Bad Json file format, please stick to example.json example's format");
         return -1;
     }
-    if (!session.open(device))
+    if (!session.open_for_writing(device))
         return -2;
     uint32_t reserved = 0;
     if (max_num_hxu_eu_partition != 0 && !collect_partition_reservations(session.handle(), &reserved))

@@ -99,7 +99,7 @@ int create_partition(const char* device, uint16_t requested_groups)
     if (!take_vhca_ids(request))
         return -1;
     device_session session;
-    if (!session.open(device))
+    if (!session.open_for_writing(device))
         return -1;
 
     uint32_t partitions = 0;
@@ -222,7 +222,7 @@ int partition_create(const char* device, uint16_t max_num_eu_group)
 int partition_destroy(const char* device, uint16_t id)
 {
     device_session session;
-    if (!session.open(device))
+    if (!session.open_for_writing(device))
         return -1;
     if (check_before_query_or_destroy(max_num_hxu_eu_partition, 1, id, PARTITION) != 0)
         return -1;

@@ -1,11 +1,12 @@
 // Block transfers and bus scans through the I2C and SMBus primary gateways of the simulated
 // adapter, reached through the real user-level PCI path: the gateway each hardware id uses, the
 // environment variables that choose or force one, the SMBus lock and GPIO hand-over, retries of a
-// secondary that does not acknowledge, sizes the SMBus gateway cannot carry, and two processes
-// sharing one gateway.
+// secondary that does not acknowledge, sizes the SMBus gateway cannot carry, processes sharing one
+// gateway, and ending signals during the SMBus gateway's waits.
 #include <errno.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +16,8 @@
 #include <vector>
 
 #include "i2c_gw.h"
+#include "ioctl_interposer.h"
+#include "lock_files.h"
 #include "mtcr_int.h"
 #include "sim_function.h"
 
@@ -144,47 +147,108 @@ TEST(I2cGateway, TwoProcessesOnTheI2cPrimaryGatewayTakeTurns) {
   VEXIL_EXPECT_SCENARIO(result);
 }
 
+// Each transaction keeps the gateway busy a while, so the processes' transfers overlap: each
+// waits for the other's whole transfer before it reaches the gateway, and never finds the other's
+// lock bit set there. Both register layouts (hardware id 0x21E has its own).
 TEST(I2cGateway, TwoProcessesOnTheSmbusGatewayTakeTurns) {
   SKIP_WITHOUT_FUSE_FUNCTION();
-  auto result = run_with_sim_function(with_bus(0x212, 2), [](FuseFunctionServer& server) {
-    ScopedEnv force("FORCE_I2C", "1");
-    two_processes_on_one_gateway(server, 2, 30, 20);
-    EXPECT_EQ(server.stats().unlocked_smbus_transactions, 0u);
-  });
-  VEXIL_EXPECT_SCENARIO(result);
+  for (uint16_t hw_id : {0x212, 0x21E}) {
+    SCOPED_TRACE(hw_id);
+    SimOptions o = with_bus(hw_id, 2);
+    o.knobs.smbus_busy_reads = 20;
+    auto result = run_with_sim_function(o, [](FuseFunctionServer& server) {
+      ScopedEnv force("FORCE_I2C", "1");
+      two_processes_on_one_gateway(server, 2, 30, 20);
+      EXPECT_EQ(server.stats().unlocked_smbus_transactions, 0u);
+      EXPECT_EQ(server.stats().smbus_foreign_lock_shown, 0u);
+    });
+    VEXIL_EXPECT_SCENARIO(result);
+  }
 }
 
-// A lock bit that someone else holds is waited for (bounded) and never cleared for them.
-TEST(I2cGateway, SmbusWaitsForALockHeldElsewhereAndLeavesItAlone) {
+// The gateway lock is waited for as long as a transfer may take: a holder that lets go after a
+// second is waited for; one that never does ends the transfer with the lock line, bounded, and
+// nothing reaches the gateway.
+TEST(I2cGateway, TransfersWaitForTheGatewayLockAsLongAsATransferMayTake) {
   SKIP_WITHOUT_FUSE_FUNCTION();
   auto result = run_with_sim_function(with_bus(0x212, 2), [](FuseFunctionServer& server) {
     ScopedEnv force("FORCE_I2C", "1");
     mfile* mf = open_function();
     ASSERT_NE(mf, nullptr);
-    vexil_sim::FaultKnobs knobs = server.knobs();
-    knobs.smbus_foreign_lock_reads = 30;
-    server.set_knobs(knobs);
-    Bytes four(4, 0x5A);
+    int holder = -1;
+    ASSERT_EQ(create_function_lock_file(mf, LOCK_KIND_I2C, &holder), 0);
+    ASSERT_EQ(flock(holder, LOCK_EX), 0);
     Bytes got(4, 0);
-    ASSERT_EQ(mwrite_i2cblock(mf, kEeprom, 2, 0x10, four.data(), 4), 4) << strerror(errno);
-    EXPECT_EQ(server.knobs().smbus_foreign_lock_reads, 0u) << "waited until it was let go";
-    ASSERT_EQ(mread_i2cblock(mf, kEeprom, 2, 0x10, got.data(), 4), 4) << strerror(errno);
-    EXPECT_EQ(got, four);
+    {
+      vexil_test::SkippedSleeps sleeps;
+      vexil_test::CapturedStream out(1);
+      EXPECT_EQ(mread_i2cblock(mf, kEeprom, 2, 0x10, got.data(), 4), -1);
+      EXPECT_EQ(out.text(), "failed to perform lock operation. errno 11\n");
+      EXPECT_GE(sleeps.asked_us(), 5000000u);
+      EXPECT_LT(sleeps.asked_us(), 5010000u);
+    }
+    EXPECT_EQ(server.stats().smbus_transactions, 0u);
 
-    knobs.smbus_foreign_lock_reads = vexil_sim::kForever;
-    server.set_knobs(knobs);
-    const uint64_t transactions = server.stats().smbus_transactions;
-    errno = 0;
-    EXPECT_EQ(mread_i2cblock(mf, kEeprom, 2, 0x10, got.data(), 4), -1);
-    EXPECT_EQ(errno, EBUSY);
-    EXPECT_EQ(server.stats().smbus_transactions, transactions) << "nothing ran under their lock";
-    EXPECT_EQ(server.knobs().smbus_foreign_lock_reads, vexil_sim::kForever) << "still theirs";
-    const vexil_sim::AdapterStats stats = server.stats();
-    EXPECT_EQ(stats.foreign_smbus_transactions, 0u);
-    EXPECT_EQ(stats.broken_smbus_locks, 0u);
+    vexil_test::SkippedSleeps sleeps([&holder](unsigned long long asked) {
+      if (asked >= 1000000 && holder >= 0) {
+        close(holder);
+        holder = -1;
+      }
+    });
+    ASSERT_EQ(mread_i2cblock(mf, kEeprom, 2, 0x10, got.data(), 4), 4);
+    EXPECT_EQ(holder, -1) << "taken while it was held";
+    const Bytes eeprom = pattern(512, 3);
+    EXPECT_EQ(got, Bytes(eeprom.begin() + 0x10, eeprom.begin() + 0x14));
     mclose(mf);
   });
   VEXIL_EXPECT_SCENARIO(result);
+}
+
+// A lock bit that someone else holds is waited for (bounded) and never cleared for them.
+// With no signal pending the lock-bit and transaction waits keep their bound: 5012 status reads.
+TEST(I2cGateway, SmbusWaitsForALockHeldElsewhereAndLeavesItAlone) {
+  SKIP_WITHOUT_FUSE_FUNCTION();
+  for (uint16_t hw_id : {0x212, 0x21E}) {
+    SCOPED_TRACE(hw_id);
+    auto result = run_with_sim_function(with_bus(hw_id, 2), [](FuseFunctionServer& server) {
+      ScopedEnv force("FORCE_I2C", "1");
+      mfile* mf = open_function();
+      ASSERT_NE(mf, nullptr);
+      vexil_sim::FaultKnobs knobs = server.knobs();
+      knobs.smbus_foreign_lock_reads = 30;
+      server.set_knobs(knobs);
+      Bytes four(4, 0x5A);
+      Bytes got(4, 0);
+      ASSERT_EQ(mwrite_i2cblock(mf, kEeprom, 2, 0x10, four.data(), 4), 4) << strerror(errno);
+      EXPECT_EQ(server.knobs().smbus_foreign_lock_reads, 0u) << "waited until it was let go";
+      ASSERT_EQ(mread_i2cblock(mf, kEeprom, 2, 0x10, got.data(), 4), 4) << strerror(errno);
+      EXPECT_EQ(got, four);
+
+      knobs.smbus_foreign_lock_reads = vexil_sim::kForever;
+      server.set_knobs(knobs);
+      const uint64_t transactions = server.stats().smbus_transactions;
+      errno = 0;
+      EXPECT_EQ(mread_i2cblock(mf, kEeprom, 2, 0x10, got.data(), 4), -1);
+      EXPECT_EQ(errno, EBUSY);
+      EXPECT_EQ(server.stats().smbus_transactions, transactions) << "nothing ran under their lock";
+      EXPECT_EQ(server.stats().smbus_foreign_lock_shown, 30u + 5012u);
+      EXPECT_EQ(server.knobs().smbus_foreign_lock_reads, vexil_sim::kForever) << "still theirs";
+      const vexil_sim::AdapterStats stats = server.stats();
+      EXPECT_EQ(stats.foreign_smbus_transactions, 0u);
+      EXPECT_EQ(stats.broken_smbus_locks, 0u);
+
+      // A transaction that never ends.
+      knobs.smbus_foreign_lock_reads = 0;
+      knobs.smbus_busy_reads = vexil_sim::kForever;
+      server.set_knobs(knobs);
+      errno = 0;
+      EXPECT_EQ(mread_i2cblock(mf, kEeprom, 2, 0x10, got.data(), 4), -1);
+      EXPECT_EQ(errno, EBUSY);
+      EXPECT_EQ(server.stats().smbus_busy_shown, 5012u + 1) << "the wait's and the unlock's";
+      mclose(mf);
+    });
+    VEXIL_EXPECT_SCENARIO(result);
+  }
 }
 
 TEST(I2cGateway, OldestAdapterUsesTheI2cPrimaryGatewayByteByByte) {
@@ -238,75 +302,94 @@ TEST(I2cGateway, OldestAdapterUsesTheI2cPrimaryGatewayByteByByte) {
   VEXIL_EXPECT_SCENARIO(result);
 }
 
+// Both register layouts: the other ids' and hardware id 0x21E's (its own bits, NACK register and
+// gateway distance), whose secondaries that never acknowledge must read as absent.
+struct SmbusCase {
+  uint16_t hw_id;
+  uint32_t gateway0;
+  std::vector<std::pair<const char*, uint32_t>> indexes;  // "TQCR_I2C_GW" and the gateway it picks
+};
+const SmbusCase kSmbusCases[] = {
+    {0x212, 0xF4200, {{"2", 0xF5200}, {"10", 0xF9200}, {"11", 0xF4200}, {"-3", 0xF4200}}},
+    {0x21E, 0x8A5400, {{"2", 0x8A7400}, {"13", 0x8B2400}, {"-3", 0x8A5400}}},
+};
+
 TEST(I2cGateway, SmbusGatewayCarriesOffsetAndDataInOneTransactionUnderItsLock) {
   SKIP_WITHOUT_FUSE_FUNCTION();
-  auto result = run_with_sim_function(with_bus(0x212, 2), [](FuseFunctionServer& server) {
-    mfile* mf = open_function();
-    ASSERT_NE(mf, nullptr);
-    Bytes got(10, 0);
-    errno = 0;
-    EXPECT_EQ(mread_i2cblock(mf, kEeprom, 2, 0x120, got.data(), 10), -1) << "needs FORCE_I2C";
-    EXPECT_EQ(errno, EPERM);
+  for (const SmbusCase& l : kSmbusCases) {
+    SCOPED_TRACE(l.hw_id);
+    auto result = run_with_sim_function(with_bus(l.hw_id, 2), [&l](FuseFunctionServer& server) {
+      mfile* mf = open_function();
+      ASSERT_NE(mf, nullptr);
+      Bytes got(10, 0);
+      errno = 0;
+      EXPECT_EQ(mread_i2cblock(mf, kEeprom, 2, 0x120, got.data(), 10), -1) << "needs FORCE_I2C";
+      EXPECT_EQ(errno, EPERM);
 
-    ScopedEnv force("FORCE_I2C", "1");
-    Bytes out = {1, 2, 3, 4};
-    uint64_t before = server.stats().smbus_transactions;
-    ASSERT_EQ(mwrite_i2cblock(mf, kEeprom, 2, 0x120, out.data(), 4), 4);
-    EXPECT_EQ(server.stats().smbus_transactions - before, 1u) << "2 offset bytes and 4 data bytes";
-    before = server.stats().smbus_transactions;
-    ASSERT_EQ(mread_i2cblock(mf, kEeprom, 2, 0x11E, got.data(), 10), 10);
-    EXPECT_EQ(server.stats().smbus_transactions - before, 6u) << "offset and read per piece of 4";
-    Bytes expected = pattern(512, 3);
-    std::copy(out.begin(), out.end(), expected.begin() + 0x120);
-    EXPECT_EQ(got, Bytes(expected.begin() + 0x11E, expected.begin() + 0x128));
-    {
-      ScopedEnv single("TQCR_SMBUS_READ_IN_SINGLE_TRANS", "1");
+      ScopedEnv force("FORCE_I2C", "1");
+      Bytes out = {1, 2, 3, 4};
+      uint64_t before = server.stats().smbus_transactions;
+      ASSERT_EQ(mwrite_i2cblock(mf, kEeprom, 2, 0x120, out.data(), 4), 4);
+      EXPECT_EQ(server.stats().smbus_transactions - before, 1u) << "2 offset bytes and 4 data bytes";
       before = server.stats().smbus_transactions;
-      Bytes four(4, 0);
-      ASSERT_EQ(mread_i2cblock(mf, kEeprom, 2, 0x120, four.data(), 4), 4);
-      EXPECT_EQ(four, out);
-      EXPECT_EQ(server.stats().smbus_transactions - before, 1u);
-    }
-    EXPECT_EQ(server.stats().unlocked_smbus_transactions, 0u);
-    EXPECT_EQ(server.stats().last_smbus_gateway, 0xF4200u);
+      ASSERT_EQ(mread_i2cblock(mf, kEeprom, 2, 0x11E, got.data(), 10), 10);
+      EXPECT_EQ(server.stats().smbus_transactions - before, 6u) << "offset and read per piece of 4";
+      Bytes expected = pattern(512, 3);
+      std::copy(out.begin(), out.end(), expected.begin() + 0x120);
+      EXPECT_EQ(got, Bytes(expected.begin() + 0x11E, expected.begin() + 0x128));
+      {
+        ScopedEnv single("TQCR_SMBUS_READ_IN_SINGLE_TRANS", "1");
+        before = server.stats().smbus_transactions;
+        Bytes four(4, 0);
+        ASSERT_EQ(mread_i2cblock(mf, kEeprom, 2, 0x120, four.data(), 4), 4);
+        EXPECT_EQ(four, out);
+        EXPECT_EQ(server.stats().smbus_transactions - before, 1u);
+      }
+      EXPECT_EQ(server.stats().unlocked_smbus_transactions, 0u);
+      EXPECT_EQ(server.stats().last_smbus_gateway, l.gateway0);
 
-    // Sizes outside 1-4 are refused before anything reaches the gateway (with a one-byte offset a
-    // 5-byte write would still fit the transaction's 8 bytes).
-    ASSERT_EQ(mset_i2c_addr_width(mf, 1), 0);
-    before = server.stats().smbus_transactions;
-    uint8_t big[8] = {};
-    for (int size : {0, 5, 8, -1}) {
+      // A secondary that acknowledges nothing fails reads and writes.
       errno = 0;
-      EXPECT_EQ(smbus_primary_write(mf, big, 0, size), -1) << size;
-      EXPECT_EQ(errno, EINVAL) << size;
+      EXPECT_EQ(mread_i2cblock(mf, kSilent, 2, 0, got.data(), 1), -1);
+      EXPECT_EQ(errno, EIO);
       errno = 0;
-      EXPECT_EQ(smbus_primary_read(mf, big, 0, size), -1) << size;
-      EXPECT_EQ(errno, EINVAL) << size;
-    }
-    EXPECT_EQ(server.stats().smbus_transactions, before);
+      EXPECT_EQ(mwrite_i2cblock(mf, kSilent, 2, 0, out.data(), 1), -1);
+      EXPECT_EQ(errno, EIO);
 
-    uint8_t table[128];
-    ASSERT_EQ(mi2c_detect(mf, table), 0);
-    for (int a = 0; a < 128; ++a) EXPECT_EQ(table[a], a == kEeprom) << a;
-    EXPECT_EQ(mf->i2c_addr_mode, (uint32_t)I2C_ADDR_MODE_NONE);
-    mclose(mf);
+      // Sizes outside 1-4 are refused before anything reaches the gateway (with a one-byte offset a
+      // 5-byte write would still fit the transaction's 8 bytes).
+      ASSERT_EQ(mset_i2c_addr_width(mf, 1), 0);
+      before = server.stats().smbus_transactions;
+      uint8_t big[8] = {};
+      for (int size : {0, 5, 8, -1}) {
+        errno = 0;
+        EXPECT_EQ(smbus_primary_write(mf, big, 0, size), -1) << size;
+        EXPECT_EQ(errno, EINVAL) << size;
+        errno = 0;
+        EXPECT_EQ(smbus_primary_read(mf, big, 0, size), -1) << size;
+        EXPECT_EQ(errno, EINVAL) << size;
+      }
+      EXPECT_EQ(server.stats().smbus_transactions, before);
 
-    const struct {
-      const char* index;
-      uint32_t gateway;
-    } cases[] = {{"2", 0xF5200}, {"10", 0xF9200}, {"11", 0xF4200}, {"-3", 0xF4200}};
-    for (const auto& c : cases) {
-      ScopedEnv env("TQCR_I2C_GW", c.index);
-      mfile* h = open_function();
-      ASSERT_NE(h, nullptr);
-      Bytes one(1, 0);
-      EXPECT_EQ(mread_i2cblock(h, kEeprom, 2, 0x100, one.data(), 1), 1) << c.index;
-      EXPECT_EQ(one[0], pattern(512, 3)[0x100]) << c.index;
-      EXPECT_EQ(server.stats().last_smbus_gateway, c.gateway) << c.index;
-      mclose(h);
-    }
-  });
-  VEXIL_EXPECT_SCENARIO(result);
+      uint8_t table[128];
+      ASSERT_EQ(mi2c_detect(mf, table), 0);
+      for (int a = 0; a < 128; ++a) EXPECT_EQ(table[a], a == kEeprom) << a;
+      EXPECT_EQ(mf->i2c_addr_mode, (uint32_t)I2C_ADDR_MODE_NONE);
+      mclose(mf);
+
+      for (const auto& c : l.indexes) {
+        ScopedEnv env("TQCR_I2C_GW", c.first);
+        mfile* h = open_function();
+        ASSERT_NE(h, nullptr);
+        Bytes one(1, 0);
+        EXPECT_EQ(mread_i2cblock(h, kEeprom, 2, 0x100, one.data(), 1), 1) << c.first;
+        EXPECT_EQ(one[0], pattern(512, 3)[0x100]) << c.first;
+        EXPECT_EQ(server.stats().last_smbus_gateway, c.second) << c.first;
+        mclose(h);
+      }
+    });
+    VEXIL_EXPECT_SCENARIO(result);
+  }
 }
 
 constexpr uint32_t kGpioEnable1 = 0xF2028, kGpioEnable0 = 0xF202C;
@@ -379,6 +462,66 @@ TEST(I2cGateway, ForcedSmbusGivesThePinsBackOnAFailedLockAndBeforeAnEndingSignal
       EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signo) << "a transfer failed first";
       EXPECT_EQ(pins_and_lock(server), original) << "signal " << signo;
     }
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// Waiting for someone else's lock bit holds nothing: stopped there, the process has not taken the
+// pins, and an ending signal then acts at once. One that comes while a transaction of ours runs
+// stops the wait; the bit is cleared and the pins given back before it acts.
+TEST(I2cGateway, ForcedSmbusEndsAtOnceOnASignalDuringItsWaits) {
+  SKIP_WITHOUT_FUSE_FUNCTION();
+  auto result = run_with_sim_function(forced_smbus(0x11, 0xFFFFFFFF), [](FuseFunctionServer& server) {
+    ScopedEnv force("FORCE_I2C", "1");
+    ScopedEnv smbus("FORCE_SMBUS", "1");
+    auto start_reader = [] {
+      const pid_t child = fork();
+      if (child == 0) {
+        mfile* h = mopen(kSimAddress);
+        Bytes b(1, 0);
+        _exit(h && mread_i2cblock(h, kEeprom, 1, 5, b.data(), 1) == 1 ? 0 : 2);
+      }
+      return child;
+    };
+    auto ending_signal = [](pid_t child) {
+      int status = 0;
+      return waitpid(child, &status, 0) == child && WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    };
+    vexil_sim::FaultKnobs knobs = server.knobs();
+    knobs.signal = SIGSTOP;
+    knobs.smbus_foreign_lock_reads = vexil_sim::kForever;
+    knobs.signal_at_foreign_lock_read = 3;
+    server.set_knobs(knobs);
+    pid_t child = start_reader();
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, WUNTRACED), child);
+    ASSERT_TRUE(WIFSTOPPED(status));
+    EXPECT_EQ(server.stats().smbus_foreign_lock_shown, 3u);
+    EXPECT_EQ(pins_and_lock(server), (std::vector<uint32_t>{0x11, 0xFFFFFFFF, 1u << 31})) << "theirs";
+    const uint64_t shown = server.stats().smbus_foreign_lock_shown;
+    kill(child, SIGTERM);
+    kill(child, SIGCONT);
+    EXPECT_EQ(ending_signal(child), SIGTERM);
+    vexil_sim::AdapterStats stats = server.stats();
+    EXPECT_EQ(stats.smbus_foreign_lock_shown, shown) << "lock-bit reads after the signal";
+    EXPECT_EQ(stats.held_semaphores, 0u);
+    EXPECT_EQ(pins_and_lock(server), (std::vector<uint32_t>{0x11, 0xFFFFFFFF, 1u << 31}));
+
+    knobs.signal = SIGTERM;
+    knobs.smbus_foreign_lock_reads = 0;
+    knobs.signal_at_foreign_lock_read = 0;
+    knobs.smbus_busy_reads = vexil_sim::kForever;
+    knobs.signal_at_command = true;
+    server.set_knobs(knobs);
+    child = start_reader();
+    ASSERT_GT(child, 0);
+    EXPECT_EQ(ending_signal(child), SIGTERM);
+    stats = server.stats();
+    EXPECT_EQ(stats.smbus_transactions, 1u);
+    EXPECT_EQ(stats.smbus_busy_shown, 2u) << "the wait's one read and the unlock's";
+    EXPECT_EQ(stats.broken_smbus_locks, 0u);
+    EXPECT_EQ(pins_and_lock(server), (std::vector<uint32_t>{0x11, 0xFFFFFFFF, 0}));
   });
   VEXIL_EXPECT_SCENARIO(result);
 }

@@ -188,21 +188,28 @@ time_t real_time() {
   return now.tv_sec;
 }
 
+std::function<void(unsigned long long)> on_skipped_sleep;
+
 bool skip_sleep(unsigned long long us) {
   if (!skipping_sleeps) return false;
   skipped_us += us;
   ++skipped_sleeps;
+  if (on_skipped_sleep) on_skipped_sleep(skipped_us);
   return true;
 }
 
-SkippedSleeps::SkippedSleeps() {
+SkippedSleeps::SkippedSleeps(std::function<void(unsigned long long)> on_sleep) {
   skipped_us = 0;
   skipped_sleeps = 0;
   skipping_from = real_time();
+  on_skipped_sleep = std::move(on_sleep);
   skipping_sleeps = true;
 }
 
-SkippedSleeps::~SkippedSleeps() { skipping_sleeps = false; }
+SkippedSleeps::~SkippedSleeps() {
+  skipping_sleeps = false;
+  on_skipped_sleep = nullptr;
+}
 
 unsigned long long SkippedSleeps::asked_us() const { return skipped_us; }
 

@@ -35,10 +35,11 @@ int handled_ioctl_calls();
 // While one lives, usleep and sleep in this process return at once and only add up the time asked
 // for, and time() is the whole second the scope began at plus the time asked for, so a test
 // reaches the end of a bounded wait without sitting through its sleeps. Other sleeps, and these
-// calls outside a scope, are real.
+// calls outside a scope, are real. `on_sleep`, when given, is called in the sleeping thread after
+// each skipped sleep with the total asked for so far: a test acts at a moment of the wait.
 class SkippedSleeps {
  public:
-  SkippedSleeps();
+  explicit SkippedSleeps(std::function<void(unsigned long long asked_us)> on_sleep = nullptr);
   ~SkippedSleeps();
   SkippedSleeps(const SkippedSleeps&) = delete;
   SkippedSleeps& operator=(const SkippedSleeps&) = delete;

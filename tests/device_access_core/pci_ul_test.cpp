@@ -53,6 +53,52 @@ mfile* open_bar(uint32_t hw_id) {
   return mopen_ul(kResource0.c_str());
 }
 
+const std::string kFallbackDir = "/run/brasquet_lockfiles";
+
+// One create_lock_file of kAddress's configuration lock: where the file it gave lies ("" none,
+// "tmp", "run"), what it warned, and whether a second process, taking the lock by the same name,
+// is kept out while this one holds it.
+struct Taken {
+  std::string where;
+  std::string warning;
+  bool excludes = false;
+};
+
+bool same_file(int fd, const std::string& path) {
+  struct stat a, b;
+  return fstat(fd, &a) == 0 && lstat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+Taken take_lock() {
+  Taken t;
+  int fd = -5;
+  {
+    vexil_test::CapturedStream err(2);
+    create_lock_file(kAddress, LOCK_KIND_CONFIG, &fd);
+    t.warning = err.text();
+  }
+  if (fd < 0) return t;
+  const std::string file = "/0000:03:00.0_config";
+  t.where = same_file(fd, kLockDir + file) ? "tmp" : same_file(fd, kFallbackDir + file) ? "run" : "?";
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    const pid_t child = fork();
+    if (child == 0) {
+      int own = -1;
+      create_lock_file(kAddress, LOCK_KIND_CONFIG, &own);
+      _exit(own >= 0 && flock(own, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK ? 0 : 1);
+    }
+    int status = -1;
+    t.excludes = child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+                 WEXITSTATUS(status) == 0;
+  }
+  close(fd);
+  return t;
+}
+
+const std::string kFellBack =
+    "Warrning: Failed to create lockfile: /tmp/brasquet_lockfiles/0000:03:00.0_config (using "
+    "/run/brasquet_lockfiles/0000:03:00.0_config instead)\n";
+
 TEST(LockFiles, CreatedInTheirDirectoryAndNeverThroughALink) {
   auto result = vexil_test::run_in_private_namespace([] {
     int fd = -5;
@@ -65,31 +111,41 @@ TEST(LockFiles, CreatedInTheirDirectoryAndNeverThroughALink) {
     EXPECT_TRUE(exists(kLockDir + "/0000:03:00.0_mem"));
     close(fd);
 
-    // A link planted where the lock file goes is not followed: no lock, a warning, no victim.
-    ASSERT_EQ(symlink("/tmp/victim", (kLockDir + "/0000:05:00.0_mem").c_str()), 0);
-    {
-      vexil_test::CapturedStream err(2);
-      EXPECT_EQ(create_lock_file("0000:05:00.0", LOCK_KIND_MEM, &fd), -1);
-      EXPECT_EQ(err.text(),
-                "Warrning: Failed to create lockfile: /tmp/brasquet_lockfiles/0000:05:00.0_mem "
-                "(parallel access not supported)\n");
-    }
-    EXPECT_EQ(fd, -1) << "no lock is -1, never a descriptor number";
+    // A link planted where the lock file goes is not followed: the lock is taken under /run.
+    ASSERT_EQ(unlink((kLockDir + "/0000:03:00.0_config").c_str()), 0);
+    ASSERT_EQ(symlink("/tmp/victim", (kLockDir + "/0000:03:00.0_config").c_str()), 0);
+    Taken t = take_lock();
+    EXPECT_EQ(t.where, "run");
+    EXPECT_EQ(t.warning, kFellBack);
+    EXPECT_TRUE(t.excludes);
     EXPECT_FALSE(exists("/tmp/victim"));
 
     // Nor is a link in place of the directory.
     ASSERT_EQ(rename(kLockDir.c_str(), "/tmp/old_locks"), 0);
     vexil_test::make_dirs("/tmp/elsewhere");
     ASSERT_EQ(symlink("/tmp/elsewhere", kLockDir.c_str()), 0);
-    EXPECT_EQ(create_lock_file(kAddress, LOCK_KIND_CONFIG, &fd), -1);
-    EXPECT_EQ(fd, -1);
+    t = take_lock();
+    EXPECT_EQ(t.where, "run");
+    EXPECT_TRUE(t.excludes);
     EXPECT_FALSE(exists("/tmp/elsewhere/0000:03:00.0_config"));
+
+    // With neither directory to be had, no lock, a warning and -1.
+    ASSERT_EQ(chown("/run", 65534, 65534), 0);
+    ASSERT_EQ(unlink((kFallbackDir + "/0000:03:00.0_config").c_str()), 0);
+    t = take_lock();
+    EXPECT_EQ(t.where, "");
+    EXPECT_EQ(t.warning,
+              "Warrning: Failed to create lockfile: /tmp/brasquet_lockfiles/0000:03:00.0_config "
+              "(parallel access not supported)\n");
+    EXPECT_EQ(create_lock_file(kAddress, LOCK_KIND_CONFIG, &fd), -1);
+    EXPECT_EQ(fd, -1) << "no lock is -1, never a descriptor number";
   });
   VEXIL_EXPECT_SCENARIO(result);
 }
 
 // Only root can place, swap or hold a lock: what another local user plants in /tmp is refused at
-// once with the warning (never waited on), and the run goes on without the lock.
+// once (never waited on) and the lock is taken under /run instead, where every process that falls
+// back finds the same file. A directory of root's that others may write is closed to them and used.
 TEST(LockFiles, NothingAnotherUserPlantsIsTaken) {
   vexil_test::ScenarioOptions quick;
   quick.timeout_seconds = 20;  // a FIFO opened without O_NONBLOCK would hang here for good
@@ -100,26 +156,23 @@ TEST(LockFiles, NothingAnotherUserPlantsIsTaken) {
       struct stat st;
       return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0u;
     };
-    auto refused = [&] {
-      int fd = -5;
-      vexil_test::CapturedStream err(2);
-      const int rc = create_lock_file(kAddress, LOCK_KIND_CONFIG, &fd);
-      const bool warned = err.text().rfind("Warrning: Failed to create lockfile: " + lock, 0) == 0;
-      if (fd >= 0) close(fd);
-      return rc == -1 && fd == -1 && warned;
-    };
-    auto taken = [&] {
-      int fd = -5;
-      const int rc = create_lock_file(kAddress, LOCK_KIND_CONFIG, &fd);
-      if (fd >= 0) close(fd);
-      return rc == 0 && fd >= 0;
+    auto expect_taken = [](const char* where, const char* why) {
+      const Taken t = take_lock();
+      EXPECT_EQ(t.where, where) << why;
+      EXPECT_EQ(t.warning, std::string(where) == "run" ? kFellBack : "") << why;
+      EXPECT_TRUE(t.excludes) << why;
     };
 
     // Made by root: the directory closed to others, the file root's alone.
     ::umask(0);
-    ASSERT_TRUE(taken());
+    expect_taken("tmp", "made here");
     EXPECT_EQ(mode_of(kLockDir), 0755u);
     EXPECT_EQ(mode_of(lock), 0600u);
+
+    // Left open to everyone by a peer that makes it 0777: closed, and used.
+    ASSERT_EQ(chmod(kLockDir.c_str(), 0777), 0);
+    expect_taken("tmp", "root's directory that anyone may write");
+    EXPECT_EQ(mode_of(kLockDir), 0755u);
 
     // A directory another user made (after a boot /tmp is empty) with a FIFO in the file's place.
     ASSERT_EQ(unlink(lock.c_str()), 0);
@@ -127,24 +180,27 @@ TEST(LockFiles, NothingAnotherUserPlantsIsTaken) {
     ASSERT_EQ(mkdir(kLockDir.c_str(), 0777), 0);
     ASSERT_EQ(chown(kLockDir.c_str(), kNobody, kNobody), 0);
     ASSERT_EQ(mkfifo(lock.c_str(), 0666), 0);
-    EXPECT_TRUE(refused()) << "another user's directory";
+    expect_taken("run", "another user's directory");
+    EXPECT_EQ(mode_of(kLockDir), 0777u) << "not ours to change";
     ASSERT_EQ(chown(kLockDir.c_str(), 0, 0), 0);
-    EXPECT_TRUE(refused()) << "root's directory that anyone may write";
+    expect_taken("run", "a FIFO planted while root's directory was open");
+    EXPECT_EQ(mode_of(kLockDir), 0755u);
     ASSERT_EQ(chmod(kLockDir.c_str(), 01777), 0);
-    EXPECT_TRUE(refused()) << "a FIFO in a sticky directory";
+    expect_taken("run", "a FIFO in a sticky directory");
+    EXPECT_EQ(mode_of(kLockDir), 01777u);
     ASSERT_EQ(unlink(lock.c_str()), 0);
 
     // Another user's file, and a file of root's that others may open and hold the lock on.
     vexil_test::add_file(lock, "", 0600);
     ASSERT_EQ(chown(lock.c_str(), kNobody, kNobody), 0);
-    EXPECT_TRUE(refused()) << "another user's file";
+    expect_taken("run", "another user's file");
     ASSERT_EQ(chown(lock.c_str(), 0, 0), 0);
     ASSERT_EQ(chmod(lock.c_str(), 0777), 0);
-    EXPECT_TRUE(taken()) << "an older run's file is root's";
+    expect_taken("tmp", "an older run's file is root's");
     EXPECT_EQ(mode_of(lock), 0600u) << "and is closed to others";
     ASSERT_EQ(chmod(lock.c_str(), 0644), 0);
     ASSERT_EQ(link(lock.c_str(), "/tmp/elsewhere"), 0);
-    EXPECT_TRUE(refused()) << "a file also linked elsewhere keeps its mode";
+    expect_taken("run", "a file also linked elsewhere keeps its mode");
     EXPECT_EQ(mode_of("/tmp/elsewhere"), 0644u);
   }, quick);
   VEXIL_EXPECT_SCENARIO(result);
@@ -311,11 +367,12 @@ TEST(BarOpen, ShortOrMissingResourceAndNoLockDirectory) {
     EXPECT_EQ(mopen_ul(kResource0.c_str()), nullptr);
     EXPECT_EQ(errno, ENOENT);
 
-    // With no usable lock directory the open warns and goes on without a lock.
+    // With no usable lock directory (in /tmp nor in /run) the open warns and goes on without a lock.
     add_function(kMiB);
     unlink((kLockDir + "/0000:03:00.0_mem").c_str());
     ASSERT_EQ(rmdir(kLockDir.c_str()), 0);
     vexil_test::add_file(kLockDir, "not a directory");
+    vexil_test::add_file(kFallbackDir, "not a directory");
     vexil_test::CapturedStream err(2);
     mfile* mf = open_bar(0x1F5);
     EXPECT_NE(err.text().find("Warrning: Failed to create lockfile: "), std::string::npos);

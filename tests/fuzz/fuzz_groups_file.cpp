@@ -1,6 +1,6 @@
 // Fuzz target: the groups file of "eu_group apply", walked by the real tool code over a small
-// in-memory adapter that stands in for the device layer (mopen, mclose and the two register
-// functions the walk uses are defined here, in the fuzz target only).
+// in-memory adapter that stands in for the device layer (mopen, mclose, the change lock and the two
+// register functions the walk uses are defined here, in the fuzz target only).
 //
 // Input: byte 0 picks the group limit (0-31) and whether a partition holding EUs 100-103 exists
 // (with 0-3 reserved groups); the rest, up to the first zero byte, is the file. Traps when:
@@ -102,6 +102,18 @@ extern "C" mfile* mopen(const char*)
 }
 
 extern "C" int mclose(mfile*)
+{
+    return 0;
+}
+
+/* One process here: the change lock of the apply has no lock file and is always had. */
+extern "C" int create_function_lock_file(mfile*, const char*, int* fd_out)
+{
+    *fd_out = -1;
+    return -1;
+}
+
+extern "C" int flock_wait(int, int, unsigned long)
 {
     return 0;
 }

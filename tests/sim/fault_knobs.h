@@ -52,7 +52,8 @@ struct FaultKnobs {
   // A client's accesses to the served configuration file, counted from 1 as
   // AdapterStats::config_accesses counts them: access fail_config_access_at fails with EIO and is
   // not carried out; `signal` goes to the client right before access signal_at_access is carried
-  // out, and right after every write that starts an ICMD or HCR command when signal_at_command.
+  // out, and right after every write that starts an ICMD or HCR command or an SMBus transaction
+  // when signal_at_command.
   uint64_t fail_config_access_at = 0;
   int32_t signal = 0;
   uint64_t signal_at_access = 0;
@@ -65,6 +66,12 @@ struct FaultKnobs {
   uint16_t busy_register = 0;
   uint8_t busy_method = 0;
   uint64_t busy_at = 0;
+  // SMBus gateways: status reads that still show the busy bit after each transaction starts
+  // (its results are already in place); kForever: the busy bit never clears.
+  uint32_t smbus_busy_reads = 0;
+  // Non-zero: `signal` goes to the client right after the access in which it read another owner's
+  // SMBus lock bit for the n-th time (as AdapterStats::smbus_foreign_lock_shown counts).
+  uint64_t signal_at_foreign_lock_read = 0;
 };
 constexpr uint32_t kForever = 0xFFFFFFFFu;
 static_assert(std::is_trivially_copyable<FaultKnobs>::value, "knobs travel as bytes");
@@ -99,6 +106,8 @@ struct AdapterStats {
   // and read back since it ended: the frame sizes a client sent and asked for.
   uint32_t last_command_bytes = 0;
   uint32_t last_reply_bytes = 0;
+  uint64_t smbus_foreign_lock_shown = 0;  // SMBus status reads that showed another owner's lock bit
+  uint64_t smbus_busy_shown = 0;          // ... that showed a transaction still running
   // The address space selected at each window access: access n (counting from 0) at
   // n % kSpaceLogSize, so the last kSpaceLogSize accesses can be read back in order.
   static constexpr uint32_t kSpaceLogSize = 1024;

@@ -167,9 +167,16 @@ bool SmbusGateway::read(uint32_t address, uint32_t& value) {
   Registers& r = at(address, offset);
   if (offset == 4) {
     value = r.status;
-    if (knobs_.smbus_foreign_lock_reads) {
+    const bool foreign = knobs_.smbus_foreign_lock_reads != 0;
+    if (foreign) {
       value |= kLockBit;
       if (knobs_.smbus_foreign_lock_reads != kForever) --knobs_.smbus_foreign_lock_reads;
+    }
+    if (foreign || ((r.status & kLockBit) && r.lock_owner != requester_)) ++stats_.smbus_foreign_lock_shown;
+    if (r.busy_left && knobs_.smbus_busy_reads) {  // turning the knob off ends them
+      value |= kBusyBit;
+      ++stats_.smbus_busy_shown;
+      if (r.busy_left != kForever) --r.busy_left;
     }
   } else if (offset == layout_.nack_offset)
     value = r.nack;
@@ -242,6 +249,7 @@ void SmbusGateway::run(uint32_t base, Registers& r, uint32_t ctrl) {
   bus_.stop(address);
   if (!acked) r.nack |= kNackBit;
   r.status &= ~kBusyBit;
+  r.busy_left = knobs_.smbus_busy_reads;
 }
 
 // ---- both, where the device has them ----

@@ -104,6 +104,7 @@ class SmbusGateway : public AddressSpace {
     uint32_t data[3] = {};
     std::map<uint32_t, uint32_t> other;
     uint32_t lock_owner = 0;  // meaningful while the lock bit is set
+    uint32_t busy_left = 0;   // status reads that still show the last transaction running
   };
   Registers& at(uint32_t address, uint32_t& offset);
   void write_lock(Registers& r, bool set);

@@ -155,6 +155,7 @@ void SimulatedAdapter::signal_client(pid_t client) {
 bool SimulatedAdapter::begin_client_access(pid_t client) {
   set_requester(static_cast<uint32_t>(client));
   const uint64_t n = ++stats_.config_accesses;
+  foreign_lock_shown_before_ = stats_.smbus_foreign_lock_shown;
   if (knobs_.signal && knobs_.signal_at_access == n) signal_client(client);
   const uint64_t first = knobs_.fail_config_access_at;
   return !first || n < first || n - first >= std::max<uint64_t>(knobs_.fail_config_accesses, 1);
@@ -162,6 +163,10 @@ bool SimulatedAdapter::begin_client_access(pid_t client) {
 
 void SimulatedAdapter::end_client_write(pid_t client, uint64_t commands_before) {
   if (knobs_.signal && knobs_.signal_at_command && commands_started() > commands_before)
+    signal_client(client);
+  const uint64_t lock_read = knobs_.signal_at_foreign_lock_read;
+  if (knobs_.signal && lock_read && foreign_lock_shown_before_ < lock_read &&
+      stats_.smbus_foreign_lock_shown >= lock_read)
     signal_client(client);
 }
 

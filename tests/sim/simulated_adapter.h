@@ -77,9 +77,12 @@ class SimulatedAdapter : public AdapterControl {
   // the knobs fail it; sends the client the knobs' signal when they want it before this access.
   bool begin_client_access(pid_t client);
   // After a client's write: sends the knobs' signal when they want it after a command started
-  // and the write started one.
+  // and the write started one, or after the n-th read of another owner's SMBus lock bit and the
+  // write made it (a CR read through the window runs when its address is written).
   void end_client_write(pid_t client, uint64_t commands_before);
-  uint64_t commands_started() const { return stats_.icmd_commands + stats_.hcr_commands; }
+  uint64_t commands_started() const {
+    return stats_.icmd_commands + stats_.hcr_commands + stats_.smbus_transactions;
+  }
 
   // AdapterControl
   FaultKnobs knobs() override { return knobs_; }
@@ -116,6 +119,7 @@ class SimulatedAdapter : public AdapterControl {
   std::vector<std::unique_ptr<MemorySpace>> plain_spaces_;
   uint32_t legacy_address_ = 0;
   uint32_t requester_ = 0;
+  uint64_t foreign_lock_shown_before_ = 0;  // as of the client access in progress
 };
 
 }  // namespace vexil_sim

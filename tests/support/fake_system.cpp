@@ -56,8 +56,8 @@ bool exists(const std::string& path) {
 // checkout lies under one of the directories the fixture replaces (a clone under /tmp, say):
 // the tests run the built tool and read their expected files from there.
 const char* const kKeptTrees[] = {VEXIL_SOURCE_DIR, VEXIL_BINARY_DIR};
-const char* const kReplacedDirs[] = {"/tmp",       "/dev",       "/etc", "/sys/bus/pci/devices",
-                                     "/sys/class", "/var/log"};
+const char* const kReplacedDirs[] = {"/tmp",       "/dev",     "/etc", "/sys/bus/pci/devices",
+                                     "/sys/class", "/var/log", "/run"};
 
 bool is_under(const std::string& path, const std::string& dir) {
   return path.compare(0, dir.size(), dir) == 0 && (path.size() == dir.size() || path[dir.size()] == '/');
@@ -192,6 +192,9 @@ void enter_private_system() {
   // The class-based layers' log directory (/var/log/zrv), made by every device object.
   must(mkdir("/var/log", 0755) == 0 || errno == EEXIST, "mkdir", "/var/log");
   mount_tmpfs("/var/log", "755");
+  // Where lock files go when /tmp cannot have them.
+  must(mkdir("/run", 0755) == 0 || errno == EEXIST, "mkdir", "/run");
+  mount_tmpfs("/run", "755");
   cover_driver_paths();
   restore_kept_trees(kept);
   must(chdir("/") == 0, "chdir", "/");

@@ -1,7 +1,7 @@
 // A fake machine for tests: a forked child in a private mount namespace whose /sys/bus/pci/devices,
-// /sys/class, /dev, /etc, /tmp and /var/log are empty tmpfs mounts that a scenario fills with fake
-// PCI functions, driver nodes and configuration files. Nothing a scenario creates is visible outside
-// the child, and every child starts with fresh process-wide state.
+// /sys/class, /dev, /etc, /tmp, /run and /var/log are empty tmpfs mounts that a scenario fills with
+// fake PCI functions, driver nodes and configuration files. Nothing a scenario creates is visible
+// outside the child, and every child starts with fresh process-wide state.
 //
 // Typical use:
 //
