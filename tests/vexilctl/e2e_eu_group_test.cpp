@@ -25,15 +25,6 @@ std::vector<std::string> sub(const std::string& what, const std::vector<std::str
 
 const std::string failed = "EU group creation failed.\n";
 
-/* Every register transaction crosses the FUSE file dword by dword: keep the id ranges short. */
-AcceleratorSetup small_adapter()
-{
-    AcceleratorSetup setup;
-    setup.limits.max_num_hxu_eug = 8;
-    setup.limits.max_num_hxu_eu_partition = 2;
-    return setup;
-}
-
 TEST(EuGroupProcess, InfoPrintsTheGroupLimitsFromOneRead)
 {
     AcceleratorSetup setup;

@@ -27,11 +27,9 @@ std::vector<std::string> sub(const std::string& what, const std::vector<std::str
     return args;
 }
 
-AcceleratorSetup small_adapter()
+AcceleratorSetup partition_adapter()
 {
-    AcceleratorSetup setup;
-    setup.limits.max_num_hxu_eug = 8;
-    setup.limits.max_num_hxu_eu_partition = 2;
+    AcceleratorSetup setup = small_adapter();
     setup.limits.max_num_partition_vhca_id = 3;
     return setup;
 }
@@ -71,7 +69,7 @@ TEST(PartitionProcess, InfoPrintsThePartitionLimits)
 
 TEST(PartitionProcess, CreateQueryAndDestroy)
 {
-    const AcceleratorSetup setup = small_adapter();
+    const AcceleratorSetup setup = partition_adapter();
     const AcceleratorLimits limits = setup.limits;
     RUN_WITH_ACCELERATOR(setup, [&](FuseFunctionServer& server) {
         const std::string first = partition_text(1, 2, "1,2,3", 3, "10,11");
@@ -115,7 +113,7 @@ TEST(PartitionProcess, CreateQueryAndDestroy)
 
 TEST(PartitionProcess, VhcaCountsUpToTheLimit)
 {
-    const AcceleratorSetup setup = small_adapter();
+    const AcceleratorSetup setup = partition_adapter();
     const AcceleratorLimits limits = setup.limits;
     RUN_WITH_ACCELERATOR(setup, [&](FuseFunctionServer& server) {
         const AcceleratorCounts before = vexil_sim::accelerator_counts(server);
@@ -131,7 +129,7 @@ TEST(PartitionProcess, VhcaCountsUpToTheLimit)
  * another tool) reads back as 0 ids, so VHCA 0 stays free. */
 TEST(PartitionProcess, TwoHundredFiftySixVhcaIdsAreKeptWhole)
 {
-    AcceleratorSetup setup = small_adapter();
+    AcceleratorSetup setup = partition_adapter();
     setup.limits.max_num_partition_vhca_id = 256;
     setup.limits.max_num_hxu_eu_partition = 3;
     setup.prepare = [](vexil_sim::Accelerator& acc) { ASSERT_EQ(acc.add_partition({}, {7}, 0), 1); };
@@ -151,7 +149,7 @@ TEST(PartitionProcess, TwoHundredFiftySixVhcaIdsAreKeptWhole)
 
 TEST(PartitionProcess, AVhcaLimitBeyondTheRegisterIsRefused)
 {
-    AcceleratorSetup setup = small_adapter();
+    AcceleratorSetup setup = partition_adapter();
     setup.limits.max_num_partition_vhca_id = 300;
     RUN_WITH_ACCELERATOR(setup, [](FuseFunctionServer&) {
         expect_tool(create("1", "0", "0"),
@@ -163,7 +161,7 @@ TEST(PartitionProcess, AVhcaLimitBeyondTheRegisterIsRefused)
 
 TEST(PartitionProcess, EveryPartitionIdInUseStopsBeforeTheGroupsAreRead)
 {
-    AcceleratorSetup setup = small_adapter();
+    AcceleratorSetup setup = partition_adapter();
     setup.prepare = [](vexil_sim::Accelerator& acc) {
         ASSERT_EQ(acc.add_partition({1}, {1}, 0), 1);
         ASSERT_EQ(acc.add_partition({2}, {2}, 0), 2);
@@ -183,7 +181,7 @@ TEST(PartitionProcess, EveryPartitionIdInUseStopsBeforeTheGroupsAreRead)
 
 TEST(PartitionProcess, ReservedGroupsCountAgainstTheObjectLimit)
 {
-    AcceleratorSetup setup = small_adapter();
+    AcceleratorSetup setup = partition_adapter();
     setup.prepare = [](vexil_sim::Accelerator& acc) {
         ASSERT_EQ(acc.add_partition({1}, {30}, 2), 1);
         ASSERT_EQ(acc.add_group("a", {0}), 1);
@@ -208,7 +206,7 @@ TEST(PartitionProcess, ReservedGroupsCountAgainstTheObjectLimit)
 
 TEST(PartitionProcess, OverlapsAndAdapterRefusals)
 {
-    AcceleratorSetup setup = small_adapter();
+    AcceleratorSetup setup = partition_adapter();
     setup.prepare = [](vexil_sim::Accelerator& acc) {
         ASSERT_EQ(acc.add_partition({5, 1024, 65535}, {50, 51}, 1), 1);
         ASSERT_NE(acc.add_group("inside", {50}, 1), 0);

@@ -75,18 +75,14 @@ void interrupt_runs(FuseFunctionServer& server, const AcceleratorLimits& limits)
 
 TEST(InterruptedProcess, NoWindowOrMailboxSemaphoreOutlivesTheRun)
 {
-    AcceleratorSetup setup;
-    setup.limits.max_num_hxu_eug = 8;
-    setup.limits.max_num_hxu_eu_partition = 2;
+    AcceleratorSetup setup = small_adapter();
     RUN_WITH_ACCELERATOR(setup, [&](FuseFunctionServer& server) { interrupt_runs(server, setup.limits); });
 }
 
 TEST(InterruptedProcess, NoToolsSemaphoreOutlivesTheRun)
 {
-    AcceleratorSetup setup;
+    AcceleratorSetup setup = small_adapter();
     setup.function.hw_id = 0x1F5;
-    setup.limits.max_num_hxu_eug = 8;
-    setup.limits.max_num_hxu_eu_partition = 2;
     RUN_WITH_ACCELERATOR(setup, [&](FuseFunctionServer& server) { interrupt_runs(server, setup.limits); });
 }
 
@@ -170,9 +166,7 @@ TEST(ProcessesSideBySide, EachRunInItsOwnPidNamespaceHoldsTheMailboxAlone)
 {
     if (access("/usr/bin/unshare", X_OK) != 0)
         GTEST_SKIP() << "no /usr/bin/unshare here";
-    AcceleratorSetup setup;
-    setup.limits.max_num_hxu_eug = 8;
-    setup.limits.max_num_hxu_eu_partition = 2;
+    AcceleratorSetup setup = small_adapter();
     RUN_WITH_ACCELERATOR(setup, [&](FuseFunctionServer& server) {
         constexpr int kRuns = 4;
         std::vector<test_process::result> results(kRuns);
@@ -195,14 +189,6 @@ TEST(ProcessesSideBySide, EachRunInItsOwnPidNamespaceHoldsTheMailboxAlone)
         EXPECT_EQ(stats.unlocked_window_accesses, 0u);
         EXPECT_TRANSACTIONS(vexil_sim::accelerator_counts(server).eug, kRuns * 8u, kRuns);
     });
-}
-
-AcceleratorSetup small_adapter()
-{
-    AcceleratorSetup setup;
-    setup.limits.max_num_hxu_eug = 8;
-    setup.limits.max_num_hxu_eu_partition = 2;
-    return setup;
 }
 
 /* Each create scans for the name and then writes: only one of four at once may find it free.

@@ -25,6 +25,15 @@ using vexil_sim::kAcceleratorAddress;
 
 const std::string device = kAcceleratorAddress;
 
+/* Every register transaction crosses the FUSE file dword by dword: keep the id ranges short. */
+inline AcceleratorSetup small_adapter()
+{
+    AcceleratorSetup setup;
+    setup.limits.max_num_hxu_eug = 8;
+    setup.limits.max_num_hxu_eu_partition = 2;
+    return setup;
+}
+
 /* Runs the tool with the arguments; debug output of the device layer stays off. */
 inline test_process::result tool(const std::vector<std::string>& args)
 {
