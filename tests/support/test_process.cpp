@@ -51,26 +51,23 @@ double now_seconds()
 constexpr int kAskEveryMs = 2;
 
 /* Reads both pipes until both are closed or the deadline passes; sends the
- * child the signal the options ask for once its time has come. */
-bool drain(int out_fd, int err_fd, result& res, double deadline, pid_t pid, const options& how,
-           double signal_at)
+ * child the signal the options ask for once signal_when says so. */
+bool drain(int out_fd, int err_fd, result& res, double deadline, pid_t pid, const options& how)
 {
-    bool signal_due = how.signal != 0;
+    bool signal_due = how.signal != 0 && how.signal_when;
     struct pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
     std::string* sinks[2] = {&res.out, &res.err};
     int open_count = 2;
     while (open_count > 0) {
-        if (signal_due && (how.signal_when ? how.signal_when() : now_seconds() >= signal_at)) {
+        if (signal_due && how.signal_when()) {
             kill(pid, how.signal);
             signal_due = false;
         }
         int wait_ms = static_cast<int>((deadline - now_seconds()) * 1000);
         if (wait_ms <= 0)
             return false;
-        if (signal_due && how.signal_when)
+        if (signal_due)
             wait_ms = std::min(wait_ms, kAskEveryMs);
-        else if (signal_due)
-            wait_ms = std::max(0, std::min(wait_ms, static_cast<int>((signal_at - now_seconds()) * 1000)));
         int ready = poll(fds, 2, wait_ms);
         if (ready < 0 && errno == EINTR)
             continue;
@@ -150,8 +147,7 @@ result run(const std::string& program, const std::vector<std::string>& args, con
     }
 
     result res;
-    bool finished = drain(out_pipe[0], err_pipe[0], res, started + how.timeout_seconds, pid, how,
-                          started + how.signal_after_ms / 1000.0);
+    bool finished = drain(out_pipe[0], err_pipe[0], res, started + how.timeout_seconds, pid, how);
     close(out_pipe[0]);
     close(err_pipe[0]);
     if (!finished) {

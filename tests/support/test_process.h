@@ -26,8 +26,7 @@ struct options {
     gid_t gid = 65534;
     int timeout_seconds = 30;                               /* then the child is killed */
     int signal = 0;                                         /* sent to the child ... */
-    int signal_after_ms = 0;                                /* ... this long after its start */
-    std::function<bool()> signal_when;                      /* or once this says so (asked as the child runs) */
+    std::function<bool()> signal_when;                      /* ... once this says so (asked as it runs) */
 };
 
 struct result {
