@@ -10,7 +10,6 @@
 #include <signal.h>
 #include <stdio.h>
 #include <sys/file.h>
-#include <time.h>
 
 #include <functional>
 #include <thread>
