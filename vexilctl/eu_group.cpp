@@ -184,11 +184,13 @@ int query_by_id(mfile* mf, uint16_t id)
         return -1;
     eug_record group;
     memset(&group, 0, sizeof group);
-    if (get_group(mf, group, id) != ME_OK)
-        printf("Error when querying group id: %u.\n", id);
-    else
+    const int rc = get_group(mf, group, id);
+    if (rc == ME_OK) {
         eu_group_details_print(&group);
-    return 0;
+        return 0;
+    }
+    printf("Error when querying group id: %u.\n", id);
+    return access_leaves_id_unknown(rc) ? -1 : 0;
 }
 
 } // namespace

@@ -99,8 +99,8 @@ void add_to_global_member_mask(const uint32_t* member_mask)
 
 bool access_leaves_id_unknown(int rc)
 {
-    return rc < 0 || rc == ME_CR_ERROR || rc == ME_SEM_LOCKED || rc == ME_REG_ACCESS_DEV_BUSY ||
-           (rc >= ME_ICMD_STATUS_CR_FAIL && rc <= ME_CMDIF_UNKN_STATUS);
+    const bool register_status = rc >= ME_REG_ACCESS_BAD_STATUS_ERR && rc < ME_ICMD_STATUS_CR_FAIL;
+    return rc != ME_OK && (!register_status || rc == ME_REG_ACCESS_DEV_BUSY);
 }
 
 int get_group(mfile* mf, eug_record& group, uint16_t id)

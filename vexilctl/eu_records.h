@@ -4,9 +4,9 @@
  * the group name and EU list as the registers carry them.
  *
  * The adapter keeps no list of its objects: a group or partition exists when
- * a GET of its id succeeds, and a GET the adapter refused counts as a free id.
- * A GET that never reached it, or that found the adapter busy, says nothing
- * about the id: a walk stops there.
+ * a GET of its id succeeds, and a GET the adapter refused with a register
+ * status counts as a free id. Any other failure says nothing about the id: a
+ * walk stops there, and a query of that id alone fails.
  */
 #ifndef VEXILCTL_EU_RECORDS_H
 #define VEXILCTL_EU_RECORDS_H
@@ -71,11 +71,13 @@ bool eug_name_equals(const eug_record& group, const char* name);
  * all 32), increasing, separated by ',' - no line end. */
 void print_member_eus(const uint32_t* member_mask);
 
-/* Whether a failed access says nothing about the id: the mailbox did not
- * carry it (an ICMD or tools-interface failure, or a system error of the PCI
- * or remote path), or the adapter answered that it is busy (on every route).
- * Any other register status is the adapter's answer for an id that holds
- * nothing, as are the in-band path's other failures. */
+/* Whether a failed access says nothing about the id. Only a register status
+ * other than busy is the adapter's answer for an id that holds nothing (the
+ * in-band path turns the MAD status of such an answer into one). Everything
+ * else leaves the id unknown: the adapter busy, a mailbox that did not carry
+ * the access or was still busy with an earlier command, a MAD that failed or
+ * found the adapter busy, a system error of the PCI or remote path, a reply
+ * that answers another request. */
 bool access_leaves_id_unknown(int rc);
 
 /* GET of one group or partition id into the record. A reply that carries

@@ -266,10 +266,10 @@ int check_file(const char* device, FILE* file, device_session& session, file_gro
     return walk.run();
 }
 
-/* Destroys every group id, each through a handle of its own. A refused
- * DESTROY means there was no group; one that left the id unknown (not
- * carried, or the adapter busy) may have left a group in place, so nothing
- * is created after it. */
+/* Destroys every group id, each through a handle of its own. A DESTROY the
+ * adapter refused with a register status means there was no group; one that
+ * left the id unknown (access_leaves_id_unknown) may have left a group in
+ * place, so nothing is created after it. */
 int destroy_every_group(const char* device)
 {
     puts("\nDestroying all old EU groups, before applying new ones...");

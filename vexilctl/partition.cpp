@@ -187,11 +187,13 @@ int query_by_id(mfile* mf, uint16_t id)
         return -1;
     partition_record partition;
     memset(&partition, 0, sizeof partition);
-    if (get_partition(mf, partition, id) != ME_OK)
-        printf("Error when querying partition id: %u.\n", id);
-    else
+    const int rc = get_partition(mf, partition, id);
+    if (rc == ME_OK) {
         print_partition(&partition);
-    return 0;
+        return 0;
+    }
+    printf("Error when querying partition id: %u.\n", id);
+    return access_leaves_id_unknown(rc) ? -1 : 0;
 }
 
 } // namespace

@@ -183,6 +183,8 @@ uint8_t Accelerator::nic_hxu_eug(RegisterAccess& access) {
     id = last_group_id_;
   } else if (access.method != kMethodGet) {
     return kRegStatusMethodNotSupported;
+  } else if (answer_gets_with_ != 0) {
+    id = answer_gets_with_;
   }
   auto found = groups_.find(id);
   if (found == groups_.end()) return kRegStatusBadParameter;
@@ -231,6 +233,8 @@ uint8_t Accelerator::nic_hxu_eu_partition(RegisterAccess& access) {
     id = last_partition_id_;
   } else if (access.method != kMethodGet) {
     return kRegStatusMethodNotSupported;
+  } else if (answer_gets_with_ != 0) {
+    id = answer_gets_with_;
   }
   auto found = partitions_.find(id);
   if (found == partitions_.end()) return kRegStatusBadParameter;

@@ -65,6 +65,9 @@ class Accelerator {
   // Fault for tests: after this many more successful CREATEs (of groups or partitions), every
   // CREATE is refused as an adapter short of resources would; negative means never.
   void refuse_creates_after(int creates) { creates_left_ = creates; }
+  // Fault for tests: every GET of a group or partition answers the record of `id` (when it exists),
+  // whatever id it asks, as a reply meant for another request would; 0 turns it off.
+  void answer_gets_with(uint16_t id) { answer_gets_with_ = id; }
 
   // Makes a model and plugs its handlers into `store`; the handlers keep it alive.
   static std::shared_ptr<Accelerator> install(RegisterStore& store, const AcceleratorLimits& limits = {});
@@ -102,6 +105,7 @@ class Accelerator {
   uint16_t last_group_id_ = 0;      // id given by the last successful group CREATE
   uint16_t last_partition_id_ = 0;  // id given by the last successful partition CREATE
   int creates_left_ = -1;
+  uint16_t answer_gets_with_ = 0;
 };
 
 }  // namespace vexil_sim

@@ -72,6 +72,11 @@ struct FaultKnobs {
   // Non-zero: `signal` goes to the client right after the access in which it read another owner's
   // SMBus lock bit for the n-th time (as AdapterStats::smbus_foreign_lock_shown counts).
   uint64_t signal_at_foreign_lock_read = 0;
+  // Non-zero: command number busy_before_at (counted as AdapterStats::icmd_commands counts) finds
+  // the ICMD mailbox still busy with another tool's command: the first read of the control word
+  // after a client wrote it without the busy bit (its opcode) shows the busy bit, once; that other
+  // command ends right after the read.
+  uint64_t busy_before_at = 0;
 };
 constexpr uint32_t kForever = 0xFFFFFFFFu;
 static_assert(std::is_trivially_copyable<FaultKnobs>::value, "knobs travel as bytes");

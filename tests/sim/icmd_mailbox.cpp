@@ -15,7 +15,11 @@ bool IcmdMailbox::read(uint32_t address, uint32_t& value) {
   switch (address) {
     case kCtrlAddress:
       if (stuck_ && !knobs_.busy_stuck) complete();
-      if (busy()) {
+      if (foreign_command_due() && foreign_armed_ == knobs_.busy_before_at) {
+        foreign_shown_ = knobs_.busy_before_at;
+        ++stats_.busy_reads;
+        value = (ctrl_ & ~0xFF00u) | 1u;
+      } else if (busy()) {
         ++stats_.busy_reads;
         if (busy_reads_left_ > 0) --busy_reads_left_;
         // While busy the status field still belongs to the firmware: it reads as 0.
@@ -47,10 +51,12 @@ bool IcmdMailbox::write(uint32_t address, uint32_t value) {
   switch (address) {
     case kCtrlAddress:
       if (busy()) return true;  // the firmware owns the word until the command ends
-      if (value & 1u)
+      if (value & 1u) {
         start(value);
-      else
+      } else {
         ctrl_ = value;
+        if (foreign_command_due()) foreign_armed_ = knobs_.busy_before_at;
+      }
       return true;
     case kMaxSizeAddress:
     case kSyndromeAddress:
@@ -68,6 +74,11 @@ bool IcmdMailbox::write(uint32_t address, uint32_t value) {
   p[2] = static_cast<uint8_t>(value >> 8);
   p[3] = static_cast<uint8_t>(value);
   return true;
+}
+
+bool IcmdMailbox::foreign_command_due() const {
+  return knobs_.busy_before_at != 0 && knobs_.busy_before_at == stats_.icmd_commands + 1 &&
+         foreign_shown_ != knobs_.busy_before_at && !busy();
 }
 
 void IcmdMailbox::start(uint32_t ctrl) {

@@ -48,6 +48,8 @@ class IcmdMailbox : public AddressSpace {
  private:
   uint32_t buffer_limit() const;
   bool busy() const { return stuck_ || busy_reads_left_ > 0; }
+  // Whether the next command is the one FaultKnobs::busy_before_at names, not yet shown busy.
+  bool foreign_command_due() const;
   void start(uint32_t ctrl);
   void complete();
   uint8_t execute(uint16_t opcode, bool dma);
@@ -63,6 +65,8 @@ class IcmdMailbox : public AddressSpace {
   uint32_t busy_reads_left_ = 0;
   uint32_t written_end_ = 0;  // end of the buffer bytes written since the last command started
   bool stuck_ = false;  // started while the busy-stuck knob was on; runs once it is turned off
+  uint64_t foreign_armed_ = 0;  // busy_before_at once its command's opcode is written
+  uint64_t foreign_shown_ = 0;  // busy_before_at once its busy read was shown
 };
 
 }  // namespace vexil_sim

@@ -270,9 +270,10 @@ TEST(EuGroupProcess, DestroyByIdAndByName)
 }
 
 /* A scan stops at a GET that leaves its id unknown: one the mailbox did not carry (answered busy by
- * the ICMD firmware) or one the adapter answered "Device is busy". Such an id says nothing about a
- * group there, so every scanning command fails and writes nothing, where counting the id as free
- * would duplicate a name, under-count, or destroy another group. */
+ * the ICMD firmware, or found still busy with another tool's command) or one the adapter answered
+ * "Device is busy". Such an id says nothing about a group there, so every scanning command fails
+ * and writes nothing, where counting the id as free would duplicate a name, under-count, or
+ * destroy another group; a query of that id alone fails as well. */
 TEST(EuGroupProcess, AGetThatLeavesTheIdUnknownFailsTheScanAndChangesNothing)
 {
     AcceleratorSetup setup = small_adapter();
@@ -296,28 +297,21 @@ TEST(EuGroupProcess, AGetThatLeavesTheIdUnknownFailsTheScanAndChangesNothing)
             {create("dup", "4-5"), group_1 + failed, groups},
             {sub("query", {}), group_1, groups},
             {sub("query", {"-n", "dup"}), group_1, groups},
+            {sub("query", {"-g", "1"}), group_1, groups},
             {sub("destroy", {"-n", "dup"}), group_1, groups},
             {create("new", "6"), group_1 + failed, groups},
             {{"partition", "query", "-d", device}, partition_1, partitions},
+            {{"partition", "query", "-d", device, "-p", "1"}, partition_1, partitions},
             {{"partition", "create", "-d", device, "-v", "7", "-r", "30", "-m", "1"},
              partition_1 + "EU partition creation failed.\n", partitions},
             {{"eu_group", "apply", "-d", device, "-f", "/tmp/groups.json"},
              partition_1 + "Problem processing the EU group configuration file given.\n", partitions},
         };
-        for (const bool adapter_busy : {false, true}) {
+        for (const lost_access how : every_lost_access) {
+            SCOPED_TRACE(describe(how));
             for (const scan_run& run : runs) {
-                vexil_sim::FaultKnobs knobs;
-                if (adapter_busy) {
-                    knobs.busy_register = run.first_scanned;
-                    knobs.busy_method = vexil_sim::kMethodGet;
-                    knobs.busy_at = server.register_counts(run.first_scanned).get + 1;
-                } else {
-                    knobs.icmd_status = 5; /* busy */
-                    /* The limits' GET first, then the first id of the scan. */
-                    knobs.icmd_status_at = server.stats().icmd_commands + 2;
-                }
-                server.set_knobs(knobs);
-                SCOPED_TRACE(adapter_busy ? "adapter busy" : "not carried");
+                /* The limits' GET first, then the first id of the scan. */
+                server.set_knobs(losing(how, server, 2, run.first_scanned, vexil_sim::kMethodGet, 1));
                 expect_tool(run.args, run.out, 255);
             }
         }
@@ -330,6 +324,24 @@ TEST(EuGroupProcess, AGetThatLeavesTheIdUnknownFailsTheScanAndChangesNothing)
                     0);
     };
     RUN_WITH_ACCELERATOR(setup, body);
+}
+
+/* A reply that carries another id than the one asked answers another request: a query of one id
+ * reports it unread rather than print that other record. */
+TEST(EuGroupProcess, AQueryByIdAnsweredWithAnotherIdFails)
+{
+    AcceleratorSetup setup = small_adapter();
+    setup.prepare = [](vexil_sim::Accelerator& acc) {
+        ASSERT_EQ(acc.add_group("g1", {0}), 1);
+        ASSERT_EQ(acc.add_group("g2", {1}), 2);
+        ASSERT_EQ(acc.add_partition({1}, {8}, 0), 1);
+        ASSERT_EQ(acc.add_partition({2}, {9}, 0), 2);
+        acc.answer_gets_with(1);
+    };
+    RUN_WITH_ACCELERATOR(setup, [](FuseFunctionServer&) {
+        expect_tool(sub("query", {"-g", "2"}), "Error when querying group id: 2.\n", 255);
+        expect_tool({"partition", "query", "-d", device, "-p", "2"}, "Error when querying partition id: 2.\n", 255);
+    });
 }
 
 } // namespace

@@ -179,24 +179,15 @@ TEST(GroupsFileProcess, AReopenRefusedInTheDestroyLoopStopsTheApply)
     });
 }
 
-/* A DESTROY that leaves its id unknown (not carried, or answered "Device is busy") may leave a
- * group in place: the apply stops before it creates anything. */
+/* A DESTROY that leaves its id unknown (not carried, answered "Device is busy", or meeting a mailbox
+ * still busy from before) may leave a group in place: the apply stops before it creates anything. */
 TEST(GroupsFileProcess, ADestroyThatLeavesTheIdUnknownStopsTheApply)
 {
-    for (const bool adapter_busy : {false, true}) {
-        SCOPED_TRACE(adapter_busy ? "adapter busy" : "not carried");
+    for (const lost_access how : every_lost_access) {
+        SCOPED_TRACE(describe(how));
         RUN_WITH_ACCELERATOR(two_old_groups(), [&](FuseFunctionServer& server) {
-            vexil_sim::FaultKnobs knobs;
-            if (adapter_busy) {
-                knobs.busy_register = vexil_sim::kRegNicHxuEug;
-                knobs.busy_method = vexil_sim::kMethodSet;
-                knobs.busy_at = server.register_counts(vexil_sim::kRegNicHxuEug).set + 2;
-            } else {
-                knobs.icmd_status = 5; /* busy */
-                /* The limits, the two partition ids, the DESTROY of id 1, then that of id 2. */
-                knobs.icmd_status_at = server.stats().icmd_commands + 5;
-            }
-            server.set_knobs(knobs);
+            /* The limits, the two partition ids, the DESTROY of id 1, then that of id 2. */
+            server.set_knobs(losing(how, server, 5, vexil_sim::kRegNicHxuEug, vexil_sim::kMethodSet, 2));
             expect_tool(apply(EXAMPLE_JSON),
                         applying + walked(1, "g1", "0-3") + walked(2, "g2", "4-7,9") + destroying + destroyed(1) +
                             "Fatal error when removing old EU groups. Terminating\n",

@@ -81,6 +81,15 @@ TEST(InbandProcess, ReadingCommandsOverLid)
         EXPECT_EQ(m.gmp, 6u + 2u * limits.max_num_hxu_eug) << describe(m);
         EXPECT_EQ(m.capability_probes, 2u);
 
+        /* An id that holds nothing comes back as a MAD status that the device layer turns into a
+         * register status: the adapter's answer for a free id. */
+        r = inband({"eu_group", "query", "-d", "lid-5", "-g", "3"}, m);
+        EXPECT_EQ(r.out, "Error when querying group id: 3.\n");
+        EXPECT_EQ(r.exit_status, 0) << r.err;
+        r = inband({"partition", "query", "-d", "lid-5", "-p", "3"}, m);
+        EXPECT_EQ(r.out, "Error when querying partition id: 3.\n");
+        EXPECT_EQ(r.exit_status, 0) << r.err;
+
         r = inband({"partition", "query", "-d", "lid-5"}, m);
         /* The second partition's VHCA ids run past the first 220-byte block. */
         EXPECT_EQ(r.out, "1) " + partition_text(1, 2, "1,2", 2, "8,9,10,11") + "\n2) " +

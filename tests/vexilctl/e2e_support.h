@@ -112,6 +112,41 @@ inline ::testing::AssertionResult transactions(const vexil_sim::RegisterCounts& 
 }
 #define EXPECT_TRANSACTIONS(counts, gets, sets) EXPECT_TRUE(::e2e::transactions((counts), (gets), (sets)))
 
+/* The ways a register transaction can leave the id it asks about unknown: the ICMD firmware did
+ * not carry it (it answered busy), the adapter answered "Device is busy", or the mailbox was still
+ * busy with another tool's command when it came. */
+enum class lost_access { not_carried, adapter_busy, mailbox_busy_before };
+const lost_access every_lost_access[] = {lost_access::not_carried, lost_access::adapter_busy,
+                                         lost_access::mailbox_busy_before};
+
+inline const char* describe(lost_access how)
+{
+    return how == lost_access::not_carried ? "not carried"
+           : how == lost_access::adapter_busy ? "adapter busy"
+                                              : "mailbox busy from before";
+}
+
+/* Knobs that lose one transaction: the ICMD command `command` from now, which is the `nth` of its
+ * method on its register from now. */
+inline vexil_sim::FaultKnobs losing(lost_access how, vexil_sim::AdapterControl& server, uint64_t command,
+                                    uint16_t register_id, uint8_t method, uint64_t nth)
+{
+    vexil_sim::FaultKnobs knobs;
+    const uint64_t at = server.stats().icmd_commands + command;
+    if (how == lost_access::not_carried) {
+        knobs.icmd_status = 5; /* busy */
+        knobs.icmd_status_at = at;
+    } else if (how == lost_access::mailbox_busy_before) {
+        knobs.busy_before_at = at;
+    } else {
+        const vexil_sim::RegisterCounts seen = server.register_counts(register_id);
+        knobs.busy_register = register_id;
+        knobs.busy_method = method;
+        knobs.busy_at = (method == vexil_sim::kMethodGet ? seen.get : seen.set) + nth;
+    }
+    return knobs;
+}
+
 /* Runs `body` against a served accelerator; skips where that cannot be done. */
 #define RUN_WITH_ACCELERATOR(setup, body)                                              \
     do {                                                                               \
