@@ -440,7 +440,8 @@ static void drop_unrequested(mfile* mf)
     } while (got == REMOTE_RX_BUF_SIZE);
     errno = saved_errno;
     if (dropped > 0)
-        DBG_PRINTF("-D- Dropped %ld bytes from the remote server that answer no request\n", dropped);
+        DBG_PRINTF("-D- Dropped %ld bytes from the remote server that answer no request\n",
+                   dropped);
 }
 
 int remote_write(mfile* mf, const char* text)

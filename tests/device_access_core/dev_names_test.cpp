@@ -64,6 +64,10 @@ struct PciParser {
   bool (*read)(const std::string& address, unsigned v[4]);
 };
 
+bool through_is_bdf(const std::string& name, unsigned v[4]) {
+  return is_bdf(name.c_str(), &v[0], &v[1], &v[2], &v[3]) == 1;
+}
+
 bool through_tqcr_parse_name(const std::string& name, unsigned v[4]) {
   int force = -1;
   return tqcr_parse_name(name.c_str(), &force, &v[0], &v[1], &v[2], &v[3]) != 0 && force == 0;
@@ -75,36 +79,43 @@ std::string proc_path(std::string address) {
   return "/proc/bus/pci/" + address;
 }
 
+using Address = const std::string&;
 const PciParser kPciParsers[] = {
-    {"is_bdf", true, [](const std::string& a, unsigned v[4]) {
-       return is_bdf(a.c_str(), &v[0], &v[1], &v[2], &v[3]) == 1; }},
-    {"is_bdf pci-", true, [](const std::string& a, unsigned v[4]) {
-       return is_bdf(("pci-" + a).c_str(), &v[0], &v[1], &v[2], &v[3]) == 1; }},
-    {"is_bdf pciconf-", true, [](const std::string& a, unsigned v[4]) {
-       return is_bdf(("pciconf-" + a).c_str(), &v[0], &v[1], &v[2], &v[3]) == 1; }},
-    {"is_bdf pcicr-", true, [](const std::string& a, unsigned v[4]) {
-       return is_bdf(("pcicr-" + a).c_str(), &v[0], &v[1], &v[2], &v[3]) == 1; }},
-    {"tqcr_parse_name", true, [](const std::string& a, unsigned v[4]) {
-       return through_tqcr_parse_name(a, v); }},
-    {"tqcr_parse_name pciconf-", true, [](const std::string& a, unsigned v[4]) {
-       return through_tqcr_parse_name("pciconf-" + a, v); }},
-    {"parse_ul_address", true, [](const std::string& a, unsigned v[4]) {
-       return parse_ul_address(a.c_str(), v) == 1; }},
-    {"node text bus:dev.fn=", true, [](const std::string& a, unsigned v[4]) {
-       return node_text_address(("bus:dev.fn=" + a + "\n").c_str(), v) == 0; }},
-    {"forced /proc/bus/pci", true, [](const std::string& a, unsigned v[4]) {
-       return ul_forced_address(proc_path(a).c_str(), v) == 0; }},
-    {"parse_sysfs_address", false, [](const std::string& a, unsigned v[4]) {
-       return parse_sysfs_address(a.c_str(), v) == 1; }},
-    {"node text domain:bus:dev.fn=", true, [](const std::string& a, unsigned v[4]) {
-       return node_text_address(("domain:bus:dev.fn=" + a + " \n").c_str(), v) == 0; }},
-    {"forced /sys/bus/pci/devices", false, [](const std::string& a, unsigned v[4]) {
-       return ul_forced_address(("/sys/bus/pci/devices/" + a + "/config").c_str(), v) == 0; }},
-    {"ob_parse_pci_address", false, [](const std::string& a, unsigned v[4]) {
+    {"is_bdf", true, [](Address a, unsigned v[4]) { return through_is_bdf(a, v); }},
+    {"is_bdf pci-", true, [](Address a, unsigned v[4]) { return through_is_bdf("pci-" + a, v); }},
+    {"is_bdf pciconf-", true,
+     [](Address a, unsigned v[4]) { return through_is_bdf("pciconf-" + a, v); }},
+    {"is_bdf pcicr-", true,
+     [](Address a, unsigned v[4]) { return through_is_bdf("pcicr-" + a, v); }},
+    {"tqcr_parse_name", true,
+     [](Address a, unsigned v[4]) { return through_tqcr_parse_name(a, v); }},
+    {"tqcr_parse_name pciconf-", true,
+     [](Address a, unsigned v[4]) { return through_tqcr_parse_name("pciconf-" + a, v); }},
+    {"parse_ul_address", true,
+     [](Address a, unsigned v[4]) { return parse_ul_address(a.c_str(), v) == 1; }},
+    {"node text bus:dev.fn=", true,
+     [](Address a, unsigned v[4]) {
+       return node_text_address(("bus:dev.fn=" + a).c_str(), v) == 0;
+     }},
+    {"node text domain:bus:dev.fn=", true,
+     [](Address a, unsigned v[4]) {
+       return node_text_address(("domain:bus:dev.fn=" + a + " \n").c_str(), v) == 0;
+     }},
+    {"forced /proc/bus/pci", true,
+     [](Address a, unsigned v[4]) { return ul_forced_address(proc_path(a).c_str(), v) == 0; }},
+    {"parse_sysfs_address", false,
+     [](Address a, unsigned v[4]) { return parse_sysfs_address(a.c_str(), v) == 1; }},
+    {"forced /sys/bus/pci/devices", false,
+     [](Address a, unsigned v[4]) {
+       return ul_forced_address(("/sys/bus/pci/devices/" + a + "/config").c_str(), v) == 0;
+     }},
+    {"ob_parse_pci_address", false,
+     [](Address a, unsigned v[4]) {
        ob_pci_address address{};
        if (!ob_parse_pci_address(a.c_str(), &address)) return false;
        v[0] = address.domain, v[1] = address.bus, v[2] = address.device, v[3] = address.function;
-       return true; }},
+       return true;
+     }},
 };
 
 TEST(PciAddressTexts, EveryParserReadsOneTextAlike) {
@@ -127,7 +138,8 @@ TEST(PciAddressTexts, EveryParserReadsOneTextAlike) {
       const bool expected = c.ok && (four_fields || parser.three_fields);
       EXPECT_EQ(read, expected) << parser.name << ": " << c.name;
       if (!read || !expected) continue;
-      EXPECT_EQ(std::vector<unsigned>(v, v + 4), (std::vector<unsigned>{c.domain, c.bus, c.dev, c.func}))
+      EXPECT_EQ(std::vector<unsigned>(v, v + 4),
+                (std::vector<unsigned>{c.domain, c.bus, c.dev, c.func}))
           << parser.name << ": " << c.name;
     }
   }

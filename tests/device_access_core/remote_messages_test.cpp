@@ -150,7 +150,7 @@ TEST_F(RemoteIcmd, ALateCopyForAnotherRegisterOrMethodIsRefused) {
   EXPECT_EQ(errno, EBADMSG);
   server->inject('I', late);
   ASSERT_EQ(access(kEug, MACCESS_REG_METHOD_SET), 0);
-  EXPECT_EQ(access(kEug, MACCESS_REG_METHOD_SET), 0) << "the last SET's reply, same register and method";
+  EXPECT_EQ(access(kEug, MACCESS_REG_METHOD_SET), 0) << "the last SET's reply: same register, method";
   EXPECT_EQ(access(kEug, MACCESS_REG_METHOD_GET), 0) << "the displaced SET reply was dropped";
 }
 
