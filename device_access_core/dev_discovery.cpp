@@ -436,6 +436,19 @@ int mdevices_v(char* buf, int len, int mask, int with_vfs)
 
 int mdevices(char* buf, int len, int mask) { return mdevices_v(buf, len, mask, 0); }
 
+int node_text_address(const char* text, unsigned v[4])
+{
+    /* An address that does not fit a record names no function of ours: it
+     * must not alias one that does. */
+    auto fits = [v] { return bdf_in_range(v[0], v[1], v[2], v[3]) ? 0 : -1; };
+    const char* p = strstr(text, "domain:bus:dev.fn=");
+    if (p && pci_scan_address(p + 18, v, 4)) return fits();
+    p = strstr(text, "bus:dev.fn=");
+    if (!p) return -1;
+    p += 11;
+    return pci_scan_address(p, v, 4) || pci_scan_address(p, v, 3) ? fits() : -1;
+}
+
 /* The address a driver node's text names; 0, or -1 when it names none. */
 static int node_address(const char* node, unsigned v[4])
 {
@@ -445,17 +458,7 @@ static int node_address(const char* node, unsigned v[4])
     size_t n = fread(text, 1, NODE_TEXT_MAX, f);
     fclose(f);
     text[n] = '\0';
-    /* An address that does not fit a record names no function of ours: it
-     * must not alias one that does. */
-    auto fits = [v] { return bdf_in_range(v[0], v[1], v[2], v[3]) ? 0 : -1; };
-    const char* p = strstr(text, "domain:bus:dev.fn=");
-    if (p && sscanf(p + 18, "%8x:%8x:%8x.%8u", &v[0], &v[1], &v[2], &v[3]) == 4) return fits();
-    p = strstr(text, "bus:dev.fn=");
-    if (!p) return -1;
-    p += 11;
-    if (sscanf(p, "%8x:%8x:%8x.%8u", &v[0], &v[1], &v[2], &v[3]) == 4) return fits();
-    v[0] = 0;
-    return sscanf(p, "%8x:%8x.%8u", &v[1], &v[2], &v[3]) == 3 ? fits() : -1;
+    return node_text_address(text, v);
 }
 
 dev_info* mdevices_info_v(int mask, int* count, int with_vfs)

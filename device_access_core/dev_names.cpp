@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "mtcr_int.h"
+#include "pci_function.h"
 #include "pci_ul.h"
 
 #define QDX_DIR "/dev/qdx"
@@ -35,23 +36,29 @@ int bdf_in_range(unsigned domain, unsigned bus, unsigned dev, unsigned func)
     return domain <= 0xffff && bus <= 0xff && dev <= 0x1f && func <= 7;
 }
 
-/* The PCI address forms in the order they are tried; v is domain, bus,
- * device, function. The three-field forms leave the domain 0. Each field
- * stops at eight digits, so a longer number fails rather than wrapping into
- * range. */
+const char* pci_scan_address(const char* text, unsigned v[4], int fields)
+{
+    int head = -1;
+    if (fields == 4) {
+        sscanf(text, "%8x:%8x:%8x.%n", &v[0], &v[1], &v[2], &head);
+    } else {
+        v[0] = 0;
+        sscanf(text, "%8x:%8x.%n", &v[1], &v[2], &head);
+    }
+    return head < 0 ? nullptr : pci_scan_function(text + head, &v[3]);
+}
+
+/* The PCI address forms in the order they are tried: each prefix with the
+ * four-field form, then with the three-field one. */
 static int scan_bdf(const char* name, unsigned v[4])
 {
-    if (sscanf(name, "pci-%8x:%8x:%8x.%8u", &v[0], &v[1], &v[2], &v[3]) == 4) return 1;
-    if (sscanf(name, "%8x:%8x:%8x.%8u", &v[0], &v[1], &v[2], &v[3]) == 4) return 1;
-    v[0] = 0;
-    if (sscanf(name, "pci-%8x:%8x.%8u", &v[1], &v[2], &v[3]) == 3) return 1;
-    if (sscanf(name, "%8x:%8x.%8u", &v[1], &v[2], &v[3]) == 3) return 1;
-    if (sscanf(name, "pciconf-%8x:%8x:%8x.%8u", &v[0], &v[1], &v[2], &v[3]) == 4) return 1;
-    v[0] = 0;
-    if (sscanf(name, "pciconf-%8x:%8x.%8u", &v[1], &v[2], &v[3]) == 3) return 1;
-    if (sscanf(name, "pcicr-%8x:%8x:%8x.%8u", &v[0], &v[1], &v[2], &v[3]) == 4) return 1;
-    v[0] = 0;
-    return sscanf(name, "pcicr-%8x:%8x.%8u", &v[1], &v[2], &v[3]) == 3;
+    static const char* const prefixes[] = {"pci-", "", "pciconf-", "pcicr-"};
+    for (const char* prefix : prefixes) {
+        const size_t len = strlen(prefix);
+        if (strncmp(name, prefix, len) != 0) continue;
+        if (pci_scan_address(name + len, v, 4) || pci_scan_address(name + len, v, 3)) return 1;
+    }
+    return 0;
 }
 
 int is_bdf(const char* name, unsigned* domain, unsigned* bus, unsigned* dev, unsigned* func)
@@ -65,22 +72,15 @@ int is_bdf(const char* name, unsigned* domain, unsigned* bus, unsigned* dev, uns
     return 1;
 }
 
-/* A sysfs entry name "domain:bus:dev.fn" whose address fits a record:
- * 1 with v filled, else 0. The field widths stop at eight hex digits, so a
- * longer number fails rather than wrapping into range. */
 int parse_sysfs_address(const char* name, unsigned v[4])
 {
-    if (!name || sscanf(name, "%8x:%8x:%8x.%8x", &v[0], &v[1], &v[2], &v[3]) != 4) return 0;
+    if (!name || !pci_scan_address(name, v, 4)) return 0;
     return bdf_in_range(v[0], v[1], v[2], v[3]);
 }
 
 int parse_ul_address(const char* text, unsigned v[4])
 {
-    if (!text) return 0;
-    if (sscanf(text, "%8x:%8x:%8x.%8x", &v[0], &v[1], &v[2], &v[3]) != 4) {
-        v[0] = 0;
-        if (sscanf(text, "%8x:%8x.%8x", &v[1], &v[2], &v[3]) != 3) return 0;
-    }
+    if (!text || (!pci_scan_address(text, v, 4) && !pci_scan_address(text, v, 3))) return 0;
     return bdf_in_range(v[0], v[1], v[2], v[3]);
 }
 

@@ -167,9 +167,18 @@ int get_tqusb_offset_from_name(const char* name);
 int mopen_retimer(const char* name, mfile* mf);
 uint32_t tqcr_parse_name(const char* name, int* force, unsigned* domain, unsigned* bus,
                          unsigned* dev, unsigned* func);
+/* Every parser of PCI address texts reads them with this: the four-field
+ * form "domain:bus:dev.fn" (fields 4) or the three-field "bus:dev.fn"
+ * (fields 3, domain 0) at text. The hexadecimal fields stop at eight digits,
+ * so a longer number fails rather than wrapping into range; the function is
+ * decimal, all of its digits (pci_function.h), and no letter may follow it.
+ * The end of the address with v filled (not range-checked), or null. */
+const char* pci_scan_address(const char* text, unsigned v[4], int fields);
+/* A sysfs entry name "domain:bus:dev.fn" whose address fits a record: 1 with
+ * v filled, else 0. */
 int parse_sysfs_address(const char* name, unsigned v[4]);
 /* As parse_sysfs_address, also for the three-field form "bus:dev.fn"
- * (domain 0): the user-level grammar's hexadecimal address. */
+ * (domain 0): the user-level grammar's address. */
 int parse_ul_address(const char* text, unsigned v[4]);
 /* Whether an address fits a record: 16-bit domain, 8-bit bus, 5-bit device,
  * 3-bit function. */
@@ -181,6 +190,10 @@ int parse_chip_name(const char* name, int* index, int* sub_index);
 int parse_cable_name(const char* name, int whole, int* port, int* board_model);
 
 /* ---- discovery (dev_discovery.cpp) ---- */
+/* The address a driver node's text names ("domain:bus:dev.fn=" followed by a
+ * four-field address, else "bus:dev.fn=" followed by either form, each up to
+ * the next blank) when it fits a record: 0 with v filled, else -1. */
+int node_text_address(const char* text, unsigned v[4]);
 int init_dev_info(mfile* mf, const char* name, dev_info* devs, int count);
 int init_dev_info_ul(mfile* mf, const char* name, unsigned domain, unsigned bus, unsigned dev,
                      unsigned func);

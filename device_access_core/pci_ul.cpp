@@ -20,6 +20,7 @@
 #include "device_bridge.h"
 #include "icmd.h"
 #include "mtcr_int.h"
+#include "pci_function.h"
 #include "pci_ul_int.h"
 
 /* ---- entry points: the primary slots ---- */
@@ -160,16 +161,21 @@ int ul_build_dev_info(mfile* mf, unsigned domain, unsigned bus, unsigned dev, un
     return fail_errno(rc == 1 ? ENODEV : ENOMEM);
 }
 
-/* The address of a name that names its own file. 0 or -1. */
-static int forced_address(const char* name, unsigned v[4])
+int ul_forced_address(const char* name, unsigned v[4])
 {
-    v[0] = 0;
-    if (sscanf(name, "/sys/bus/pci/devices/%4x:%2x:%2x.%u/resource0", &v[0], &v[1], &v[2], &v[3]) == 4 ||
-        sscanf(name, "/sys/bus/pci/devices/%4x:%2x:%2x.%u/config", &v[0], &v[1], &v[2], &v[3]) == 4 ||
-        sscanf(name, "/proc/bus/pci/%4x:%2x/%2x.%u", &v[0], &v[1], &v[2], &v[3]) == 4)
-        return 0;
-    v[0] = 0;
-    return sscanf(name, "/proc/bus/pci/%2x/%2x.%u", &v[1], &v[2], &v[3]) == 3 ? 0 : -1;
+    int head = -1;
+    if (sscanf(name, "/sys/bus/pci/devices/%4x:%2x:%2x.%n", &v[0], &v[1], &v[2], &head) == 3 &&
+        head >= 0) {
+        const char* end = pci_scan_function(name + head, &v[3]);
+        return end && *end == '/' ? 0 : -1;
+    }
+    head = -1;
+    if (sscanf(name, "/proc/bus/pci/%4x:%2x/%2x.%n", &v[0], &v[1], &v[2], &head) != 3 || head < 0) {
+        v[0] = 0;
+        head = -1;
+        sscanf(name, "/proc/bus/pci/%2x/%2x.%n", &v[1], &v[2], &head);
+    }
+    return head >= 0 && pci_scan_function(name + head, &v[3]) ? 0 : -1;
 }
 
 /* Configuration space of an unforced address: the first file that opens. */
@@ -201,7 +207,7 @@ static int open_config_space(mfile* mf, const unsigned v[4], int mode)
 static int open_pci_function(mfile* mf, uint32_t type, int force, unsigned v[4], int mode)
 {
     const char* name = mf->dev_name;
-    if (force && forced_address(name, v)) return fail_errno(EINVAL);
+    if (force && ul_forced_address(name, v)) return fail_errno(EINVAL);
     char address[32];
     snprintf(address, sizeof(address), "%04x:%02x:%02x.%x", v[0], v[1], v[2], v[3]);
     create_lock_file(address, type == ACCESS_PCICONF ? LOCK_KIND_CONFIG : LOCK_KIND_MEM,

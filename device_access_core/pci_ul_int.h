@@ -42,6 +42,12 @@ int ul_open_driver_nodes(mfile* mf, uint32_t type, unsigned domain, unsigned bus
 /* In-band handle over the device layer. 0 or -1 with errno. */
 int tqcr_inband_open(mfile* mf, const char* name);
 
+/* The address of a name that names its own file: "/sys/bus/pci/devices/",
+ * a four-field address, '/' and the file; or "/proc/bus/pci/" and
+ * "domain:bus/dev.fn" or "bus/dev.fn" (domain 0). The function is read as
+ * every PCI address text's is (pci_function.h). 0 with v filled, or -1. */
+int ul_forced_address(const char* name, unsigned v[4]);
+
 /* The handle's dev_info from the user-level listing. 0, or -1 with errno
  * (ENODEV when the function is not listed, ENOMEM). */
 int ul_build_dev_info(mfile* mf, unsigned domain, unsigned bus, unsigned dev, unsigned func);

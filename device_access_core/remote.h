@@ -40,9 +40,10 @@ struct remote_state {
     char* rx_buf;
     int rx_start;
     int rx_end;
-    /* 1 once a wait for a reply was cut short by an ending signal: the
-     * stream may be a reply behind, and every later reply is waited for
-     * only briefly (the first to come is taken). */
+    /* 1 once a wait for a reply was cut short by an ending signal: that
+     * reply may still come (after the next request it is taken for that
+     * request's), and every later reply is waited for only briefly (the
+     * first to come is taken). */
     int reply_wait_cut;
 };
 

@@ -85,8 +85,10 @@ constexpr int kBriefReplySlices = 10;
  * wait goes in slices; between them an ending signal that waits behind a
  * hold (a semaphore is held over the connection) cuts it short (EINTR), so
  * that the command fails, releases what it holds, and the signal acts. After
- * such a cut the stream may be a reply behind, and a far end that went
- * silent may stay so: every later wait ends after a few slices (ETIMEDOUT). */
+ * such a cut the reply may still come (dropped when it comes before the next
+ * request is sent, taken for that request's reply when after), and a far end
+ * that went silent may stay so: every later wait ends after a few slices
+ * (ETIMEDOUT). */
 static int wait_for_reply(mfile* mf)
 {
     struct pollfd pfd = {mf->sock_fd, POLLIN, 0};
@@ -179,18 +181,27 @@ static int read_message_unbuffered(int fd, char* buf, int size, bool use_recv)
 int tcp_reads(int fd, char* buf, int size) { return read_message_unbuffered(fd, buf, size, true); }
 int reads(int fd, char* buf, int size) { return read_message_unbuffered(fd, buf, size, false); }
 
+/* The handle's connection buffer, allocated at its first use: 0, or -1 with
+ * ENOMEM. */
+static int connection_buffer(remote_state& conn)
+{
+    if (conn.rx_buf) return 0;
+    conn.rx_buf = (char*)malloc(REMOTE_RX_BUF_SIZE);
+    if (!conn.rx_buf) {
+        errno = ENOMEM;
+        return -1;
+    }
+    conn.rx_start = conn.rx_end = 0;
+    return 0;
+}
+
 /* One message through the handle's connection buffer. */
 static int read_connection_message(mfile* mf, char* buf, int size)
 {
     remote_state& conn = mf->remote;
-    if (!conn.rx_buf) {
-        conn.rx_buf = (char*)malloc(REMOTE_RX_BUF_SIZE);
-        if (!conn.rx_buf) {
-            buf[0] = '\0';
-            errno = ENOMEM;
-            return -1;
-        }
-        conn.rx_start = conn.rx_end = 0;
+    if (connection_buffer(conn)) {
+        buf[0] = '\0';
+        return -1;
     }
     message_source src = {mf->sock_fd, true, conn.rx_buf, REMOTE_RX_BUF_SIZE, conn.rx_start,
                           conn.rx_end, mf};
@@ -404,12 +415,42 @@ int close_remote_connection(mfile* mf)
     return 0;
 }
 
+/* One request is outstanding at a time and the protocol has no tags, so
+ * whatever came before a request is sent answers nothing (a copy of an
+ * answer, a reply that came after its wait was cut): it is dropped, the
+ * buffered bytes and what the socket holds now, with one read that does not
+ * wait (more only while each read fills the buffer). A reply that comes after
+ * the request went out cannot be told from the request's own. A read that
+ * fails or finds the end of the stream leaves that to the wait for the
+ * reply. */
+static void drop_unrequested(mfile* mf)
+{
+    remote_state& conn = mf->remote;
+    const int saved_errno = errno;
+    if (connection_buffer(conn)) {
+        errno = saved_errno;
+        return;
+    }
+    long dropped = conn.rx_end - conn.rx_start;
+    conn.rx_start = conn.rx_end = 0;
+    ssize_t got;
+    do {
+        got = recv(mf->sock_fd, conn.rx_buf, REMOTE_RX_BUF_SIZE, MSG_DONTWAIT);
+        if (got > 0) dropped += got;
+    } while (got == REMOTE_RX_BUF_SIZE);
+    errno = saved_errno;
+    if (dropped > 0)
+        DBG_PRINTF("-D- Dropped %ld bytes from the remote server that answer no request\n",
+                   dropped);
+}
+
 int remote_write(mfile* mf, const char* text)
 {
     if (!mf || !mf->remote.connected) {
         errno = ENOTCONN;
         return -1;
     }
+    if (!mf->remote.over_ssh) drop_unrequested(mf);
     int rc = mf->remote.over_ssh ? write_ssh_dl(mf, text) : writes(mf->sock_fd, text);
     if (rc < 0) {
         int err = errno;

@@ -72,12 +72,14 @@ int remove_remote_host(mfile* mf, const char* host);
 /* ---- one message each way on a remote handle ---- */
 
 /* Sends one message: its byte count, or negative. A failure closes the
- * connection. */
+ * connection. Over TCP, whatever came from the server before the message is
+ * sent answers nothing and is dropped first (one request is outstanding at a
+ * time); through the SSH plug-in nothing is dropped. */
 int remote_write(mfile* mf, const char* text);
 /* Reads one message into buf (size bytes): its length, or negative. Over
  * TCP the socket is read in pieces into the handle's connection buffer and
  * the messages are split there; bytes after the message's NUL wait there
- * for the next call. A read error or end of stream closes the connection;
+ * for the next call (the next request drops them). A read error or end of stream closes the connection;
  * an overlong message does not (it has been read whole): it fails with
  * EMSGSIZE and buf holds its first size - 1 characters. */
 int remote_read(mfile* mf, char* buf, int size);

@@ -1,5 +1,5 @@
-// The test binary's own ioctl (and open, usleep, sleep and time): registered handlers first, the
-// real calls for everything else.
+// The test binary's own ioctl (and open, usleep, sleep, time and poll): registered handlers first,
+// the real calls for everything else.
 #include "ioctl_interposer.h"
 
 #include <dirent.h>
@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <limits.h>
+#include <poll.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -19,6 +20,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 namespace vexil_test {
 namespace {
@@ -215,6 +218,34 @@ unsigned long long SkippedSleeps::asked_us() const { return skipped_us; }
 
 unsigned long SkippedSleeps::sleeps() const { return skipped_sleeps; }
 
+std::atomic<bool> recording_polls{false};
+std::mutex polls_lock;
+std::vector<std::pair<int, int>> recorded_polls;  // first descriptor, time-out
+
+// The array is not const: the C library declares poll's array write-only, and the compiler takes
+// handing it on as read-only for a read of uninitialised memory.
+void record_poll(pollfd* fds, nfds_t count, int timeout) {
+  if (!recording_polls || count == 0 || !fds) return;
+  std::lock_guard<std::mutex> guard(polls_lock);
+  recorded_polls.emplace_back(fds[0].fd, timeout);
+}
+
+RecordedPolls::RecordedPolls() {
+  std::lock_guard<std::mutex> guard(polls_lock);
+  recorded_polls.clear();
+  recording_polls = true;
+}
+
+RecordedPolls::~RecordedPolls() { recording_polls = false; }
+
+std::vector<int> RecordedPolls::timeouts(int fd) const {
+  std::lock_guard<std::mutex> guard(polls_lock);
+  std::vector<int> out;
+  for (const auto& p : recorded_polls)
+    if (p.first == fd) out.push_back(p.second);
+  return out;
+}
+
 }  // namespace vexil_test
 
 extern "C" int usleep(useconds_t us) {
@@ -294,4 +325,15 @@ extern "C" int ioctl(int fd, unsigned long request, ...) {
     return -1;
   }
   return real(fd, request, arg);
+}
+
+extern "C" int poll(struct pollfd* fds, nfds_t count, int timeout) {
+  vexil_test::record_poll(fds, count, timeout);
+  using real_poll_t = int (*)(struct pollfd*, nfds_t, int);
+  static real_poll_t real = reinterpret_cast<real_poll_t>(dlsym(RTLD_NEXT, "poll"));
+  if (!real) {
+    errno = ENOSYS;
+    return -1;
+  }
+  return real(fds, count, timeout);
 }

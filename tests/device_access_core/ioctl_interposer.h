@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace vexil_test {
 
@@ -47,6 +48,18 @@ class SkippedSleeps {
   unsigned long long asked_us() const;
   // Sleeps asked for since the scope began.
   unsigned long sleeps() const;
+};
+
+// While one lives, every poll() of this process is recorded with the time-out it asks for, then
+// made as usual: a test checks how long a wait may block without timing it.
+class RecordedPolls {
+ public:
+  RecordedPolls();
+  ~RecordedPolls();
+  RecordedPolls(const RecordedPolls&) = delete;
+  RecordedPolls& operator=(const RecordedPolls&) = delete;
+  // The time-outs (ms) of the polls whose first descriptor was `fd`, in order.
+  std::vector<int> timeouts(int fd) const;
 };
 
 // Clears the handlers when it goes out of scope.

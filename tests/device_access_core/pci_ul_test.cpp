@@ -573,6 +573,25 @@ TEST(InbandRegisterAccess, FindsTheRdmaDeviceAndFailsCleanlyAfterwards) {
   VEXIL_EXPECT_SCENARIO(result);
 }
 
+// A handle without its record finds its RDMA device by the address its name gives, in the short
+// three-field form too.
+TEST(InbandRegisterAccess, AHandleNamedByItsShortAddressFindsItsRdmaDevice) {
+  auto result = vexil_test::run_in_private_namespace([] {
+    add_function(kMiB);
+    vexil_test::add_rdma_class_device("crv5_0", kAddress);
+    mfile* mf = mopen_ul("03:00.0");
+    ASSERT_NE(mf, nullptr) << strerror(errno);
+    dev_info* record = mf->dinfo;
+    mf->dinfo = nullptr;
+    uint8_t frame[64] = {};
+    EXPECT_EQ(maccess_reg_mad_ul(mf, frame), 268) << "the device layer cannot open it here";
+    EXPECT_STREQ(mf->dev_name, "ibdr-0,crv5_0,1");
+    mf->dinfo = record;
+    EXPECT_EQ(mclose(mf), 0);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
 TEST(UserLevelOpen, Refusals) {
   auto result = vexil_test::run_in_private_namespace([] {
     add_function(kMiB);

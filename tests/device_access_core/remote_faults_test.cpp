@@ -1,8 +1,16 @@
 // Replies a faulty or hostile server can give, one by one: each fails the access cleanly, leaves
 // the caller's buffer as it was, and keeps the connection in step for the next request.
+#include <signal.h>
+
+#include <algorithm>
+#include <numeric>
+#include <vector>
+
 #include <gtest/gtest.h>
 
+#include "ioctl_interposer.h"
 #include "remote_server_fixture.h"
+#include "signal_hold.h"
 
 namespace {
 
@@ -71,6 +79,54 @@ TEST_F(RemoteFaults, OverlongReplyIsDrainedAndTheNextReplyStaysInStep) {
   EXPECT_EQ(errno, EMSGSIZE);
   EXPECT_EQ(handle->remote.connected, 1);
   expect_in_step();
+}
+
+// One request is outstanding at a time: what arrives before a request is sent answers nothing.
+// An unrequested copy of an answer is dropped, with a note in the debug log, and every later
+// access reads its own reply.
+TEST_F(RemoteFaults, AnUnrequestedCopyIsDroppedBeforeTheNextRequest) {
+  ScriptedReply stray;
+  stray.own = true;
+  stray.twice = true;
+  server->inject('R', stray);
+  ASSERT_TRUE(adapter.write_space(vexil_sim::kSpaceCr, kScratch, 7));
+  uint32_t value = 0;
+  EXPECT_EQ(remote_read4(handle.get(), kScratch, &value), 4);
+  EXPECT_EQ(value, 7u);
+  remote_test::ScopedEnv debug("ZRV_DEBUG", "1");
+  vexil_test::CapturedStream err(2);
+  expect_in_step();
+  EXPECT_EQ(err.text(), "-D- Dropped 13 bytes from the remote server that answer no request\n");
+}
+
+// Ctrl-C while a semaphore is held over the connection and the far end is silent: the reply wait
+// gives up within a tenth of a second of waiting (the time-outs its polls ask for), so the command
+// releases what it holds and the signal acts, and the connection stays for that release.
+TEST_F(RemoteFaults, AnEndingSignalCutsTheReplyWaitWithinATenthOfASecond) {
+  uint32_t value = 0;
+  {
+    vexil_test::RecordedPolls polls;
+    ASSERT_EQ(remote_read4(handle.get(), kScratch, &value), 4);
+    ASSERT_FALSE(polls.timeouts(handle->sock_fd).empty()) << "the reply wait polls";
+  }
+  server->inject('R', ScriptedReply{"", false});  // no reply at all
+  vexil_test::RecordedPolls polls;
+  signal_hold hold{};
+  signal_hold_take(&hold);
+  raise(SIGINT);  // held back, pending
+  errno = 0;
+  EXPECT_EQ(remote_read4(handle.get(), kScratch, &value), -1);
+  EXPECT_EQ(errno, EINTR);
+  sigset_t sigint;
+  sigemptyset(&sigint);
+  sigaddset(&sigint, SIGINT);
+  const timespec now = {0, 0};
+  EXPECT_EQ(sigtimedwait(&sigint, nullptr, &now), SIGINT) << "taken back before the hold ends";
+  signal_hold_give(&hold);
+  const std::vector<int> asked = polls.timeouts(handle->sock_fd);
+  EXPECT_TRUE(std::all_of(asked.begin(), asked.end(), [](int ms) { return ms >= 0; }));
+  EXPECT_LE(std::accumulate(asked.begin(), asked.end(), 0), 100);
+  EXPECT_EQ(handle->remote.connected, 1);
 }
 
 TEST_F(RemoteFaults, EndOfStreamInMidReplyFailsAndClosesTheConnection) {

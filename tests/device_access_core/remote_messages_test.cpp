@@ -124,28 +124,34 @@ TEST_F(RemoteIcmd, UnusableRepliesFailAndLeaveTheBytes) {
   }
 }
 
-// The protocol has no tags: after one unrequested copy of an answer, each access reads the reply
-// to the one before. A reply that names another register or method is refused as a reply that
-// does not parse is; one for the same register and method cannot be told apart and is taken.
-TEST_F(RemoteIcmd, AReplyForAnotherRegisterOrMethodIsRefused) {
+// The protocol has no tags: a copy of an answer that comes only after the next request went out
+// is taken for that request's reply. One that names another register or method is refused as a
+// reply that does not parse is; one for the same register and method cannot be told apart and is
+// taken. The reply it displaced is dropped before the request after, which reads its own again.
+TEST_F(RemoteIcmd, ALateCopyForAnotherRegisterOrMethodIsRefused) {
   open_version(7);
-  ScriptedReply stray;
-  stray.own = true;
-  stray.twice = true;
+  ScriptedReply late;
+  late.own = true;
+  late.twice = true;
+  late.late = true;
   std::vector<uint8_t> data = image;
   int status = -1;
   const auto access = [&](uint16_t id, int method) {
     errno = 0;
     return maccess_reg(handle.get(), id, method, data.data(), 8, 8, 8, &status);
   };
-  ASSERT_EQ(access(kEug + 1, MACCESS_REG_METHOD_SET), 0);
-  server->inject('I', stray);
+  server->inject('I', late);
   ASSERT_EQ(access(kEug + 1, MACCESS_REG_METHOD_GET), 0);
   EXPECT_EQ(access(kEug, MACCESS_REG_METHOD_GET), -1) << "another register's reply";
   EXPECT_EQ(errno, EBADMSG);
+  server->inject('I', late);
+  ASSERT_EQ(access(kEug, MACCESS_REG_METHOD_GET), 0);
   EXPECT_EQ(access(kEug, MACCESS_REG_METHOD_SET), -1) << "the GET's reply";
   EXPECT_EQ(errno, EBADMSG);
-  EXPECT_EQ(access(kEug, MACCESS_REG_METHOD_SET), 0) << "the last SET's reply, same register and method";
+  server->inject('I', late);
+  ASSERT_EQ(access(kEug, MACCESS_REG_METHOD_SET), 0);
+  EXPECT_EQ(access(kEug, MACCESS_REG_METHOD_SET), 0) << "the last SET's reply: same register, method";
+  EXPECT_EQ(access(kEug, MACCESS_REG_METHOD_GET), 0) << "the displaced SET reply was dropped";
 }
 
 TEST_F(RemoteIcmd, EmptyRepliesAreSkippedAndEndOfStreamEndsTheWait) {

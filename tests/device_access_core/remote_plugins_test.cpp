@@ -256,6 +256,12 @@ TEST(PluginLoader, LongConfigurationLinesAreCutAtTheBound) {
     vexil_test::write_zrv_conf(std::string(5000, '#') + "\nzrv_lib_location=/tmp/next\n");
     ASSERT_EQ(plugin_library_path(PLUGIN_SSH, out, sizeof(out)), 0);
     EXPECT_STREQ(out, "/tmp/next/zrv/tqcr_plugins/ssh_utility.so") << "the next line is read whole";
+    // The first MiB ends inside the last line: that line is no shorter prefix, it is not read.
+    const std::string whole = "zrv_lib_location=/tmp/whole\n", cut = "zrv_lib_location=/o";
+    vexil_test::write_zrv_conf(whole + std::string((1u << 20) - whole.size() - cut.size() - 1, '#') +
+                               "\n" + cut + "pt/longprefix/x\n");
+    ASSERT_EQ(plugin_library_path(PLUGIN_SSH, out, sizeof(out)), 0);
+    EXPECT_STREQ(out, "/tmp/whole/zrv/tqcr_plugins/ssh_utility.so");
 
     vexil_test::write_zrv_conf("");
     ASSERT_EQ(truncate("/etc/zrv/zrv.conf", 64 << 20), 0);

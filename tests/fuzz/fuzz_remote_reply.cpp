@@ -4,10 +4,11 @@
 // 5 cable, 6 version, 7 device id, 9 I2C write, others open - high nibble: the server's minor version),
 // one size byte, then the reply bytes as the server sends them (a NUL ends a message; one is
 // added at the end). The client sends its request over a real socket pair and reads the reply
-// from it; the request's buffers are heap blocks of exactly the size asked for, so a write past
-// them is caught, and a failed request must leave them as they were. Whatever messages the request
-// left are then read one by one into a buffer of the size byte's size: they must be the last
-// messages of the reply, each cut to that buffer, however the connection buffer split them.
+// from it, sent once the request has come; the request's buffers are heap blocks of exactly the
+// size asked for, so a write past them is caught, and a failed request must leave them as they
+// were. Whatever messages the request left are then read one by one into a buffer of the size
+// byte's size: they must be the last messages of the reply, each cut to that buffer, however the
+// connection buffer split them.
 #include <errno.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -17,6 +18,7 @@
 
 #include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "handle_services.h"
@@ -123,18 +125,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t length)
     if (length < 2 || length > 16384) return 0;
     int fds[2];
     if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return 0;
-    /* The whole reply is queued before the request runs; a bigger one would block. */
+    /* The whole reply goes out in one write; a bigger one would block. */
     int room = 1 << 20;
     setsockopt(fds[1], SOL_SOCKET, SO_SNDBUF, &room, sizeof(room));
     setsockopt(fds[0], SOL_SOCKET, SO_RCVBUF, &room, sizeof(room));
     std::vector<uint8_t> reply(input + 2, input + length);
     reply.push_back(0);
-    if (write(fds[1], reply.data(), reply.size()) != (ssize_t)reply.size()) {
-        close(fds[0]);
-        close(fds[1]);
-        return 0;
-    }
-    shutdown(fds[1], SHUT_WR); /* then the end of the stream */
+    /* The server: the reply once the request has come (what comes before a request is dropped) or
+     * the client stopped sending, then the end of the stream. The version and open replies are
+     * read without a request. */
+    const int which = input[0] & 0xF;
+    const bool requested = which <= 5 || which == 7 || which == 9;
+    std::thread server([&] {
+        char byte;
+        while (requested && recv(fds[1], &byte, 1, 0) == 1 && byte != '\0') {
+        }
+        if (write(fds[1], reply.data(), reply.size()) != (ssize_t)reply.size()) abort();
+        shutdown(fds[1], SHUT_WR);
+    });
 
     mfile* mf = static_cast<mfile*>(calloc(1, sizeof(mfile)));
     mf->access_type = ACCESS_REMOTE;
@@ -142,7 +150,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t length)
     mf->remote.connected = 1;
     mf->remote.server_major = 1;
     mf->remote.server_minor = input[0] >> 4;
-    run(mf, input[0] & 0xF, input[1] * 8 + 4);
+    run(mf, which, input[1] * 8 + 4);
+    if (mf->remote.connected) shutdown(mf->sock_fd, SHUT_WR); /* a request that never went out */
+    server.join();
     drain(mf, reply, input[1] * 8 + 4);
     close_remote_connection(mf); /* releases the connection buffer */
     free(mf);

@@ -85,6 +85,8 @@ struct RemoteServer::Session {
   uint16_t space = kSpaceCr;
   bool closing = false;
   bool twice = false;  // the answer being sent goes out twice
+  bool late = false;   // the copy waits for the next request
+  std::string copy;    // a late copy waiting for the next request
 };
 
 RemoteServer::RemoteServer(SimulatedAdapter& adapter, const RemoteServerConfig& config)
@@ -161,7 +163,11 @@ void RemoteServer::serve(int fd) {
     request.clear();
     std::string bytes = reply.text;
     if (reply.terminate) bytes += '\0';
-    if (session.twice) bytes += bytes;
+    const std::string answer_bytes = bytes;
+    bytes = session.copy + bytes;
+    session.copy.clear();
+    if (session.twice && session.late) session.copy = answer_bytes;
+    else if (session.twice) bytes += answer_bytes;
     session.twice = false;
     if (!bytes.empty() && ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) < 0) break;
     if (reply.hang_up) break;
@@ -260,6 +266,7 @@ ScriptedReply RemoteServer::answer(Session& session, const std::string& request)
     return reply;
   }
   session.twice = reply.twice;
+  session.late = reply.late;
   const int minor = config_.old_server ? 0 : config_.minor;
   if (minor < minimum_minor(command)) return kRefuse;
   const std::vector<std::string> words = split(request);

@@ -27,6 +27,8 @@ struct ScriptedReply {
   bool hang_up = false;    // the connection is closed right after
   bool own = false;        // the server answers itself (lets a later request get the reply)
   bool twice = false;      // with `own`: that answer is sent twice, the second one unrequested
+  bool late = false;       // with `twice`: the copy goes out only once the next request has come,
+                           // right before that request's own answer
 };
 
 struct RemoteServerConfig {

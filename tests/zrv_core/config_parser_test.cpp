@@ -61,9 +61,10 @@ TEST(ZrvConfigParser, LongLinesAreCutAtTheBound) {
   VEXIL_EXPECT_SCENARIO(result);
 }
 
-// Only a regular file is read (a link to one still works), and no further than its first MiB. A
-// link to an endless device and a FIFO count as files that cannot be opened; neither may hold the
-// reader (a hang fails the scenario by its time-out).
+// Only a regular file is read (a link to one still works), and no further than its first MiB; a
+// line that runs past it is not read as a shorter one. A link to an endless device and a FIFO count
+// as files that cannot be opened; neither may hold the reader (a hang fails the scenario by its
+// time-out).
 TEST(ZrvConfigParser, OnlyARegularFileAndOnlyItsFirstMiB) {
   vexil_test::ScenarioOptions options;
   options.timeout_seconds = 20;
@@ -74,8 +75,12 @@ TEST(ZrvConfigParser, OnlyARegularFileAndOnlyItsFirstMiB) {
     const std::string first = "early=1\n" + std::string((1u << 20) - 13, '#') + "\n";
     vexil_test::write_zrv_conf(first + "cut=2\n" + std::string(1u << 20, '#') + "\nlate=3\n");
     EXPECT_EQ(parser.GetFieldValue("early"), "1");
-    EXPECT_EQ(parser.GetFieldValue("cut"), "") << "the line the bound cuts ends there";
-    EXPECT_EQ(FailureText(parser, "late"), "Following field not found in ZRV configuration file: late\n");
+    const std::string not_found = "Following field not found in ZRV configuration file: ";
+    EXPECT_EQ(FailureText(parser, "cut"), not_found + "cut\n");
+    EXPECT_EQ(FailureText(parser, "late"), not_found + "late\n");
+    // A file that ends at the bound ends its last line there.
+    vexil_test::write_zrv_conf(first + "cut=");
+    EXPECT_EQ(parser.GetFieldValue("cut"), "");
 
     const std::string refused = std::string("Failed to open ZRV configuration file: ") + path + "\n";
     ASSERT_EQ(unlink(path), 0);

@@ -88,7 +88,13 @@ void BaseKey::ParseZRVConfigurationFile()
         return;
     }
     ConfigFile file;
-    if (!file.Open(path)) IB_FAIL("Failed to open ZRV configuration file: " + path);
+    if (!file.Open(path)) {
+        if (!file.NotRegular()) IB_FAIL("Failed to open ZRV configuration file: " + path);
+        /* A device, a FIFO or a directory holds no keys, as a missing file. */
+        IB_LOG(Debug, path + " is not a regular file: " + m_enableKeyword + " lookup is off");
+        m_enabled = false;
+        return;
+    }
     std::string line;
     while (file.ReadLine(line)) {
         if (line.find(m_enableKeyword) != std::string::npos) {

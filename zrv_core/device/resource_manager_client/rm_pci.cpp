@@ -19,6 +19,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "pci_function.h"
+
 namespace {
 
 const char kDevicesDir[] = "/sys/bus/pci/devices";
@@ -162,10 +164,14 @@ extern "C" {
 
 int ob_parse_pci_address(const char* text, struct ob_pci_address* address)
 {
+    /* Fields of at most eight digits: a longer number fails rather than
+     * wrapping into range. The function as every PCI address text's. */
     unsigned domain, bus, device, function;
-    int used = 0;
-    if (sscanf(text, "%x:%x:%x.%u%n", &domain, &bus, &device, &function, &used) != 4 ||
-        text[used] != '\0' || bus > 0xFF || device > 0x1F || function > 7)
+    int head = -1;
+    if (sscanf(text, "%8x:%8x:%8x.%n", &domain, &bus, &device, &head) != 3 || head < 0)
+        return 0;
+    const char* end = pci_scan_function(text + head, &function);
+    if (!end || *end != '\0' || bus > 0xFF || device > 0x1F)
         return 0;
     address->domain = domain;
     address->bus = static_cast<uint8_t>(bus);

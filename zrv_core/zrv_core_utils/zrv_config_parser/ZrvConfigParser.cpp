@@ -27,14 +27,18 @@ bool ConfigFile::Open(const std::string& path)
 {
     if (m_fd >= 0) close(m_fd);
     m_fd = -1;
+    m_notRegular = m_cut = false;
     m_total = m_at = m_end = 0;
     /* Non-blocking, so that a FIFO put in place after the check cannot hold
      * the open; fstat then confirms what was opened. */
     struct stat info;
-    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    if (stat(path.c_str(), &info) != 0) return false;
+    m_notRegular = !S_ISREG(info.st_mode);
+    if (m_notRegular) return false;
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        m_notRegular = true;
         close(fd);
         return false;
     }
@@ -45,8 +49,10 @@ bool ConfigFile::Open(const std::string& path)
 bool ConfigFile::NextByte(char& c)
 {
     if (m_at == m_end) {
-        if (m_fd < 0 || m_total >= oMaxConfigFileBytes) return false;
-        const size_t want = std::min(sizeof(m_buffer), oMaxConfigFileBytes - m_total);
+        /* One byte past the bound is read too, and not handed out: it tells
+         * a file that the bound cuts from one that ends right there. */
+        if (m_fd < 0 || m_total > oMaxConfigFileBytes) return false;
+        const size_t want = std::min(sizeof(m_buffer), oMaxConfigFileBytes + 1 - m_total);
         ssize_t got;
         do {
             got = read(m_fd, m_buffer, want);
@@ -55,6 +61,10 @@ bool ConfigFile::NextByte(char& c)
         m_total += static_cast<size_t>(got);
         m_at = 0;
         m_end = static_cast<size_t>(got);
+        if (m_total > oMaxConfigFileBytes) {
+            m_cut = true;
+            if (--m_end == 0) return false;
+        }
     }
     c = m_buffer[m_at++];
     return true;
@@ -69,7 +79,11 @@ bool ConfigFile::ReadLine(std::string& line)
         if (c == '\n') return true;
         if (line.size() < oMaxConfigLineLength) line.push_back(c);
     } while (NextByte(c));
-    return true;
+    /* The last line: whole when the file ended, only its start when the
+     * bound cut it. */
+    if (!m_cut) return true;
+    line.clear();
+    return false;
 }
 
 ZrvConfigParser::ZrvConfigParser(const std::string& path, char delimiter)

@@ -4,7 +4,7 @@
  * key anywhere wins; its value is the untrimmed text after the first
  * delimiter, or the whole line when it has none. Every reader of the file
  * goes through ConfigFile, so a line longer than 4096 characters is cut and
- * nothing past the first MiB is read.
+ * nothing past the first MiB is read (a line that runs past it is no line).
  */
 #ifndef ZRV_CORE_UTILS_ZRV_CONFIG_PARSER_H
 #define ZRV_CORE_UTILS_ZRV_CONFIG_PARSER_H
@@ -18,7 +18,8 @@ namespace zrv_core {
  * skipped. */
 constexpr size_t oMaxConfigLineLength = 4096;
 /* Reading stops after this many bytes, as if the file ended there, so a file
- * that never ends costs no more than this. */
+ * that never ends costs no more than this; a last line that the bound cuts
+ * (the file goes on) is dropped rather than read as a whole one. */
 constexpr size_t oMaxConfigFileBytes = 1 << 20;
 
 /* A configuration file read line by line. Only a regular file is opened
@@ -33,15 +34,22 @@ public:
 
     /* False when the path names no regular file or it cannot be opened. */
     bool Open(const std::string& path);
+    /* After an Open that failed: true when the path named something that is
+     * not a regular file (a device, a FIFO, a directory), false when there
+     * was nothing to open or a regular file would not open. */
+    bool NotRegular() const { return m_notRegular; }
     /* The next line without its newline, cut to oMaxConfigLineLength
-     * characters. False at the end of the file, after a read error, past
-     * oMaxConfigFileBytes, or when the file is not open. */
+     * characters. False at the end of the file, after a read error, at
+     * oMaxConfigFileBytes (a line the bound cuts is not handed out), or when
+     * the file is not open. */
     bool ReadLine(std::string& line);
 
 private:
     bool NextByte(char& c);
 
     int m_fd = -1;
+    bool m_notRegular = false;
+    bool m_cut = false;  /* the file goes on past oMaxConfigFileBytes */
     size_t m_total = 0;  /* bytes read from the file so far */
     size_t m_at = 0;     /* next byte of the buffer */
     size_t m_end = 0;    /* bytes in the buffer */
