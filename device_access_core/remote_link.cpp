@@ -415,14 +415,18 @@ int close_remote_connection(mfile* mf)
     return 0;
 }
 
+/* Reads that drop what came before a request, at most. */
+constexpr int kMaxDropReads = 8;
+
 /* One request is outstanding at a time and the protocol has no tags, so
  * whatever came before a request is sent answers nothing (a copy of an
  * answer, a reply that came after its wait was cut): it is dropped, the
  * buffered bytes and what the socket holds now, with one read that does not
- * wait (more only while each read fills the buffer). A reply that comes after
- * the request went out cannot be told from the request's own. A read that
- * fails or finds the end of the stream leaves that to the wait for the
- * reply. */
+ * wait (more only while each read fills the buffer, and never more than a
+ * few, so that a far end that floods the connection cannot keep the request
+ * from going out). A reply that comes after the request went out cannot be
+ * told from the request's own. A read that fails or finds the end of the
+ * stream leaves that to the wait for the reply. */
 static void drop_unrequested(mfile* mf)
 {
     remote_state& conn = mf->remote;
@@ -433,11 +437,11 @@ static void drop_unrequested(mfile* mf)
     }
     long dropped = conn.rx_end - conn.rx_start;
     conn.rx_start = conn.rx_end = 0;
-    ssize_t got;
-    do {
+    ssize_t got = REMOTE_RX_BUF_SIZE;
+    for (int reads = 0; reads < kMaxDropReads && got == REMOTE_RX_BUF_SIZE; ++reads) {
         got = recv(mf->sock_fd, conn.rx_buf, REMOTE_RX_BUF_SIZE, MSG_DONTWAIT);
         if (got > 0) dropped += got;
-    } while (got == REMOTE_RX_BUF_SIZE);
+    }
     errno = saved_errno;
     if (dropped > 0)
         DBG_PRINTF("-D- Dropped %ld bytes from the remote server that answer no request\n",
