@@ -134,8 +134,9 @@ TEST(InterruptedProcess, CtrlCEndsTheWaitForAStuckToolsCommand)
 
 /* One failed access to the function at any moment of a run: the run may
  * fail, but no semaphore stays taken and the runs after it work. Each shard
- * fails every kShards-th access of the run, from its own. */
-constexpr int kShards = 4;
+ * fails every kShards-th access of the run, from its own: a few dozen runs
+ * each, far inside the scenario's time limit on a loaded machine. */
+constexpr int kShards = 16;
 
 class FailedAccess : public ::testing::TestWithParam<int> {};
 
