@@ -33,8 +33,8 @@ typedef int (*semaphore_read_fn)(mfile* mf, uint32_t* value);
  * <name> could not be released." has gone to standard error. */
 enum semaphore_release_result {
     SEMAPHORE_RELEASED = 0,       /* freed, or no longer this process's */
-    SEMAPHORE_MAY_BE_FREED = 1,   /* a 0 may have landed, or nothing could be read: counted
-                                     released, nothing more is written */
+    SEMAPHORE_MAY_BE_FREED = 1,   /* a 0 may have landed, or nothing could be read: this
+                                     release writes nothing more */
     SEMAPHORE_STILL_HELD = -1     /* no 0 reached it: still this process's */
 };
 
