@@ -25,6 +25,7 @@
 #include "i2c_access.h"
 #include "lock_files.h"
 #include "mtcr_int.h"
+#include "semaphore_release.h"
 
 namespace {
 
@@ -446,7 +447,9 @@ int clear_nack(mfile* mf)
  * another host) may hold it: wait for it, bounded as a transaction's wait,
  * before setting it. The hold is taken only once it is seen clear, right
  * before it is set; a wait made under an outer hold stops for an ending
- * signal. */
+ * signal. A write of the bit that failed but may have landed counts as set:
+ * the bit is then this handle's (and the hold kept) until it is cleared, or
+ * firmware and other hosts would wait on it for good. */
 static int take_lock_bit(mfile* mf, const ctrl_config& c, int gw)
 {
     const unsigned address = (unsigned)gw + c.status_offset;
@@ -463,26 +466,36 @@ static int take_lock_bit(mfile* mf, const ctrl_config& c, int gw)
             continue;
         }
         signal_hold_take(&mf->i2c_gw.hold);
-        if (mwrite4(mf, address, word | bit) != 4) {
-            DBG_PRINTF("Failed to write smbus lock\n");
+        const bool written = mwrite4(mf, address, word | bit) == 4;
+        if (written || !mf->write_unsent) {
+            mf->i2c_gw.smbus_lock_ours = 1;
+            mf->i2c_gw.smbus_lock_word = address;
+            mf->i2c_gw.smbus_lock_mask = bit;
+        } else {
             signal_hold_give(&mf->i2c_gw.hold);
-            return -1;
         }
-        mf->i2c_gw.smbus_lock_ours = 1;
-        return 0;
+        if (written) return 0;
+        DBG_PRINTF("Failed to write smbus lock\n");
+        return -1;
     }
     return fail_errno(EBUSY);
 }
 
-/* Only a lock this handle set is cleared: anyone else's is theirs. */
-static int drop_lock_bit(mfile* mf, const ctrl_config& c, int gw)
+static int clear_lock_bit(mfile* mf)
+{
+    return set_bits(mf, mf->i2c_gw.smbus_lock_word, 0, mf->i2c_gw.smbus_lock_mask,
+                    "Failed to read smbus lock\n", "Failed to write smbus lock\n");
+}
+
+/* Only a lock this handle set is cleared: anyone else's is theirs. Without a
+ * ticket, a clear that may have landed is not written again (someone else
+ * may have set the bit since). */
+static int drop_lock_bit(mfile* mf)
 {
     if (!mf->i2c_gw.smbus_lock_ours) return 0;
-    if (set_bits(mf, (unsigned)gw + c.status_offset, 0, 1u << c.lock_bit, "Failed to read smbus lock\n",
-                 "Failed to write smbus lock\n"))
-        return -1;
-    mf->i2c_gw.smbus_lock_ours = 0;
-    return 0;
+    const int rc = semaphore_release(mf, clear_lock_bit, nullptr, "SMBus lock bit");
+    mf->i2c_gw.smbus_lock_ours = rc == SEMAPHORE_STILL_HELD;
+    return rc ? -1 : 0;
 }
 
 /* Forced SMBus takes the bus's GPIO pins from their functions. The words
@@ -528,24 +541,27 @@ static int give_pins_back(mfile* mf)
 }
 
 /* Locking waits for the lock bit and sets it, and a forced-SMBus gateway then
- * gets the pins; a lock that fails after that gives them back and clears the
- * bit. The ending signals are held from setting the lock bit until the unlock
- * has finished, never while waiting for it. */
+ * gets the pins; a lock that fails after that (or whose write of the bit may
+ * have landed) gives them back and clears the bit. The ending signals are
+ * held from setting the lock bit until the unlock has finished, never while
+ * waiting for it. */
 int smbus_lock(mfile* mf, int lock)
 {
     const int gw = smbus_gw(mf);
     if (gw < 0) return -1;
-    const ctrl_config& c = layout_of(mf);
     if (lock) {
-        if (take_lock_bit(mf, c, gw) != 0) return -1;
-        if (!mf->force_smbus || hand_pins_over(mf) == 0) return 0;
+        if (take_lock_bit(mf, layout_of(mf), gw) != 0) {
+            if (!mf->i2c_gw.smbus_lock_ours) return -1;
+        } else if (!mf->force_smbus || hand_pins_over(mf) == 0) {
+            return 0;
+        }
         const int err = errno;
         smbus_lock(mf, 0);
         return fail_errno(err);
     }
     int rc = 0;
     if (mf->force_smbus && give_pins_back(mf)) rc = -1;
-    if (drop_lock_bit(mf, c, gw)) rc = -1;
+    if (drop_lock_bit(mf)) rc = -1;
     signal_hold_give(&mf->i2c_gw.hold);
     return rc;
 }

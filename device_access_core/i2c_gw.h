@@ -21,6 +21,8 @@ struct i2c_gw_state {
     int lock_file_tried; /* 1 once the gateway lock file was looked for */
     int lock_fd;         /* the function's gateway lock file, -1 none */
     int smbus_lock_ours; /* 1 while this handle holds the SMBus lock bit */
+    uint32_t smbus_lock_word; /* ... the register it lies in */
+    uint32_t smbus_lock_mask; /* ... and the bit */
     /* Forced SMBus: the GPIO functional-enable words found before the pins
      * were handed over, kept until they are written back. */
     int gpio_saved;

@@ -349,7 +349,7 @@ static int semaphore_attempt(mfile* mf, uint32_t ticket, int* taken)
     const bool written =
         !icmd_over_vsec(mf) || !MWRITE4_SEMAPHORE(mf, mf->icmd.semaphore_addr, ticket);
     if (!written || read_icmd_semaphore(mf, &value)) {
-        if (semaphore_reread(mf, read_icmd_semaphore, ticket, "ICMD") == 1) {
+        if (semaphore_reread(mf, read_icmd_semaphore, ticket, "ICMD semaphore") == 1) {
             mf->icmd.took_semaphore = 1;
             icmd_clear_semaphore_com(mf);
         }
@@ -382,8 +382,25 @@ int icmd_take_semaphore_com(mfile* mf, uint32_t ticket)
     return ME_ICMD_STATUS_SEMAPHORE_TO;
 }
 
-/* A release that does not go through leaves took_semaphore set, so that
- * icmd_close tries once more; the hold is given back either way. */
+/* Under the VSEC the semaphore holds this process's ticket and is written
+ * again only while it reads it; in CR space only while the 0 never left. A
+ * release that may not have gone through leaves took_semaphore set for
+ * icmd_close when the semaphore may still be this process's: with a ticket
+ * whenever it could not be read, without one only when no 0 left. The hold
+ * is given back either way. */
+static int release_icmd_semaphore(mfile* mf, int check_first)
+{
+    const int ticketed = icmd_over_vsec(mf);
+    const int rc = ticketed ? semaphore_release_ticket(mf, free_icmd_semaphore, read_icmd_semaphore,
+                                                       icmd_process_ticket(), check_first,
+                                                       &mf->icmd.sem_hold, "ICMD semaphore")
+                            : semaphore_release(mf, free_icmd_semaphore, &mf->icmd.sem_hold,
+                                                "ICMD semaphore");
+    mf->icmd.took_semaphore =
+        rc == SEMAPHORE_STILL_HELD || (ticketed && rc == SEMAPHORE_MAY_BE_FREED);
+    return rc == SEMAPHORE_RELEASED ? ME_OK : ME_ICMD_STATUS_CR_FAIL;
+}
+
 int icmd_clear_semaphore_com(mfile* mf)
 {
     if (is_pxuc_pciconf(mf)) {
@@ -397,10 +414,7 @@ int icmd_clear_semaphore_com(mfile* mf)
         signal_hold_give(&mf->icmd.sem_hold);
         return rc;
     }
-    if (semaphore_release(mf, free_icmd_semaphore, &mf->icmd.sem_hold, "ICMD"))
-        return ME_ICMD_STATUS_CR_FAIL;
-    mf->icmd.took_semaphore = 0;
-    return ME_OK;
+    return release_icmd_semaphore(mf, 0);
 }
 
 /* ---- public ---- */
@@ -439,11 +453,17 @@ int icmd_open(mfile* mf)
     return icmd_over_vsec(mf) ? open_over_vsec(mf) : open_in_cr_space(mf);
 }
 
+/* A semaphore still marked taken is released by the same rule; one with a
+ * ticket is read first, as its earlier release may have gone through. */
 void icmd_close(mfile* mf)
 {
     if (!mf) return;
-    if (mf->icmd.took_semaphore && icmd_clear_semaphore_com(mf))
-        DBG_PRINTF("Failed to clear semaphore!\n");
+    if (mf->icmd.took_semaphore) {
+        const int rc = is_pxuc_pciconf(mf) || is_inband_semaphore(mf)
+                           ? icmd_clear_semaphore_com(mf)
+                           : release_icmd_semaphore(mf, icmd_over_vsec(mf));
+        if (rc) DBG_PRINTF("Failed to clear semaphore!\n");
+    }
     mf->icmd.opened = 0;
 }
 

@@ -89,7 +89,7 @@ static int pcimem_read4(mfile* mf, unsigned int offset, uint32_t* value)
 static int pcimem_write4(mfile* mf, unsigned int offset, uint32_t value)
 {
     if (mf->via_vm) return mwrite4_vm(mf, offset, value);
-    if (map_check(mf, offset)) return -1;
+    if (map_check(mf, offset)) return write_not_sent(mf, errno);
     if (!mf->is_local) {
         *map_dword(mf, offset) = value;
         return 4;
@@ -120,8 +120,11 @@ static int bargw_read4(mfile* mf, unsigned int offset, uint32_t* value)
 
 static int bargw_write4(mfile* mf, unsigned int offset, uint32_t value)
 {
-    if (bargw_check(mf)) return -1;
-    if (flock_int(mf->lock_fd, LOCK_EX)) return 0;
+    if (bargw_check(mf)) return write_not_sent(mf, errno);
+    if (flock_int(mf->lock_fd, LOCK_EX)) {
+        mf->write_unsent = 1;
+        return 0;
+    }
     *map_dword(mf, mf->bar_gw_offset) = htobe32(value);
     *map_dword(mf, mf->bar_gw_offset + 4) = htobe32(offset);
     if (flock_int(mf->lock_fd, LOCK_UN)) return 0;
@@ -156,12 +159,16 @@ static int pciconf_read4(mfile* mf, unsigned int offset, uint32_t* value)
     return rc < 0 ? -1 : 4;
 }
 
+/* A request the driver refused did not reach the device. */
 static int pciconf_write4(mfile* mf, unsigned int offset, uint32_t value)
 {
-    if (mf->old_driver) return kdrv_old_write4(mf, offset, value) < 0 ? -1 : 4;
-    int rc = with_space_retry(mf, "PCICONF_WRITE4_NEW",
+    int rc;
+    if (mf->old_driver)
+        rc = kdrv_old_write4(mf, offset, value);
+    else
+        rc = with_space_retry(mf, "PCICONF_WRITE4_NEW",
                               [&](int space) { return kdrv_write4(mf, space, offset, value); });
-    return rc < 0 ? -1 : 4;
+    return rc < 0 ? write_not_sent(mf, errno) : 4;
 }
 
 /* ---- USB-to-I2C and NDC adapters, i2c-dev ---- */
@@ -299,7 +306,7 @@ static int livefish_write4(mfile* mf, unsigned int offset, uint32_t value)
 {
     ssize_t rc = pwrite(mf->fd, &value, 4, offset);
     if (rc == 4) return 4;
-    return rc < 0 ? -1 : fail_errno(EIO);
+    return rc < 0 ? write_not_sent(mf, errno) : fail_errno(EIO);
 }
 
 static int livefish_read_chunk(mfile* mf, unsigned int offset, uint32_t* data, int len)
@@ -474,15 +481,22 @@ int mread4(mfile* mf, unsigned int offset, uint32_t* value)
     return ops->read4(mf, offset, value);
 }
 
+/* A failed write says in write_unsent whether it is known not to have left
+ * this host: only the transports that can tell set it; any other failure may
+ * have reached the device. */
 int mwrite4(mfile* mf, unsigned int offset, uint32_t value)
 {
     if (!mf) return fail_errno(EINVAL);
-    if (is_switch_gearbox(mf) && mf->address_space != 10 && mf->address_space != 266)
-        return gearbox_mddt_crspace_access(mf, MACCESS_REG_METHOD_SET, &value, offset, 4) == 0 ? 4 : 0;
+    mf->write_unsent = 0;
+    if (is_switch_gearbox(mf) && mf->address_space != 10 && mf->address_space != 266) {
+        const int rc = gearbox_mddt_crspace_access(mf, MACCESS_REG_METHOD_SET, &value, offset, 4);
+        mf->write_unsent = 0;
+        return rc == 0 ? 4 : 0;
+    }
     if (is_ul_pci(mf)) return mwrite4_ul(mf, offset, value);
-    if (offset % 4) return fail_errno(EINVAL);
+    if (offset % 4) return write_not_sent(mf, EINVAL);
     const access_ops* ops = ops_of(mf);
-    if (!ops || !ops->write4) return fail_errno(EOPNOTSUPP);
+    if (!ops || !ops->write4) return write_not_sent(mf, EOPNOTSUPP);
     return ops->write4(mf, offset, value);
 }
 

@@ -135,6 +135,10 @@ struct mfile {
     int flash_control_vld;
     /* hardware id the device-database handle was made for */
     uint16_t device_info_hw_id;
+    /* 1 when the last failed mwrite4 is known never to have left this host (refused before the
+     * access that carries the value, or that access's system call refused); 0 when it may have
+     * reached the device. Cleared by mwrite4, set by the transports (write_not_sent). */
+    int write_unsent;
 };
 
 /* A handle is a PCI device when its flags have any of these bits. */
@@ -148,6 +152,14 @@ static inline int fail_errno(int err)
 {
     errno = err;
     return -1;
+}
+
+/* A dword write's failure that is known not to have left this host: marks the handle and
+ * fails with errno `err`, -1. */
+static inline int write_not_sent(mfile* mf, int err)
+{
+    mf->write_unsent = 1;
+    return fail_errno(err);
 }
 
 /* ZRV_DEBUG switches the core's debug lines on standard error. */

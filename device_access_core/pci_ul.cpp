@@ -47,8 +47,8 @@ int mread4_ul(mfile* mf, unsigned int offset, uint32_t* value)
 int mwrite4_ul(mfile* mf, unsigned int offset, uint32_t value)
 {
     struct ul_ctx* ctx = ctx_of(mf);
-    if (!ctx) return -1;
-    return ctx->write4 ? ctx->write4(mf, offset, value) : no_transport();
+    if (!ctx) return mf ? write_not_sent(mf, errno) : -1;
+    return ctx->write4 ? ctx->write4(mf, offset, value) : write_not_sent(mf, ENODEV);
 }
 
 int mread4_block_ul(mfile* mf, unsigned int offset, uint32_t* data, int byte_len)

@@ -99,7 +99,10 @@ static int cr_window_read4(mfile* mf, unsigned int offset, uint32_t* value)
 
 static int cr_window_write4(mfile* mf, unsigned int offset, uint32_t value)
 {
-    if (window_check(mf, offset)) return 0;
+    if (window_check(mf, offset)) {
+        mf->write_unsent = 1;
+        return 0;
+    }
     *map_dword(mf, offset) = htobe32(value);
     mf->ul_ctx->flush_pending = mf->ul_ctx->needs_flush;
     return 4;
@@ -117,7 +120,10 @@ static int gpu_read4(mfile* mf, unsigned int offset, uint32_t* value)
 
 static int gpu_write4(mfile* mf, unsigned int offset, uint32_t value)
 {
-    if (window_check(mf, offset)) return 0;
+    if (window_check(mf, offset)) {
+        mf->write_unsent = 1;
+        return 0;
+    }
     *map_dword(mf, offset) = mf->host_endian ? value : htobe32(value);
     return 4;
 }
@@ -143,9 +149,10 @@ static int driver_read4(mfile* mf, unsigned int offset, uint32_t* value)
     return kdrv_ul_read4(mf, offset, value) ? -1 : 4;
 }
 
+/* A request the driver refused did not reach the device. */
 static int driver_write4(mfile* mf, unsigned int offset, uint32_t value)
 {
-    return kdrv_ul_write4(mf, offset, value) ? -1 : 4;
+    return kdrv_ul_write4(mf, offset, value) ? write_not_sent(mf, errno) : 4;
 }
 
 /* The cr node flushes before reads after a write on the oldest NICs. */
@@ -358,6 +365,7 @@ int tqcr_pcicr_open(mfile* mf, const char* path, const char* config_path, off_t 
 
 /* ---- the legacy address/data window of configuration space ---- */
 
+/* 0; -1 when the system refused the write, -2 when it took only part of it. */
 static int conf_put(int fd, uint32_t value, off_t where, const char* what)
 {
     uint32_t le = htole32(value);
@@ -365,7 +373,7 @@ static int conf_put(int fd, uint32_t value, off_t where, const char* what)
     if (n == 4) return 0;
     if (n >= 0) errno = EIO;
     perror(what);
-    return -1;
+    return n < 0 ? -1 : -2;
 }
 
 static int conf_get(int fd, uint32_t* value, off_t where, const char* what)
@@ -399,14 +407,22 @@ int conf_gw_read4(mfile* mf, unsigned int offset, uint32_t* value)
 int conf_gw_write4(mfile* mf, unsigned int offset, uint32_t value)
 {
     struct ul_ctx* ctx = mf->ul_ctx;
-    if (flock_int(ctx->lock_fd, LOCK_EX)) return 0;
+    if (flock_int(ctx->lock_fd, LOCK_EX)) {
+        mf->write_unsent = 1;
+        return 0;
+    }
+    /* The second write carries the value: after a failed first one, or a
+     * refused second one, nothing reached the device. */
     int failed;
     if (ctx->conf_gw_data_first)
-        failed = conf_put(mf->fd, value, LEGACY_DATA, "write value") ||
-                 conf_put(mf->fd, offset, LEGACY_ADDRESS, "write offset");
+        failed = conf_put(mf->fd, value, LEGACY_DATA, "write value")
+                     ? -1
+                     : conf_put(mf->fd, offset, LEGACY_ADDRESS, "write offset");
     else
-        failed = conf_put(mf->fd, offset, LEGACY_ADDRESS, "write offset") ||
-                 conf_put(mf->fd, value, LEGACY_DATA, "write value");
+        failed = conf_put(mf->fd, offset, LEGACY_ADDRESS, "write offset")
+                     ? -1
+                     : conf_put(mf->fd, value, LEGACY_DATA, "write value");
+    if (failed == -1) mf->write_unsent = 1;
     int err = errno;
     if (flock_int(ctx->lock_fd, LOCK_UN)) return 0;
     errno = err;

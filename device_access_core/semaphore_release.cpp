@@ -1,5 +1,6 @@
 /*
- * semaphore_release.cpp - retried release and re-read of a device semaphore.
+ * semaphore_release.cpp - release and re-read of a device semaphore after a
+ * failed access.
  */
 #include "semaphore_release.h"
 
@@ -10,19 +11,60 @@
 namespace {
 constexpr int kTries = 3;
 constexpr unsigned kPauseMs = 1;
+
+int finish(int rc, struct signal_hold* hold, const char* name)
+{
+    if (rc != SEMAPHORE_RELEASED) fprintf(stderr, "-W- The %s could not be released.\n", name);
+    signal_hold_give(hold);
+    return rc;
+}
 }  // namespace
 
 int semaphore_release(mfile* mf, semaphore_free_fn free_it, struct signal_hold* hold,
                       const char* name)
 {
-    int rc = -1;
-    for (int attempt = 0; attempt < kTries && rc; ++attempt) {
-        if (attempt) zrv_msleep(kPauseMs);
-        rc = free_it(mf) ? -1 : 0;
+    int rc = SEMAPHORE_STILL_HELD;
+    for (int writes = 0; writes < kTries; ++writes) {
+        if (writes) zrv_msleep(kPauseMs);
+        /* A free that fails before its write leaves this standing. */
+        mf->write_unsent = 1;
+        if (!free_it(mf)) {
+            rc = SEMAPHORE_RELEASED;
+            break;
+        }
+        if (!mf->write_unsent) {
+            rc = SEMAPHORE_MAY_BE_FREED;
+            break;
+        }
     }
-    if (rc) fprintf(stderr, "-W- The %s semaphore could not be released.\n", name);
-    signal_hold_give(hold);
-    return rc;
+    return finish(rc, hold, name);
+}
+
+int semaphore_release_ticket(mfile* mf, semaphore_free_fn free_it, semaphore_read_fn read,
+                             uint32_t ticket, int check_first, struct signal_hold* hold,
+                             const char* name)
+{
+    int rc = SEMAPHORE_STILL_HELD;
+    for (int writes = 0;; ++writes) {
+        if (writes || check_first) {
+            uint32_t value = 0;
+            if (read(mf, &value)) {
+                rc = SEMAPHORE_MAY_BE_FREED;
+                break;
+            }
+            if (value == 0 || value != ticket) {
+                rc = SEMAPHORE_RELEASED;
+                break;
+            }
+            if (writes == kTries) break;
+            if (writes) zrv_msleep(kPauseMs);
+        }
+        if (!free_it(mf)) {
+            rc = SEMAPHORE_RELEASED;
+            break;
+        }
+    }
+    return finish(rc, hold, name);
 }
 
 int semaphore_reread(mfile* mf, semaphore_read_fn read, uint32_t ours, const char* name)
@@ -32,6 +74,6 @@ int semaphore_reread(mfile* mf, semaphore_read_fn read, uint32_t ours, const cha
         uint32_t value = 0;
         if (!read(mf, &value)) return value == ours ? 1 : 0;
     }
-    fprintf(stderr, "-W- The %s semaphore could not be read back; it is left as it is.\n", name);
+    fprintf(stderr, "-W- The %s could not be read back; it is left as it is.\n", name);
     return -1;
 }

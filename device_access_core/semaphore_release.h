@@ -1,10 +1,17 @@
 /*
  * semaphore_release.h - what every holder of one of the device's semaphores
- * (the tools semaphore, the VSEC window's, the ICMD mailbox's) does when an
- * access to it fails. A semaphore left taken stops every later access to the
- * device until someone clears it by hand, so a failed release is tried again,
- * and a take whose read-back failed reads again to learn whether the
- * semaphore is now this process's.
+ * (the tools semaphore, the VSEC window's, the ICMD mailbox's) and of the
+ * SMBus gateway's lock bit does when an access to it fails.
+ *
+ * A semaphore left taken stops every later access to the device until
+ * someone clears it by hand, so a release that failed is tried again; but a
+ * write of 0 that failed may have reached the device all the same, and
+ * another process waiting for the semaphore may take it the moment it is
+ * free. A second 0 would then free that process's semaphore. So a release is
+ * written again only when it is known that this process still holds the
+ * semaphore: by its ticket where it has one, else only when the failed write
+ * never left this host. A take whose read-back failed reads again to learn
+ * whether the semaphore is now this process's.
  */
 #ifndef VEXIL_SEMAPHORE_RELEASE_H
 #define VEXIL_SEMAPHORE_RELEASE_H
@@ -22,19 +29,37 @@ extern "C" {
 typedef int (*semaphore_free_fn)(mfile* mf);
 typedef int (*semaphore_read_fn)(mfile* mf, uint32_t* value);
 
-/* Frees the semaphore with up to three writes, 1 ms apart; when none goes
- * through, "-W- The <name> semaphore could not be released." goes to
- * standard error. The hold is given back either way. 0, or -1 when the
- * semaphore may still be taken. */
+/* How a release ended. Whenever it is not SEMAPHORE_RELEASED, "-W- The
+ * <name> could not be released." has gone to standard error. */
+enum semaphore_release_result {
+    SEMAPHORE_RELEASED = 0,       /* freed, or no longer this process's */
+    SEMAPHORE_MAY_BE_FREED = 1,   /* a 0 may have landed, or nothing could be read: this
+                                     release writes nothing more */
+    SEMAPHORE_STILL_HELD = -1     /* no 0 reached it: still this process's */
+};
+
+/* A semaphore without ticket (taken by the read that returns 0, or a lock
+ * bit): frees it with up to three writes, 1 ms apart, the next one only while
+ * the last failed before it left this host (mf->write_unsent). The hold is
+ * given back either way (a null hold is none). */
 int semaphore_release(mfile* mf, semaphore_free_fn free_it, struct signal_hold* hold,
                       const char* name);
+
+/* A semaphore taken with `ticket`: frees it with up to three writes, 1 ms
+ * apart; after a failed one it is read, and written again only while it reads
+ * the ticket. With `check_first` (an earlier release may have gone through)
+ * it is read before the first write too. A read that fails ends the release
+ * with nothing more written. The hold is given back either way. */
+int semaphore_release_ticket(mfile* mf, semaphore_free_fn free_it, semaphore_read_fn read,
+                             uint32_t ticket, int check_first, struct signal_hold* hold,
+                             const char* name);
 
 /* After a take whose read-back failed: reads the semaphore again, up to
  * three times, 1 ms apart. 1 when a read returned `ours` (the semaphore is
  * this process's: the caller releases it), 0 when it returned anything else,
  * -1 when every read failed: nothing is written then (the semaphore may be
- * another's) and "-W- The <name> semaphore could not be read back; it is
- * left as it is." goes to standard error. */
+ * another's) and "-W- The <name> could not be read back; it is left as it
+ * is." goes to standard error. */
 int semaphore_reread(mfile* mf, semaphore_read_fn read, uint32_t ours, const char* name);
 
 #ifdef __cplusplus

@@ -149,10 +149,12 @@ static int tools_cmdif_send_cmd_int(mfile* mf, tools_cmdif_cmd* cmd)
 
 static int free_tools_semaphore(mfile* mf) { return mwrite4(mf, kSemaphore, 0) == 4 ? 0 : -1; }
 
-/* The command keeps its own result when the release fails. */
+/* The command keeps its own result when the release fails. A release whose 0
+ * may have landed is not written again: the semaphore has no ticket to tell
+ * whether it is still this process's. */
 int tools_cmdif_unlock_semaphore(mfile* mf)
 {
-    return semaphore_release(mf, free_tools_semaphore, &mf->tools_cmdif.sem_hold, "tools")
+    return semaphore_release(mf, free_tools_semaphore, &mf->tools_cmdif.sem_hold, "tools semaphore")
                ? ME_CR_ERROR
                : ME_OK;
 }

@@ -61,13 +61,15 @@ int conf_read(const mfile* mf, uint32_t offset, void* out, size_t len, const cha
     return -1;
 }
 
+/* 0; -1 when the system refused the write (nothing reached the device), -2
+ * when it took only part of it. */
 int conf_write(const mfile* mf, uint32_t offset, const void* in, size_t len, const char* what)
 {
     ssize_t n = pwrite(mf->fd, in, len, offset);
     if (n == (ssize_t)len) return 0;
     if (n < 0 && what) perror(what);
     if (n >= 0) errno = EIO;
-    return -1;
+    return n < 0 ? -1 : -2;
 }
 
 /* Configuration dwords are little-endian. */
@@ -122,10 +124,9 @@ int refuse_read4(mfile*, unsigned int, uint32_t*)
     errno = EOPNOTSUPP;
     return -1;
 }
-int refuse_write4(mfile*, unsigned int, uint32_t)
+int refuse_write4(mfile* mf, unsigned int, uint32_t)
 {
-    errno = EOPNOTSUPP;
-    return -1;
+    return write_not_sent(mf, EOPNOTSUPP);
 }
 int refuse_block(mfile*, unsigned int, uint32_t*, int)
 {
@@ -212,6 +213,13 @@ static int read_window_semaphore(mfile* mf, uint32_t* value)
     return vsec_read(mf, VSEC_SEMAPHORE, value, "read counter");
 }
 
+/* The release: written again only while the semaphore reads the ticket. */
+static int release_window_semaphore(mfile* mf)
+{
+    return semaphore_release_ticket(mf, free_window_semaphore, read_window_semaphore,
+                                    mf->vsec.ticket, 0, &mf->vsec.sem_hold, "VSEC semaphore");
+}
+
 /* Writing the counter's ticket takes the semaphore when it reads back; the
  * ending signals are held from that write until the release. A write that
  * reports failure may have gone through all the same, and a read-back may
@@ -223,11 +231,12 @@ static int cap9_sem_attempt(mfile* mf, bool* taken)
     *taken = false;
     if (vsec_read(mf, VSEC_COUNTER, &ticket, "read counter")) return VSEC_CONF_READ_FAILED;
     signal_hold_take(&mf->vsec.sem_hold);
+    mf->vsec.ticket = ticket;
     const bool written = !vsec_write(mf, VSEC_SEMAPHORE, ticket, "write counter to semaphore");
     uint32_t sem = 0;
     if (!written || read_window_semaphore(mf, &sem)) {
-        if (semaphore_reread(mf, read_window_semaphore, ticket, "VSEC") == 1)
-            semaphore_release(mf, free_window_semaphore, &mf->vsec.sem_hold, "VSEC");
+        if (semaphore_reread(mf, read_window_semaphore, ticket, "VSEC semaphore") == 1)
+            release_window_semaphore(mf);
         signal_hold_give(&mf->vsec.sem_hold);
         return written ? VSEC_CONF_READ_FAILED : VSEC_CONF_WRITE_FAILED;
     }
@@ -238,10 +247,7 @@ static int cap9_sem_attempt(mfile* mf, bool* taken)
 
 int tqcr_pciconf_cap9_sem(mfile* mf, int lock)
 {
-    if (!lock)
-        return semaphore_release(mf, free_window_semaphore, &mf->vsec.sem_hold, "VSEC")
-                   ? VSEC_CONF_WRITE_FAILED
-                   : VSEC_OK;
+    if (!lock) return release_window_semaphore(mf) ? VSEC_CONF_WRITE_FAILED : VSEC_OK;
     for (int round = 1; round < kSemRounds; ++round) {
         uint32_t sem = 0;
         if (vsec_read(mf, VSEC_SEMAPHORE, &sem, "read counter")) return VSEC_CONF_READ_FAILED;
@@ -291,14 +297,22 @@ int tqcr_pciconf_set_addr_space(mfile* mf, uint16_t space)
 int tqcr_pciconf_rw(mfile* mf, unsigned int offset, uint32_t* data, int write)
 {
     if (offset > kMaxAddress) {
+        if (write) mf->write_unsent = 1;
         errno = EINVAL;
         return VSEC_BAD_ADDRESS;
     }
     int rc;
     if (write) {
-        if (vsec_write(mf, VSEC_DATA, *data, "write value")) return VSEC_CONF_WRITE_FAILED;
-        if (vsec_write(mf, VSEC_ADDRESS, offset | kFlagBit, "write offset"))
+        /* The address write carries the value: a failure before it, or its
+         * refusal, leaves the device untouched; from then on it may be there. */
+        if (vsec_write(mf, VSEC_DATA, *data, "write value")) {
+            mf->write_unsent = 1;
             return VSEC_CONF_WRITE_FAILED;
+        }
+        if (const int failed = vsec_write(mf, VSEC_ADDRESS, offset | kFlagBit, "write offset")) {
+            mf->write_unsent = failed == -1;
+            return VSEC_CONF_WRITE_FAILED;
+        }
         rc = tqcr_pciconf_wait_on_flag(mf, 0);
     } else {
         if (vsec_write(mf, VSEC_ADDRESS, offset & ~kFlagBit, "write offset"))
@@ -315,9 +329,15 @@ int tqcr_pciconf_send_pci_cmd_int(mfile* mf, int space, unsigned int offset, uin
                                   int write)
 {
     int rc = tqcr_pciconf_cap9_sem(mf, 1);
-    if (rc) return rc;
+    if (rc) {
+        if (write) mf->write_unsent = 1;
+        return rc;
+    }
     rc = tqcr_pciconf_set_addr_space(mf, (uint16_t)space);
-    if (!rc) rc = tqcr_pciconf_rw(mf, offset, data, write);
+    if (!rc)
+        rc = tqcr_pciconf_rw(mf, offset, data, write);
+    else if (write)
+        mf->write_unsent = 1;
     int unlock_rc = tqcr_pciconf_cap9_sem(mf, 0);
     return rc ? rc : unlock_rc;
 }
@@ -420,7 +440,7 @@ int tqcr_pciconf_open(mfile* mf, const char* path, int mode)
 
     if (mf->vsec.functional_vsc) {
         DBG_PRINTF("FUNCTIONAL VSC Supported\n");
-        if (mode & 1) tqcr_pciconf_cap9_sem(mf, 0);
+        if (mode & 1) free_window_semaphore(mf); /* whoever holds it: a dead process */
         if (tqcr_pciconf_cap9_sem(mf, 1)) {
             close(mf->fd);
             mf->fd = -1;

@@ -48,6 +48,7 @@ struct vsec_state {
     int vsec_type;      /* bits 24-31 of the capability header */
     int functional_vsc; /* 1 when the capability exists and vsec_type is 0 */
     struct signal_hold sem_hold; /* the ending signals, held while the window's semaphore is ours */
+    uint32_t ticket;    /* the ticket last written to the window's semaphore */
 };
 
 /* Offset of the first capability with this id; 0 when none, when the list

@@ -4,6 +4,7 @@
 // secondary that does not acknowledge, sizes the SMBus gateway cannot carry, processes sharing one
 // gateway, and ending signals during the SMBus gateway's waits.
 #include <errno.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
@@ -393,7 +394,7 @@ TEST(I2cGateway, SmbusGatewayCarriesOffsetAndDataInOneTransactionUnderItsLock) {
 }
 
 constexpr uint32_t kGpioEnable1 = 0xF2028, kGpioEnable0 = 0xF202C;
-constexpr uint32_t kForcedLockWord = 0xF4204;  // status register of the 0x209 adapter's SMBus gateway 0
+constexpr uint32_t kForcedLockWord = 0xF4204;  // status register of SMBus gateway 0 of 0x209 and 0x212
 
 // An adapter whose SMBus is forced (hardware id 0x209) with its GPIO functional-enable words.
 SimOptions forced_smbus(uint32_t enable1, uint32_t enable0) {
@@ -415,6 +416,44 @@ std::vector<uint32_t> pins_and_lock(vexil_sim::AdapterControl& adapter) {
   adapter.read_space(vexil_sim::kSpaceCr, kForcedLockWord, v[2]);
   v[2] &= 1u << 31;
   return v;
+}
+
+bool let_through(int sig) {
+  sigset_t blocked;
+  pthread_sigmask(SIG_SETMASK, nullptr, &blocked);
+  return sigismember(&blocked, sig) == 0;
+}
+
+// One failed access at any step of an SMBus transfer: the lock bit does not stay set (a write of
+// it that may have landed counts as set, and is cleared), and no signal stays held back.
+TEST(I2cGateway, NoFailedAccessLeavesTheSmbusLockBitSetOrTheSignalsHeld) {
+  SKIP_WITHOUT_FUSE_FUNCTION();
+  auto result = run_with_sim_function(with_bus(0x212, 2), [](FuseFunctionServer& server) {
+    ScopedEnv force("FORCE_I2C", "1");
+    mfile* mf = open_function();
+    ASSERT_NE(mf, nullptr);
+    Bytes got(4, 0);
+    ASSERT_EQ(mread_i2cblock(mf, kEeprom, 2, 0x10, got.data(), 4), 4);  // finds the gateway
+    const uint64_t before = server.stats().config_accesses;
+    ASSERT_EQ(mread_i2cblock(mf, kEeprom, 2, 0x10, got.data(), 4), 4);
+    const uint64_t per_transfer = server.stats().config_accesses - before;
+    for (uint64_t at = 1; at <= per_transfer; ++at) {
+      vexil_sim::FaultKnobs knobs;
+      knobs.fail_config_access_at = server.stats().config_accesses + at;
+      server.set_knobs(knobs);
+      {
+        vexil_test::CapturedStream quiet(2);
+        mread_i2cblock(mf, kEeprom, 2, 0x10, got.data(), 4);
+      }
+      uint32_t lock = 0;
+      ASSERT_TRUE(server.read_space(vexil_sim::kSpaceCr, kForcedLockWord, lock));
+      ASSERT_EQ(lock & 1u << 31, 0u) << "access " << at << " of " << per_transfer;
+      ASSERT_TRUE(let_through(SIGINT) && let_through(SIGTSTP)) << "access " << at;
+      ASSERT_EQ(server.stats().held_semaphores, 0u) << "access " << at;
+    }
+    mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
 }
 
 // A lock that fails after the pins were handed over gives them back; an ending signal that comes

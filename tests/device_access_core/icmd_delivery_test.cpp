@@ -396,34 +396,106 @@ TEST(IcmdDelivery, SemaphoreTicketBelongsToTheAskingProcess) {
   VEXIL_EXPECT_SCENARIO(result);
 }
 
-// A release of the mailbox semaphore that does not go through is tried again, then said; the
-// handle keeps it as taken so that closing tries once more. The signals are let through either way.
+bool let_through(int sig) {
+  sigset_t blocked;
+  pthread_sigmask(SIG_SETMASK, nullptr, &blocked);
+  return sigismember(&blocked, sig) == 0;
+}
+
+// A release of the mailbox semaphore that does not go through, nor can be read after, is said; the
+// handle keeps it as taken so that closing reads it and releases it when it still holds this
+// process's ticket, and writes nothing when it holds another's. The signals are let through.
 TEST(IcmdDelivery, AReleaseThatFailsIsSaidAndTriedAgainAtClose) {
   SKIP_WITHOUT_FUSE_FUNCTION();
   auto result = run_with_sim_function(adapter(), [](FuseFunctionServer& server) {
     mfile* mf = open_function();
     ASSERT_NE(mf, nullptr);
-    ASSERT_EQ(icmd_take_semaphore(mf), 0);
-    FaultKnobs knobs;
-    knobs.fail_config_access_at = server.stats().config_accesses + 1;
-    knobs.fail_config_accesses = 1000;
-    server.set_knobs(knobs);
-    {
-      vexil_test::CapturedStream err(2);
-      EXPECT_EQ(icmd_clear_semaphore(mf), ME_ICMD_STATUS_CR_FAIL);
-      EXPECT_NE(err.text().find("-W- The ICMD semaphore could not be released.\n"), std::string::npos)
-          << err.text();
-    }
-    EXPECT_EQ(mf->icmd.took_semaphore, 1);
-    EXPECT_EQ(server.stats().held_semaphores, vexil_sim::AdapterStats::kHeldIcmd);
-    sigset_t blocked;
-    pthread_sigmask(SIG_SETMASK, nullptr, &blocked);
-    EXPECT_FALSE(sigismember(&blocked, SIGINT));
+    for (bool another_takes_it : {false, true}) {
+      SCOPED_TRACE(another_takes_it);
+      ASSERT_EQ(icmd_take_semaphore(mf), 0);
+      FaultKnobs knobs;
+      knobs.fail_config_access_at = server.stats().config_accesses + 1;
+      knobs.fail_config_accesses = 1000;
+      server.set_knobs(knobs);
+      {
+        vexil_test::CapturedStream err(2);
+        EXPECT_EQ(icmd_clear_semaphore(mf), ME_ICMD_STATUS_CR_FAIL);
+        EXPECT_NE(err.text().find("-W- The ICMD semaphore could not be released.\n"), std::string::npos)
+            << err.text();
+      }
+      EXPECT_EQ(mf->icmd.took_semaphore, 1);
+      EXPECT_EQ(server.stats().held_semaphores, vexil_sim::AdapterStats::kHeldIcmd);
+      EXPECT_TRUE(let_through(SIGINT));
 
-    server.set_knobs(FaultKnobs{});
-    icmd_close(mf);
-    EXPECT_EQ(mf->icmd.took_semaphore, 0);
+      knobs = FaultKnobs{};
+      knobs.icmd_semaphore_foreign = another_takes_it;
+      server.set_knobs(knobs);
+      const uint64_t releases = server.stats().icmd_semaphore_releases;
+      icmd_close(mf);
+      EXPECT_EQ(mf->icmd.took_semaphore, 0);
+      EXPECT_EQ(server.stats().icmd_semaphore_releases - releases, another_takes_it ? 0u : 1u);
+      if (!another_takes_it) {
+        EXPECT_EQ(server.stats().held_semaphores, 0u);
+      }
+    }
+    mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// Through the window one dword is its semaphore (accesses 1-4), the space (5-7), then for a write
+// the data (8), the address that carries it (9) and the flag (10), for a read the address (8), the
+// flag (9) and the data (10), and the window's release (11).
+void fail_access(FuseFunctionServer& server, uint64_t at) {
+  FaultKnobs knobs;
+  knobs.fail_config_access_at = server.stats().config_accesses + at;
+  server.set_knobs(knobs);
+}
+
+// A release of the mailbox semaphore whose 0 failed before it left is written again; one whose 0
+// may have landed (the flag read after it failed) is not, since another process may have taken
+// the semaphore meanwhile: a read shows it is no longer this process's.
+TEST(IcmdDelivery, AReleaseIsWrittenAgainOnlyWhileTheSemaphoreReadsOurTicket) {
+  SKIP_WITHOUT_FUSE_FUNCTION();
+  auto result = run_with_sim_function(adapter(), [](FuseFunctionServer& server) {
+    mfile* mf = open_function();
+    ASSERT_NE(mf, nullptr);
+    ASSERT_EQ(icmd_open(mf), ME_OK);
+    for (uint64_t at : {8, 10}) {
+      SCOPED_TRACE(at);
+      ASSERT_EQ(icmd_take_semaphore(mf), ME_OK);
+      fail_access(server, at);
+      const uint64_t releases = server.stats().icmd_semaphore_releases;
+      vexil_test::CapturedStream err(2);
+      EXPECT_EQ(icmd_clear_semaphore(mf), ME_OK);
+      EXPECT_EQ(err.text().find("-W-"), std::string::npos) << err.text();
+      EXPECT_EQ(server.stats().icmd_semaphore_releases - releases, 1u) << "writes of 0 that reached it";
+      EXPECT_EQ(server.stats().held_semaphores, 0u);
+      EXPECT_EQ(mf->icmd.took_semaphore, 0);
+    }
+    mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// A take whose read-back of the ticket fails (its data read, access 21) reads the semaphore again,
+// finds the ticket and gives the semaphore back before it fails, signals let through.
+TEST(IcmdDelivery, ATakeWhoseReadBackFailsGivesBackTheSemaphoreItFindsItHolds) {
+  SKIP_WITHOUT_FUSE_FUNCTION();
+  auto result = run_with_sim_function(adapter(), [](FuseFunctionServer& server) {
+    mfile* mf = open_function();
+    ASSERT_NE(mf, nullptr);
+    ASSERT_EQ(icmd_open(mf), ME_OK);
+    fail_access(server, 11 + 10);
+    const uint64_t tickets = server.stats().icmd_semaphore_tickets;
+    EXPECT_EQ(icmd_take_semaphore(mf), ME_ICMD_STATUS_CR_FAIL);
+    EXPECT_EQ(server.stats().icmd_semaphore_tickets - tickets, 1u);
     EXPECT_EQ(server.stats().held_semaphores, 0u);
+    EXPECT_EQ(mf->icmd.took_semaphore, 0);
+    EXPECT_TRUE(let_through(SIGINT) && let_through(SIGTSTP));
+    server.set_knobs(FaultKnobs{});
+    EXPECT_EQ(icmd_take_semaphore(mf), ME_OK);
+    EXPECT_EQ(icmd_clear_semaphore(mf), ME_OK);
     mclose(mf);
   });
   VEXIL_EXPECT_SCENARIO(result);

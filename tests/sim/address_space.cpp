@@ -94,6 +94,7 @@ bool SemaphoreSpace::read(uint32_t address, uint32_t& value) {
 bool SemaphoreSpace::write(uint32_t address, uint32_t value) {
   if (address != 0) return false;
   if (value != 0) ++stats_.icmd_semaphore_tickets;
+  else ++stats_.icmd_semaphore_releases;
   semaphore_.write(value);
   return true;
 }

@@ -102,7 +102,7 @@ class HardwareSemaphore {
 };
 
 // The semaphore space: the ICMD semaphore at address 0, nothing else. Counts the tickets
-// presented to it, so that tests see how often a client tried.
+// presented to it and the writes of 0, so that tests see how often a client tried.
 class SemaphoreSpace : public AddressSpace {
  public:
   SemaphoreSpace(const FaultKnobs& knobs, AdapterStats& stats)

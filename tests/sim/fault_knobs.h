@@ -127,6 +127,7 @@ struct AdapterStats {
   }
   // Reads of the ICMD control word or of the HCR's go-bit dword that found a command still running.
   uint64_t busy_reads = 0;
+  uint64_t icmd_semaphore_releases = 0;  // writes of 0 to the ICMD semaphore (semaphore space)
 };
 static_assert(std::is_trivially_copyable<AdapterStats>::value, "stats travel as bytes");
 

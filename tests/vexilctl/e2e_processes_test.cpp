@@ -42,7 +42,7 @@ bool signalled_run(FuseFunctionServer& server, const std::vector<std::string>& a
     return after.signals_sent_holding > before.signals_sent_holding;
 }
 
-/* Interrupts `eu_group query` with each ending signal in turn at moments
+/* Interrupts `eu_group query` with ending signals in turn at moments
  * spread over its run where a semaphore is held (found by a first pass with
  * SIGCONT, which does nothing), and checks that the run ends by the signal,
  * no semaphore stays taken and the next command works. */
@@ -53,14 +53,15 @@ void interrupt_runs(FuseFunctionServer& server, const AcceleratorLimits& limits)
     ASSERT_EQ(tool(query).exit_status, 0);
     const uint64_t per_run = server.stats().config_accesses - started;
 
-    const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+    /* Any signal whose default ends the run, not only the keyboard's and kill's. */
+    const int signals[] = {SIGINT, SIGPIPE, SIGTERM, SIGUSR1, SIGHUP, SIGALRM, SIGQUIT, SIGRTMIN};
     constexpr int kMoments = 16;
     int interrupted = 0;
     for (int moment = 1; moment <= kMoments; ++moment) {
         const uint64_t at = per_run * moment / (kMoments + 1);
         test_process::result r;
         if (!signalled_run(server, query, SIGCONT, at, &r)) continue;
-        const int signal = signals[interrupted++ % 4];
+        const int signal = signals[interrupted++ % 8];
         SCOPED_TRACE("signal " + std::to_string(signal) + " at access " + std::to_string(at) + " of " +
                      std::to_string(per_run));
         EXPECT_TRUE(signalled_run(server, query, signal, at, &r));
@@ -133,8 +134,9 @@ TEST(InterruptedProcess, CtrlCEndsTheWaitForAStuckToolsCommand)
 
 /* One failed access to the function at any moment of a run: the run may
  * fail, but no semaphore stays taken and the runs after it work. Each shard
- * fails every kShards-th access of the run, from its own. */
-constexpr int kShards = 4;
+ * fails every kShards-th access of the run, from its own: a few dozen runs
+ * each, far inside the scenario's time limit on a loaded machine. */
+constexpr int kShards = 16;
 
 class FailedAccess : public ::testing::TestWithParam<int> {};
 

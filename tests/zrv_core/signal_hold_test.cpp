@@ -1,6 +1,7 @@
 // The hold over the signals that end or stop a run: per holder and per thread, what it lets
 // through at the end, and which waiting signals cut a wait made under it. Every case runs in a
 // forked child, whose signal mask and dispositions it may change freely.
+#include <errno.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -53,12 +54,17 @@ TEST(SignalHold, NestsAndRestoresOnlyWhatItBlocked) {
     signal_hold_take(&first);
     signal_hold_take(&first);  // counts once
     signal_hold_take(&second);
-    if (!blocked(SIGINT) || !blocked(SIGTERM) || !blocked(SIGQUIT) || !blocked(SIGTSTP)) _exit(10);
+    for (int sig : {SIGINT, SIGTERM, SIGQUIT, SIGTSTP, SIGPIPE, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM,
+                    SIGRTMIN, SIGRTMAX})
+      if (!blocked(sig)) _exit(10);
+    if (blocked(SIGSEGV) || blocked(SIGCHLD)) _exit(14);  // a fault acts at once; SIGCHLD ends nothing
     signal_hold_give(&first);
     signal_hold_give(&first);  // nothing left to give
     if (!blocked(SIGTERM)) _exit(11);
     signal_hold_give(&second);
-    if (blocked(SIGINT) || blocked(SIGTERM) || blocked(SIGTTOU) || !blocked(SIGHUP)) _exit(12);
+    if (blocked(SIGINT) || blocked(SIGTERM) || blocked(SIGTTOU) || blocked(SIGPIPE) || blocked(SIGRTMIN) ||
+        !blocked(SIGHUP))
+      _exit(12);
     signal_hold_take(&first);
     raise(SIGTERM);            // held back ...
     signal_hold_give(&first);  // ... and delivered here
@@ -66,6 +72,34 @@ TEST(SignalHold, NestsAndRestoresOnlyWhatItBlocked) {
   });
   ASSERT_TRUE(WIFSIGNALED(status)) << "exit " << WEXITSTATUS(status);
   EXPECT_EQ(WTERMSIG(status), SIGTERM);
+}
+
+// A debug line written under a hold to a pipe whose reader is gone (`2>&1 | head`) fails with
+// EPIPE; its SIGPIPE ends the run at the release, not with the lock taken.
+int released_fd = -1;  // the child says here that it reached the release
+
+TEST(SignalHold, APipeClosedUnderAHoldEndsTheRunAtTheRelease) {
+  int released[2];
+  ASSERT_EQ(pipe(released), 0);
+  released_fd = released[1];
+  const int status = in_child([] {
+    int pipe_fds[2];
+    if (pipe(pipe_fds) != 0) _exit(15);
+    close(pipe_fds[0]);
+    signal_hold hold = {};
+    signal_hold_take(&hold);
+    if (write(pipe_fds[1], "-D-\n", 4) != -1 || errno != EPIPE) _exit(16);
+    if (!signal_hold_interrupted()) _exit(17);  // cuts a wait made meanwhile
+    if (write(released_fd, "r", 1) != 1) _exit(18);
+    signal_hold_give(&hold);
+    _exit(19);
+  });
+  close(released[1]);
+  char byte = 0;
+  EXPECT_EQ(read(released[0], &byte, 1), 1) << "ended before the release";
+  close(released[0]);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "exit " << WEXITSTATUS(status);
+  EXPECT_EQ(WTERMSIG(status), SIGPIPE);
 }
 
 // Ctrl-Z while a lock is held stops the run only once the lock is given back.
@@ -168,6 +202,11 @@ TEST(SignalHold, OnlyAnEndingSignalWithItsDefaultActionCutsAWait) {
     if (!signal_hold_interrupted()) _exit(42);
     signal(SIGINT, SIG_IGN);  // ignoring it discards it
     if (signal_hold_interrupted()) _exit(43);
+    for (int sig : {SIGUSR2, SIGALRM, SIGRTMIN}) {
+      raise(sig);
+      if (!signal_hold_interrupted()) _exit(44);
+      signal(sig, SIG_IGN);
+    }
     signal(SIGTSTP, SIG_IGN);
     signal_hold_give(&hold);
     _exit(0);

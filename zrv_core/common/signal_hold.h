@@ -34,9 +34,14 @@ struct signal_hold {
     int held;
 };
 
-/* Blocks SIGINT, SIGTERM, SIGHUP and SIGQUIT, and the stop signals SIGTSTP,
- * SIGTTIN and SIGTTOU, in the calling thread for this holder. Holds of
- * different holders nest; taking a hold twice for one holder counts once. */
+/* Blocks, in the calling thread for this holder, every signal whose default
+ * action ends the process and that can be blocked (SIGINT, SIGTERM, SIGHUP,
+ * SIGQUIT, SIGPIPE, SIGUSR1, SIGALRM, ..., the realtime signals), except the
+ * ones a fault of the thread raises (SIGSEGV, SIGBUS, SIGFPE, SIGILL,
+ * SIGTRAP, SIGSYS); and the stop signals SIGTSTP, SIGTTIN and SIGTTOU. A
+ * write to a pipe nobody reads then fails with EPIPE, and its SIGPIPE acts at
+ * the release. Holds of different holders nest; taking a hold twice for one
+ * holder counts once. */
 void signal_hold_take(struct signal_hold* hold);
 
 /* Gives this holder's hold back; when it was the thread's last one, what the
@@ -45,10 +50,10 @@ void signal_hold_take(struct signal_hold* hold);
 void signal_hold_give(struct signal_hold* hold);
 
 /* 1 when the calling thread holds the signals back and one that would end
- * the run is waiting: SIGINT, SIGTERM, SIGHUP or SIGQUIT, pending, not blocked
- * before the hold, with its default disposition. A signal the process ignores
- * (SIGHUP under nohup) or catches, and the stop signals, never count. 0
- * otherwise, and always 0 outside a hold. */
+ * the run is waiting: one of the held signals that end the process, pending,
+ * not blocked before the hold, with its default disposition. A signal the
+ * process ignores (SIGHUP under nohup) or catches, and the stop signals,
+ * never count. 0 otherwise, and always 0 outside a hold. */
 int signal_hold_interrupted(void);
 
 /* 1 when a signal of `watched` is pending for the calling thread and would
