@@ -4,6 +4,7 @@
 // flag lets the tool drive the ICMD mailbox over dword and block messages. Each test runs in a
 // private mount namespace, where the lock files the tool takes stay.
 #include <signal.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -17,6 +18,8 @@
 
 #include "accelerator.h"
 #include "fake_system.h"
+#include "lock_files.h"
+#include "mtcr.h"
 #include "remote_server.h"
 #include "test_process.h"
 
@@ -166,6 +169,29 @@ TEST_P(FramedRemoteTool, AStrayReplyIsNotTakenForTheNextAnswer) {
     r = tool({"eu_group", "destroy", "-n", "g1"});
     EXPECT_EQ(r.out, "Failed to destroy group name: \"g1\" (group id: 1).\n");
     EXPECT_EQ(r.exit_status, 255);
+  });
+}
+
+// The change lock of a device on another host is named by the address and port its connection
+// reached, so two names of one server take turns.
+TEST_P(FramedRemoteTool, TwoNamesOfOneServerShareTheChangeLock) {
+  in_namespace([&] {
+    vexil_test::add_file("/etc/hosts", "127.0.0.1 localhost\n");
+    vexil_test::ScopedEnv no_ssh("SSH_TIMEOUT", "0");
+    auto lock_of = [](const std::string& name) {
+      lock_pair lock = no_lock_pair();
+      mfile* mf = mopen(name.c_str());
+      EXPECT_NE(mf, nullptr) << name;
+      EXPECT_EQ(create_adapter_lock_file(mf, LOCK_KIND_EU_OBJECTS, &lock), 0);
+      if (mf) mclose(mf);
+      return lock;
+    };
+    lock_pair held = lock_of(device);
+    ASSERT_EQ(flock_int(held, LOCK_EX), 0);
+    lock_pair other = lock_of("localhost:" + std::to_string(server->port()) + ",mt4125_pciconf0");
+    EXPECT_EQ(flock_wait(other, LOCK_EX, 0), -1);
+    close_lock_pair(&other);
+    close_lock_pair(&held);
   });
 }
 
