@@ -161,9 +161,8 @@ int offset_bytes(mfile* mf, unsigned int offset, uint8_t* out)
     return prepare_i2c_buf(out, (int)mf->i2c_addr_mode, offset);
 }
 
-/* The function's gateway lock file, looked for on first use; -1 when there
- * is none. */
-int gateway_lock_fd(mfile* mf)
+/* The function's gateway lock files, looked for on first use. */
+struct lock_pair gateway_lock_fd(mfile* mf)
 {
     if (!mf->i2c_gw.lock_file_tried) {
         mf->i2c_gw.lock_file_tried = 1;
@@ -173,7 +172,8 @@ int gateway_lock_fd(mfile* mf)
 }
 
 /* Another process's transfer may poll its gateway thousands of times: wait
- * longer than one transfer can take before giving up. */
+ * longer than one transfer can take (in time passed, however long the sleeps
+ * between attempts turn out) before giving up. */
 constexpr unsigned long kGatewayLockWaitUs = 5000000;
 
 int gateway_lock(mfile* mf, int operation)
@@ -257,7 +257,7 @@ extern "C" {
 
 void i2c_gw_close(mfile* mf)
 {
-    if (mf && mf->i2c_gw.lock_file_tried && mf->i2c_gw.lock_fd >= 0) close(mf->i2c_gw.lock_fd);
+    if (mf && mf->i2c_gw.lock_file_tried) close_lock_pair(&mf->i2c_gw.lock_fd);
     if (mf) mf->i2c_gw.lock_file_tried = 0;
 }
 

@@ -7,6 +7,7 @@
 
 #include <stdint.h>
 
+#include "lock_files.h"
 #include "mtcr.h"
 #include "signal_hold.h"
 
@@ -19,7 +20,7 @@ extern "C" {
 struct i2c_gw_state {
     int smbus_gw_addr;   /* 0 not yet found, -1 none */
     int lock_file_tried; /* 1 once the gateway lock file was looked for */
-    int lock_fd;         /* the function's gateway lock file, -1 none */
+    struct lock_pair lock_fd; /* the function's gateway lock files */
     int smbus_lock_ours; /* 1 while this handle holds the SMBus lock bit */
     uint32_t smbus_lock_word; /* ... the register it lies in */
     uint32_t smbus_lock_mask; /* ... and the bit */

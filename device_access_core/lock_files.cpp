@@ -1,25 +1,31 @@
 /*
- * lock_files.cpp - lock files in a directory of root's under the
- * world-writable /tmp, or under /run where that directory cannot be had.
+ * lock_files.cpp - lock files in directories of root's under /run and under the
+ * world-writable /tmp.
  *
  * Every process that takes these locks runs as root. What another local user
  * could plant in /tmp (a directory of theirs, a link, a FIFO that blocks the
  * open for good, a file of theirs, a file they can open and hold the lock on)
- * is refused. A refusal never leaves the run without a lock: the file of the
- * same name under /run, which only root can write, serves every process that
- * falls back, so they still exclude one another.
+ * is refused. Each lock is taken under /run, which only root can write, and
+ * under /tmp as well whenever its file can be had, so a refusal in /tmp (or a
+ * /tmp that is full or read-only) never leaves two processes holding one lock:
+ * they meet under /run. Taking /run's file first and /tmp's second, and never
+ * the other way round, keeps two processes from each waiting for the other.
  */
 #include "lock_files.h"
 
 #include <errno.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "mtcr_int.h"
+#include "signal_hold.h"
 
 #define LOCK_DIR_NAME "brasquet_lockfiles"
 #define LOCK_DIR "/tmp/" LOCK_DIR_NAME
@@ -27,20 +33,69 @@
 
 namespace {
 
-/* Retries a busy flock, sleeping `first_us` and then twice as long each time
- * up to `longest_us`, until `budget_us` of sleeps have gone by. */
-int flock_retried(int fd, int operation, unsigned long first_us, unsigned long longest_us,
-                  unsigned long budget_us)
+/* How long one lock operation retries a busy file: `attempts` tries 1
+ * microsecond apart for each file, or, with a deadline, until the monotonic
+ * clock passes it, sleeping 100 microseconds at first and then twice as long
+ * each time up to 1600. */
+struct retry_bound {
+    unsigned long attempts;
+    bool timed;
+    long long deadline_us;
+};
+
+long long monotonic_us()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (long long)now.tv_sec * 1000000 + now.tv_nsec / 1000;
+}
+
+/* flock with LOCK_NB on one file, retried while busy within the bound. A
+ * negative descriptor succeeds at once. 0, or -1 with errno. */
+int flock_retried(int fd, int operation, const retry_bound& bound)
 {
     if (fd < 0) return 0;
-    unsigned long slept = 0, step = first_us;
+    unsigned long tries = 0, step_us = 100;
     for (;;) {
         if (flock(fd, operation | LOCK_NB) == 0) return 0;
-        if (errno != EWOULDBLOCK || slept >= budget_us) return -1;
-        usleep((useconds_t)step);
-        slept += step;
-        if (step * 2 <= longest_us) step *= 2;
+        if (errno != EWOULDBLOCK) return -1;
+        if (!bound.timed) {
+            if (++tries >= bound.attempts) return -1;
+            usleep(1);
+            continue;
+        }
+        if (signal_hold_interrupted()) {
+            errno = EINTR;
+            return -1;
+        }
+        const long long left_us = bound.deadline_us - monotonic_us();
+        if (left_us <= 0) {
+            errno = EWOULDBLOCK;
+            return -1;
+        }
+        usleep((useconds_t)(left_us < (long long)step_us ? left_us : step_us));
+        if (step_us < 1600) step_us *= 2;
     }
+}
+
+/* One operation on both files of the pair: a lock takes /run's and then
+ * /tmp's, and gives /run's back when /tmp's cannot be had; LOCK_UN gives
+ * /tmp's back first and always tries both. 0, or -1 with errno. */
+int flock_pair(struct lock_pair lock, int operation, const retry_bound& bound)
+{
+    if ((operation & ~LOCK_NB) == LOCK_UN) {
+        const int tmp_rc = flock_retried(lock.tmp_fd, operation, bound);
+        const int err = errno;
+        if (flock_retried(lock.run_fd, operation, bound)) return -1;
+        errno = err;
+        return tmp_rc;
+    }
+    if (flock_retried(lock.run_fd, operation, bound)) return -1;
+    if (flock_retried(lock.tmp_fd, operation, bound) == 0) return 0;
+    const int err = errno;
+    if (lock.run_fd >= 0) flock(lock.run_fd, LOCK_UN);
+    errno = err;
+    return -1;
 }
 
 /* A directory that holds others' entries only when it is sticky (as /tmp
@@ -112,53 +167,99 @@ int open_lock_file(const char* parent, const char* file)
 
 extern "C" {
 
-int flock_int(int fd, int operation)
+void close_lock_pair(struct lock_pair* lock)
 {
-    /* 4096 attempts, 1 microsecond apart. */
-    if (flock_retried(fd, operation, 1, 1, 4095) == 0) return 0;
+    if (!lock) return;
+    if (lock->tmp_fd >= 0) close(lock->tmp_fd);
+    if (lock->run_fd >= 0) close(lock->run_fd);
+    *lock = no_lock_pair();
+}
+
+int flock_int(struct lock_pair lock, int operation)
+{
+    /* 4096 attempts for each file, 1 microsecond apart. */
+    const retry_bound bound = {4096, false, 0};
+    if (flock_pair(lock, operation, bound) == 0) return 0;
     printf("failed to perform lock operation. errno %d\n", errno);
     return -1;
 }
 
-int flock_wait(int fd, int operation, unsigned long wait_us)
+int flock_wait(struct lock_pair lock, int operation, unsigned long wait_us)
 {
-    return flock_retried(fd, operation, 100, 1600, wait_us);
+    const retry_bound bound = {0, true, monotonic_us() + (long long)wait_us};
+    return flock_pair(lock, operation, bound);
 }
 
-int create_lock_file(const char* dev_text, const char* kind, int* fd_out)
+int create_lock_file(const char* dev_text, const char* kind, struct lock_pair* out)
 {
     char file[DEV_NAME_SZ + 32];
     snprintf(file, sizeof(file), "%s_%s", dev_text ? dev_text : "", kind);
-    int fd = -1;
+    struct lock_pair lock = no_lock_pair();
     if (dev_text && !strchr(dev_text, '/')) {
-        fd = open_lock_file("/tmp", file);
-        if (fd < 0) {
-            fd = open_lock_file("/run", file);
-            if (fd >= 0)
-                fprintf(stderr,
-                        "Warrning: Failed to create lockfile: " LOCK_DIR "/%s (using " FALLBACK_DIR "/%s instead)\n",
-                        file, file);
-        }
+        lock.run_fd = open_lock_file("/run", file);
+        lock.tmp_fd = open_lock_file("/tmp", file);
+        if (lock.tmp_fd < 0 && lock.run_fd >= 0)
+            fprintf(stderr,
+                    "Warrning: Failed to create lockfile: " LOCK_DIR "/%s (using " FALLBACK_DIR "/%s instead)\n",
+                    file, file);
     }
-    if (fd_out) *fd_out = fd;
-    if (fd >= 0) return 0;
+    const bool any = lock.run_fd >= 0 || lock.tmp_fd >= 0;
+    if (out)
+        *out = lock;
+    else
+        close_lock_pair(&lock);
+    if (any) return 0;
     fprintf(stderr,
             "Warrning: Failed to create lockfile: " LOCK_DIR "/%s (parallel access not supported)\n", file);
     return -1;
 }
 
-int create_function_lock_file(mfile* mf, const char* kind, int* fd_out)
+/* The base name of a device name. */
+static const char* base_name(const char* name)
+{
+    const char* base = strrchr(name, '/');
+    return base ? base + 1 : name;
+}
+
+int create_function_lock_file(mfile* mf, const char* kind, struct lock_pair* out)
 {
     char text[DEV_NAME_SZ];
     const dev_info* di = mf ? mf->dinfo : nullptr;
-    if (di && di->type == MDEVS_TYPE_PCI_RECORD) {
+    if (di && di->type == MDEVS_TYPE_PCI_RECORD)
         snprintf(text, sizeof(text), "%04x:%02x:%02x.%x", di->domain, di->bus, di->dev, di->func);
-    } else {
-        const char* name = mf ? mf->dev_name : "";
-        const char* base = strrchr(name, '/');
-        snprintf(text, sizeof(text), "%s", base ? base + 1 : name);
-    }
-    return create_lock_file(text, kind, fd_out);
+    else
+        snprintf(text, sizeof(text), "%s", base_name(mf ? mf->dev_name : ""));
+    return create_lock_file(text, kind, out);
+}
+
+/* "<address>:<port>,<device>" of a handle on another host connected over TCP:
+ * the numeric address and port of the socket's far end, and the base name of
+ * the device part of the name. False when the handle has no such socket. */
+static bool remote_peer_text(mfile* mf, char* text, size_t size)
+{
+    if (!mf->is_remote || mf->remote.over_ssh || mf->sock_fd < 0) return false;
+    struct sockaddr_storage peer;
+    socklen_t len = sizeof(peer);
+    char host[NI_MAXHOST], port[NI_MAXSERV];
+    char name_host[REMOTE_HOST_SZ], device[DEV_NAME_SZ];
+    int name_port = 0;
+    if (getpeername(mf->sock_fd, (struct sockaddr*)&peer, &len) != 0 ||
+        getnameinfo((struct sockaddr*)&peer, len, host, sizeof(host), port, sizeof(port),
+                    NI_NUMERICHOST | NI_NUMERICSERV) != 0 ||
+        parse_remote_device_name(mf->dev_name, name_host, &name_port, device) != 0)
+        return false;
+    return snprintf(text, size, "%s:%s,%s", host, port, base_name(device)) < (int)size;
+}
+
+int create_adapter_lock_file(mfile* mf, const char* kind, struct lock_pair* out)
+{
+    char text[DEV_NAME_SZ];
+    const dev_info* di = mf ? mf->dinfo : nullptr;
+    if (di && di->type == MDEVS_TYPE_PCI_RECORD)
+        snprintf(text, sizeof(text), "%04x:%02x:%02x", di->domain, di->bus, di->dev);
+    else if (!mf || !remote_peer_text(mf, text, sizeof(text)))
+        return create_function_lock_file(mf, kind, out);
+    return create_lock_file(text, kind, out);
 }
 
 } // extern "C"

@@ -44,7 +44,7 @@ static int close_transport(mfile* mf)
     case ACCESS_PCI_BAR_GW:
         /* the gateway owns its map and lock file as well as the nodes */
         unmap(mf);
-        close_above(mf->lock_fd, -1);
+        close_lock_pair(&mf->lock_fd);
         rc = close_above(mf->secondary_fd, 0);
         return mf->fd > 2 ? close(mf->fd) : rc;
     case ACCESS_IB_INBAND:

@@ -79,7 +79,7 @@ struct mfile {
     int secondary_fd;
     void* map;
     uint32_t bar_gw_offset;
-    int lock_fd;         /* the BAR gateway's lock file, -1 when none */
+    struct lock_pair lock_fd; /* the BAR gateway's lock files, none when no_lock_pair() */
     mfile* child;
     int old_driver;
     uint16_t driver_cfg_valid;

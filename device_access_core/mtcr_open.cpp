@@ -371,7 +371,7 @@ mfile* mopend_inner(const char* name, int i2c_addr_mode)
     mf->fd = -1;
     mf->secondary_fd = -1;
     mf->sock_fd = -1;
-    mf->lock_fd = -1;
+    mf->lock_fd = no_lock_pair();
     snprintf(mf->orig_dev_name, sizeof(mf->orig_dev_name), "%s", rq.name);
 
     if (strstr(rq.name, "planarized_device")) {

@@ -145,8 +145,8 @@ int mclose_ul(mfile* mf)
     struct ul_ctx* ctx = mf->ul_ctx;
     if (ctx) {
         ul_drop_transport(mf);
-        if (ctx->lock_fd >= 0) close(ctx->lock_fd);
-        if (ctx->secondary_lock_fd >= 0) close(ctx->secondary_lock_fd);
+        close_lock_pair(&ctx->lock_fd);
+        close_lock_pair(&ctx->secondary_lock_fd);
     }
     ul_free_record(mf);
     return 0;
@@ -246,14 +246,14 @@ mfile* mopen_ul_int(const char* name, int mode)
         return nullptr;
     }
     mf->ul_ctx = ctx;
-    ctx->lock_fd = -1;
-    ctx->secondary_lock_fd = -1;
+    ctx->lock_fd = no_lock_pair();
+    ctx->secondary_lock_fd = no_lock_pair();
     snprintf(mf->dev_name, sizeof(mf->dev_name), "%s", name);
     snprintf(mf->orig_dev_name, sizeof(mf->orig_dev_name), "%s", name);
     mf->sock_fd = -1;
     mf->fd = -1;
     mf->secondary_fd = -1;
-    mf->lock_fd = -1;
+    mf->lock_fd = no_lock_pair();
     mf->bar_gw_offset = (uint32_t)-1;
     mf->pci_change = mpci_change_ul;
 

@@ -37,7 +37,7 @@ typedef int (*ul_access_reg_mad_fn)(mfile* mf, uint8_t* data, uint32_t attribute
 
 /* Context of a user-level handle, owned by the handle. */
 struct ul_ctx {
-    int lock_fd;       /* lock file of the function, -1 when none */
+    struct lock_pair lock_fd; /* lock files of the function, none when no_lock_pair() */
     int needs_flush;   /* 1: the oldest-NIC flush runs before reads after a write */
     int flush_pending; /* set to needs_flush by every write, cleared by the flush */
     ul_read4_fn read4;
@@ -47,7 +47,7 @@ struct ul_ctx {
     ul_access_reg_mad_fn access_reg_mad; /* in-band handles only */
     ul_close_fn close;
     int conf_gw_data_first; /* legacy window: data before address, reads flag bit 0 */
-    int secondary_lock_fd;  /* swapped with lock_fd by mpci_change_ul, -1 when none */
+    struct lock_pair secondary_lock_fd; /* swapped with lock_fd by mpci_change_ul */
     ul_read4_fn sec_read4;
     ul_write4_fn sec_write4;
     ul_block_fn sec_read4_block;

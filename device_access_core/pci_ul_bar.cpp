@@ -302,7 +302,7 @@ static void adopt_secondary(mfile* mf, mfile* conf)
     ctx->sec_write4 = cctx->write4;
     ctx->sec_read4_block = cctx->read4_block;
     ctx->sec_write4_block = cctx->write4_block;
-    cctx->lock_fd = -1;
+    cctx->lock_fd = no_lock_pair();
     conf->fd = -1;
     ul_free_record(conf);
 }

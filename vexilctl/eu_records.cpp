@@ -12,7 +12,7 @@
 #include "lock_files.h"
 
 /* Long enough for another command's whole apply over the largest group
- * limit to end. */
+ * limit to end, in time passed. */
 static const unsigned long writer_lock_wait_us = 60000000;
 
 bool device_session::open(const char* device)
@@ -30,8 +30,8 @@ bool device_session::open_for_writing(const char* device)
 {
     if (!open(device))
         return false;
-    create_function_lock_file(mf_, LOCK_KIND_EU_OBJECTS, &lock_fd_);
-    if (flock_wait(lock_fd_, LOCK_EX, writer_lock_wait_us) == 0)
+    create_adapter_lock_file(mf_, LOCK_KIND_EU_OBJECTS, &lock_);
+    if (flock_wait(lock_, LOCK_EX, writer_lock_wait_us) == 0)
         return true;
     printf("Timed out waiting for another process changing EU groups/partitions of device: %s\n", device);
     close();
@@ -40,9 +40,7 @@ bool device_session::open_for_writing(const char* device)
 
 void device_session::close()
 {
-    if (lock_fd_ >= 0)
-        ::close(lock_fd_);
-    lock_fd_ = -1;
+    close_lock_pair(&lock_);
     if (mf_ != nullptr)
         mclose(mf_);
     mf_ = nullptr;

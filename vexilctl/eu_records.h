@@ -15,6 +15,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "lock_files.h"
 #include "reg_access.h"
 #include "utility_functions.h"
 
@@ -42,18 +43,20 @@ public:
     /* Opens the device; false after printing the inaccessible-device line. */
     bool open(const char* device);
     /* Opens the device for a command that changes its groups or partitions:
-     * one such command at a time per function, so what it scans stays true
-     * until its last write. The lock is held until close(); other handles
-     * the command opens take none. False after the inaccessible-device line,
-     * or after the busy line when another command kept the lock too long. A
-     * lock file that cannot be made is warned about and the command goes on. */
+     * one such command at a time per adapter (the groups are the adapter's,
+     * whichever of its functions a command reaches), so what it scans stays
+     * true until its last write. The lock is held until close(); other
+     * handles the command opens take none. False after the inaccessible-device
+     * line, or after the busy line when another command kept the lock for a
+     * minute. A lock file that cannot be made is warned about and the command
+     * goes on. */
     bool open_for_writing(const char* device);
     void close();
     mfile* handle() const { return mf_; }
 
 private:
     mfile* mf_ = nullptr;
-    int lock_fd_ = -1;
+    struct lock_pair lock_ = no_lock_pair();
 };
 
 /* Prints the line of a device that cannot be opened. */

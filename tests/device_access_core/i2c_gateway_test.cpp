@@ -167,40 +167,50 @@ TEST(I2cGateway, TwoProcessesOnTheSmbusGatewayTakeTurns) {
   }
 }
 
-// The gateway lock is waited for as long as a transfer may take: a holder that lets go after a
-// second is waited for; one that never does ends the transfer with the lock line, bounded, and
-// nothing reaches the gateway.
+// The gateway lock is waited for as long as a transfer may take, in time passed: a holder that
+// never lets go ends the transfer with the lock line and nothing reaches the gateway; one that
+// lets go only after more sleeps than that were asked for (they return at once here) is waited
+// for. It is met whichever lock directories each side could have: the holder took it while /tmp's
+// was another user's and the transfer's handle opened it after that ended, or the other way round.
 TEST(I2cGateway, TransfersWaitForTheGatewayLockAsLongAsATransferMayTake) {
   SKIP_WITHOUT_FUSE_FUNCTION();
   auto result = run_with_sim_function(with_bus(0x212, 2), [](FuseFunctionServer& server) {
     ScopedEnv force("FORCE_I2C", "1");
     mfile* mf = open_function();
     ASSERT_NE(mf, nullptr);
-    int holder = -1;
+    lock_pair holder = no_lock_pair();
     ASSERT_EQ(create_function_lock_file(mf, LOCK_KIND_I2C, &holder), 0);
-    ASSERT_EQ(flock(holder, LOCK_EX), 0);
+    ASSERT_EQ(flock_int(holder, LOCK_EX), 0);
     Bytes got(4, 0);
     {
-      vexil_test::SkippedSleeps sleeps;
       vexil_test::CapturedStream out(1);
       EXPECT_EQ(mread_i2cblock(mf, kEeprom, 2, 0x10, got.data(), 4), -1);
       EXPECT_EQ(out.text(), "failed to perform lock operation. errno 11\n");
-      EXPECT_GE(sleeps.asked_us(), 5000000u);
-      EXPECT_LT(sleeps.asked_us(), 5010000u);
     }
     EXPECT_EQ(server.stats().smbus_transactions, 0u);
-
-    vexil_test::SkippedSleeps sleeps([&holder](unsigned long long asked) {
-      if (asked >= 1000000 && holder >= 0) {
-        close(holder);
-        holder = -1;
-      }
-    });
-    ASSERT_EQ(mread_i2cblock(mf, kEeprom, 2, 0x10, got.data(), 4), 4);
-    EXPECT_EQ(holder, -1) << "taken while it was held";
-    const Bytes eeprom = pattern(512, 3);
-    EXPECT_EQ(got, Bytes(eeprom.begin() + 0x10, eeprom.begin() + 0x14));
+    close_lock_pair(&holder);
     mclose(mf);
+
+    const std::string dir = "/tmp/brasquet_lockfiles";
+    for (bool holder_had_tmp : {false, true}) {
+      SCOPED_TRACE(holder_had_tmp ? "the holder had both" : "the holder had /run alone");
+      vexil_test::CapturedStream warnings(2);
+      ASSERT_EQ(chown(dir.c_str(), holder_had_tmp ? 0 : 65534, 0), 0);
+      mf = open_function();
+      ASSERT_NE(mf, nullptr);
+      ASSERT_EQ(create_function_lock_file(mf, LOCK_KIND_I2C, &holder), 0);
+      ASSERT_EQ(holder.tmp_fd >= 0, holder_had_tmp);
+      ASSERT_EQ(flock_int(holder, LOCK_EX), 0);
+      ASSERT_EQ(chown(dir.c_str(), holder_had_tmp ? 65534 : 0, 0), 0);
+      vexil_test::SkippedSleeps sleeps([&holder](unsigned long long asked) {
+        if (asked >= 6000000 && holder.run_fd >= 0) close_lock_pair(&holder);
+      });
+      ASSERT_EQ(mread_i2cblock(mf, kEeprom, 2, 0x10, got.data(), 4), 4);
+      EXPECT_EQ(holder.run_fd, -1) << "taken while it was held";
+      const Bytes eeprom = pattern(512, 3);
+      EXPECT_EQ(got, Bytes(eeprom.begin() + 0x10, eeprom.begin() + 0x14));
+      mclose(mf);
+    }
   });
   VEXIL_EXPECT_SCENARIO(result);
 }

@@ -131,8 +131,8 @@ TEST(BarGateway, AddressThenDataThroughTheWindow) {
   ASSERT_GE(saved_stdin, 0);
   close(0);
   char tmpl[] = "/tmp/bar_gw_lock_XXXXXX";
-  mf->lock_fd = mkstemp(tmpl);
-  ASSERT_EQ(mf->lock_fd, 0);
+  mf->lock_fd.tmp_fd = mkstemp(tmpl);
+  ASSERT_EQ(mf->lock_fd.tmp_fd, 0);
   unlink(tmpl);
   ASSERT_EQ(mread4(mf, 0x1234, &v), 4) << "the lock on descriptor 0 is taken and given back";
   void* map = mf->map;

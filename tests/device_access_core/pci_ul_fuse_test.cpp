@@ -61,7 +61,8 @@ TEST(ConfigSpaceOpen, PciAddressOpensThroughSysfsConfigSpace) {
     EXPECT_EQ(mf->vsec_supported, 1u);
     EXPECT_EQ(mf->address_space, 2);
     EXPECT_EQ(mf->vsec_cap_mask & 0x107u, 0x107u);
-    EXPECT_GE(mf->ul_ctx->lock_fd, 0);
+    EXPECT_GE(mf->ul_ctx->lock_fd.run_fd, 0);
+    EXPECT_GE(mf->ul_ctx->lock_fd.tmp_fd, 0);
     struct stat st;
     EXPECT_EQ(stat("/tmp/brasquet_lockfiles/0000:03:00.0_config", &st), 0);
 
@@ -128,13 +129,13 @@ TEST(ConfigSpaceOpen, BarTakesTheConfigSpaceAsSecondaryWithItsCapability) {
     EXPECT_EQ(mf->access_type, (uint32_t)ACCESS_PCI_MEMORY);
     EXPECT_EQ(mf->secondary_type, (uint32_t)ACCESS_PCICONF);
     EXPECT_EQ(mf->vsec_supported, 1u);
-    EXPECT_GE(mf->ul_ctx->secondary_lock_fd, 0);
-    const int lock = mf->ul_ctx->lock_fd, secondary_lock = mf->ul_ctx->secondary_lock_fd;
+    EXPECT_GE(mf->ul_ctx->secondary_lock_fd.tmp_fd, 0);
+    const int lock = mf->ul_ctx->lock_fd.tmp_fd, secondary_lock = mf->ul_ctx->secondary_lock_fd.tmp_fd;
 
     ASSERT_EQ(mpci_change(mf), 0);
     EXPECT_EQ(mf->access_type, (uint32_t)ACCESS_PCICONF);
-    EXPECT_EQ(mf->ul_ctx->lock_fd, secondary_lock);
-    EXPECT_EQ(mf->ul_ctx->secondary_lock_fd, lock);
+    EXPECT_EQ(mf->ul_ctx->lock_fd.tmp_fd, secondary_lock);
+    EXPECT_EQ(mf->ul_ctx->secondary_lock_fd.tmp_fd, lock);
     const uint64_t before = server->stats().window_accesses;
     uint32_t v = 0;
     ASSERT_EQ(mread4(mf, 0xF0014, &v), 4) << "the window found through the adopted capability";

@@ -10,6 +10,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <string>
@@ -18,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_system.h"
+#include "ioctl_interposer.h"
 #include "mtcr_int.h"
 #include "pci_ul.h"
 #include "simulated_driver.h"
@@ -54,44 +56,58 @@ mfile* open_bar(uint32_t hw_id) {
 }
 
 const std::string kFallbackDir = "/run/brasquet_lockfiles";
-
-// One create_lock_file of kAddress's configuration lock: where the file it gave lies ("" none,
-// "tmp", "run"), what it warned, and whether a second process, taking the lock by the same name,
-// is kept out while this one holds it.
-struct Taken {
-  std::string where;
-  std::string warning;
-  bool excludes = false;
-};
+const std::string kFile = "/0000:03:00.0_config";
 
 bool same_file(int fd, const std::string& path) {
   struct stat a, b;
   return fstat(fd, &a) == 0 && lstat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// kAddress's configuration lock as one process opens it, its warning dropped.
+lock_pair open_lock() {
+  lock_pair lock = no_lock_pair();
+  vexil_test::CapturedStream err(2);
+  create_lock_file(kAddress, LOCK_KIND_CONFIG, &lock);
+  return lock;
+}
+
+// Whether a process that opens the lock now finds it taken (an open file of its own stands for
+// it: flock locks of two open files conflict), without waiting.
+bool kept_out() {
+  lock_pair own = open_lock();
+  const bool out = flock_wait(own, LOCK_EX, 0) == -1 && errno == EWOULDBLOCK;
+  close_lock_pair(&own);
+  return out;
+}
+
+// One create_lock_file of kAddress's configuration lock: which files it gave ("run+tmp", "run",
+// "tmp" or "" for none), what it warned, and whether a second process, taking the lock by the
+// same name, is kept out while this one holds it.
+struct Taken {
+  std::string where;
+  std::string warning;
+  bool excludes = false;
+};
+
 Taken take_lock() {
   Taken t;
-  int fd = -5;
+  lock_pair lock = no_lock_pair();
   {
     vexil_test::CapturedStream err(2);
-    create_lock_file(kAddress, LOCK_KIND_CONFIG, &fd);
+    create_lock_file(kAddress, LOCK_KIND_CONFIG, &lock);
     t.warning = err.text();
   }
-  if (fd < 0) return t;
-  const std::string file = "/0000:03:00.0_config";
-  t.where = same_file(fd, kLockDir + file) ? "tmp" : same_file(fd, kFallbackDir + file) ? "run" : "?";
-  if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+  if (lock.run_fd >= 0) t.where = same_file(lock.run_fd, kFallbackDir + kFile) ? "run" : "?";
+  if (lock.tmp_fd >= 0) t.where += std::string(t.where.empty() ? "" : "+") +
+                                   (same_file(lock.tmp_fd, kLockDir + kFile) ? "tmp" : "?");
+  if (flock_int(lock, LOCK_EX) == 0) {
     const pid_t child = fork();
-    if (child == 0) {
-      int own = -1;
-      create_lock_file(kAddress, LOCK_KIND_CONFIG, &own);
-      _exit(own >= 0 && flock(own, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK ? 0 : 1);
-    }
+    if (child == 0) _exit(kept_out() ? 0 : 1);
     int status = -1;
     t.excludes = child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
                  WEXITSTATUS(status) == 0;
   }
-  close(fd);
+  close_lock_pair(&lock);
   return t;
 }
 
@@ -101,19 +117,23 @@ const std::string kFellBack =
 
 TEST(LockFiles, CreatedInTheirDirectoryAndNeverThroughALink) {
   auto result = vexil_test::run_in_private_namespace([] {
-    int fd = -5;
-    ASSERT_EQ(create_lock_file(kAddress, LOCK_KIND_CONFIG, &fd), 0);
-    EXPECT_GE(fd, 0);
-    EXPECT_TRUE(exists(kLockDir + "/0000:03:00.0_config"));
-    EXPECT_EQ(fcntl(fd, F_GETFD) & FD_CLOEXEC, FD_CLOEXEC) << "not inherited by programs we run";
-    close(fd);
-    ASSERT_EQ(create_lock_file(kAddress, LOCK_KIND_MEM, &fd), 0);
+    lock_pair lock = no_lock_pair();
+    ASSERT_EQ(create_lock_file(kAddress, LOCK_KIND_CONFIG, &lock), 0);
+    EXPECT_TRUE(same_file(lock.run_fd, kFallbackDir + kFile));
+    EXPECT_TRUE(same_file(lock.tmp_fd, kLockDir + kFile));
+    EXPECT_EQ(fcntl(lock.run_fd, F_GETFD) & FD_CLOEXEC, FD_CLOEXEC) << "not inherited by programs we run";
+    EXPECT_EQ(fcntl(lock.tmp_fd, F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
+    close_lock_pair(&lock);
+    EXPECT_EQ(lock.run_fd, -1);
+    EXPECT_EQ(lock.tmp_fd, -1);
+    ASSERT_EQ(create_lock_file(kAddress, LOCK_KIND_MEM, &lock), 0);
     EXPECT_TRUE(exists(kLockDir + "/0000:03:00.0_mem"));
-    close(fd);
+    EXPECT_TRUE(exists(kFallbackDir + "/0000:03:00.0_mem"));
+    close_lock_pair(&lock);
 
-    // A link planted where the lock file goes is not followed: the lock is taken under /run.
-    ASSERT_EQ(unlink((kLockDir + "/0000:03:00.0_config").c_str()), 0);
-    ASSERT_EQ(symlink("/tmp/victim", (kLockDir + "/0000:03:00.0_config").c_str()), 0);
+    // A link planted where the lock file goes is not followed: the lock is taken under /run alone.
+    ASSERT_EQ(unlink((kLockDir + kFile).c_str()), 0);
+    ASSERT_EQ(symlink("/tmp/victim", (kLockDir + kFile).c_str()), 0);
     Taken t = take_lock();
     EXPECT_EQ(t.where, "run");
     EXPECT_EQ(t.warning, kFellBack);
@@ -131,27 +151,29 @@ TEST(LockFiles, CreatedInTheirDirectoryAndNeverThroughALink) {
 
     // With neither directory to be had, no lock, a warning and -1.
     ASSERT_EQ(chown("/run", 65534, 65534), 0);
-    ASSERT_EQ(unlink((kFallbackDir + "/0000:03:00.0_config").c_str()), 0);
+    ASSERT_EQ(unlink((kFallbackDir + kFile).c_str()), 0);
     t = take_lock();
     EXPECT_EQ(t.where, "");
     EXPECT_EQ(t.warning,
               "Warrning: Failed to create lockfile: /tmp/brasquet_lockfiles/0000:03:00.0_config "
               "(parallel access not supported)\n");
-    EXPECT_EQ(create_lock_file(kAddress, LOCK_KIND_CONFIG, &fd), -1);
-    EXPECT_EQ(fd, -1) << "no lock is -1, never a descriptor number";
+    lock.run_fd = lock.tmp_fd = 7;
+    EXPECT_EQ(create_lock_file(kAddress, LOCK_KIND_CONFIG, &lock), -1);
+    EXPECT_EQ(lock.run_fd, -1) << "no lock is -1, never a descriptor number";
+    EXPECT_EQ(lock.tmp_fd, -1);
   });
   VEXIL_EXPECT_SCENARIO(result);
 }
 
 // Only root can place, swap or hold a lock: what another local user plants in /tmp is refused at
-// once (never waited on) and the lock is taken under /run instead, where every process that falls
-// back finds the same file. A directory of root's that others may write is closed to them and used.
+// once (never waited on) and the lock is taken under /run alone, where every process finds the
+// same file. A directory of root's that others may write is closed to them and used.
 TEST(LockFiles, NothingAnotherUserPlantsIsTaken) {
   vexil_test::ScenarioOptions quick;
   quick.timeout_seconds = 20;  // a FIFO opened without O_NONBLOCK would hang here for good
   auto result = vexil_test::run_in_private_namespace([] {
     constexpr uid_t kNobody = 65534;
-    const std::string lock = kLockDir + "/0000:03:00.0_config";
+    const std::string lock = kLockDir + kFile;
     auto mode_of = [](const std::string& path) {
       struct stat st;
       return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0u;
@@ -163,15 +185,17 @@ TEST(LockFiles, NothingAnotherUserPlantsIsTaken) {
       EXPECT_TRUE(t.excludes) << why;
     };
 
-    // Made by root: the directory closed to others, the file root's alone.
+    // Made by root: the directories closed to others, the files root's alone.
     ::umask(0);
-    expect_taken("tmp", "made here");
+    expect_taken("run+tmp", "made here");
     EXPECT_EQ(mode_of(kLockDir), 0755u);
     EXPECT_EQ(mode_of(lock), 0600u);
+    EXPECT_EQ(mode_of(kFallbackDir), 0755u);
+    EXPECT_EQ(mode_of(kFallbackDir + kFile), 0600u);
 
     // Left open to everyone by a peer that makes it 0777: closed, and used.
     ASSERT_EQ(chmod(kLockDir.c_str(), 0777), 0);
-    expect_taken("tmp", "root's directory that anyone may write");
+    expect_taken("run+tmp", "root's directory that anyone may write");
     EXPECT_EQ(mode_of(kLockDir), 0755u);
 
     // A directory another user made (after a boot /tmp is empty) with a FIFO in the file's place.
@@ -196,7 +220,7 @@ TEST(LockFiles, NothingAnotherUserPlantsIsTaken) {
     expect_taken("run", "another user's file");
     ASSERT_EQ(chown(lock.c_str(), 0, 0), 0);
     ASSERT_EQ(chmod(lock.c_str(), 0777), 0);
-    expect_taken("tmp", "an older run's file is root's");
+    expect_taken("run+tmp", "an older run's file is root's");
     EXPECT_EQ(mode_of(lock), 0600u) << "and is closed to others";
     ASSERT_EQ(chmod(lock.c_str(), 0644), 0);
     ASSERT_EQ(link(lock.c_str(), "/tmp/elsewhere"), 0);
@@ -206,11 +230,117 @@ TEST(LockFiles, NothingAnotherUserPlantsIsTaken) {
   VEXIL_EXPECT_SCENARIO(result);
 }
 
+// Two processes meet whichever directories each could have when it opened the lock: /tmp's
+// taken over and given back between their opens (either way round), /run unusable for one of
+// them, or a peer that locks /tmp's file alone.
+TEST(LockFiles, ProcessesMeetWhicheverDirectoriesEachCouldHave) {
+  auto result = vexil_test::run_in_private_namespace([] {
+    auto tmp_taken_over = [](bool over) {
+      ASSERT_EQ(chown(kLockDir.c_str(), over ? 65534 : 0, 0), 0);
+    };
+    lock_pair probe = open_lock();  // makes both directories
+    close_lock_pair(&probe);
+
+    for (bool holder_had_tmp : {false, true}) {
+      SCOPED_TRACE(holder_had_tmp ? "the holder had both" : "the holder had /run alone");
+      tmp_taken_over(!holder_had_tmp);
+      lock_pair holder = open_lock();
+      ASSERT_EQ(holder.tmp_fd >= 0, holder_had_tmp);
+      ASSERT_EQ(flock_int(holder, LOCK_EX), 0);
+      tmp_taken_over(holder_had_tmp);
+      EXPECT_TRUE(kept_out());
+      close_lock_pair(&holder);
+      EXPECT_FALSE(kept_out());
+    }
+    tmp_taken_over(false);
+
+    // /run unusable: /tmp's file alone, without a word, still meets a process that has both.
+    lock_pair holder = open_lock();
+    ASSERT_EQ(flock_int(holder, LOCK_EX), 0);
+    ASSERT_EQ(chown("/run", 65534, 65534), 0);
+    {
+      vexil_test::CapturedStream err(2);
+      lock_pair own = no_lock_pair();
+      ASSERT_EQ(create_lock_file(kAddress, LOCK_KIND_CONFIG, &own), 0);
+      EXPECT_EQ(own.run_fd, -1);
+      EXPECT_EQ(flock_wait(own, LOCK_EX, 0), -1);
+      close_lock_pair(&own);
+      EXPECT_EQ(err.text(), "");
+    }
+    ASSERT_EQ(chown("/run", 0, 0), 0);
+    close_lock_pair(&holder);
+
+    // A peer that locks /tmp's file alone keeps us out, and /run's file is given back when /tmp's
+    // cannot be had; while we hold the lock the peer is kept out.
+    const int peer = open((kLockDir + kFile).c_str(), O_RDONLY);
+    ASSERT_GE(peer, 0);
+    ASSERT_EQ(flock(peer, LOCK_EX | LOCK_NB), 0);
+    lock_pair own = open_lock();
+    {
+      vexil_test::CapturedStream out(1);
+      EXPECT_EQ(flock_int(own, LOCK_EX), -1);
+      EXPECT_EQ(out.text(), "failed to perform lock operation. errno 11\n");
+    }
+    const int run_file = open((kFallbackDir + kFile).c_str(), O_RDONLY);
+    EXPECT_EQ(flock(run_file, LOCK_EX | LOCK_NB), 0) << "/run's lock was given back";
+    close(run_file);
+    ASSERT_EQ(flock(peer, LOCK_UN), 0);
+    ASSERT_EQ(flock_int(own, LOCK_EX), 0);
+    EXPECT_EQ(flock(peer, LOCK_EX | LOCK_NB), -1);
+    ASSERT_EQ(flock_int(own, LOCK_UN), 0);
+    EXPECT_EQ(flock(peer, LOCK_EX | LOCK_NB), 0);
+    close_lock_pair(&own);
+    close(peer);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// A timed wait lasts as long as it says on the clock, however short the sleeps between its
+// attempts turn out (here they return at once), and gives nothing back held; an ending signal
+// waiting while the thread holds them back ends it at once.
+TEST(LockFiles, TimedWaitIsBoundByTimePassed) {
+  auto result = vexil_test::run_in_private_namespace([] {
+    lock_pair holder = open_lock();
+    ASSERT_EQ(flock(holder.tmp_fd, LOCK_EX), 0);
+    lock_pair own = open_lock();
+    timespec start, end;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    {
+      vexil_test::SkippedSleeps sleeps;
+      errno = 0;
+      EXPECT_EQ(flock_wait(own, LOCK_EX, 200000), -1);
+      EXPECT_EQ(errno, EWOULDBLOCK);
+      EXPECT_GT(sleeps.sleeps(), 0u);
+    }
+    clock_gettime(CLOCK_MONOTONIC, &end);
+    EXPECT_GE((end.tv_sec - start.tv_sec) * 1000000000LL + (end.tv_nsec - start.tv_nsec), 200000000LL);
+    EXPECT_EQ(flock(holder.run_fd, LOCK_EX | LOCK_NB), 0) << "/run's lock was given back";
+    ASSERT_EQ(flock(holder.run_fd, LOCK_UN), 0);
+
+    signal_hold hold = {};
+    signal_hold_take(&hold);
+    raise(SIGTERM);
+    {
+      vexil_test::SkippedSleeps sleeps;
+      errno = 0;
+      EXPECT_EQ(flock_wait(own, LOCK_EX, 5000000), -1);
+      EXPECT_EQ(errno, EINTR);
+      EXPECT_EQ(sleeps.sleeps(), 0u);
+    }
+    EXPECT_EQ(flock(holder.run_fd, LOCK_EX | LOCK_NB), 0) << "/run's lock was given back";
+    signal(SIGTERM, SIG_IGN);  // drops the pending signal
+    signal_hold_give(&hold);
+    close_lock_pair(&own);
+    close_lock_pair(&holder);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
 TEST(LockFiles, FlockRetriesWhileAnotherProcessHoldsTheLock) {
   auto result = vexil_test::run_in_private_namespace([] {
-    EXPECT_EQ(flock_int(-1, LOCK_EX), 0) << "a handle without a lock file takes no lock";
-    int fd = -1;
-    ASSERT_EQ(create_lock_file(kAddress, LOCK_KIND_CONFIG, &fd), 0);
+    EXPECT_EQ(flock_int(no_lock_pair(), LOCK_EX), 0) << "a handle without a lock file takes no lock";
+    lock_pair lock = no_lock_pair();
+    ASSERT_EQ(create_lock_file(kAddress, LOCK_KIND_CONFIG, &lock), 0);
 
     int ready[2], release[2];
     ASSERT_EQ(pipe(ready), 0);
@@ -218,7 +348,7 @@ TEST(LockFiles, FlockRetriesWhileAnotherProcessHoldsTheLock) {
     pid_t holder = fork();
     ASSERT_GE(holder, 0);
     if (holder == 0) {
-      int own = open((kLockDir + "/0000:03:00.0_config").c_str(), O_RDONLY);
+      int own = open((kFallbackDir + kFile).c_str(), O_RDONLY);
       char c = flock(own, LOCK_EX) == 0 ? 'y' : 'n';
       (void)!write(ready[1], &c, 1);
       (void)!read(release[0], &c, 1);
@@ -229,18 +359,21 @@ TEST(LockFiles, FlockRetriesWhileAnotherProcessHoldsTheLock) {
     ASSERT_EQ(c, 'y');
     {
       vexil_test::CapturedStream out(1);
-      EXPECT_EQ(flock_int(fd, LOCK_EX), -1);
+      vexil_test::SkippedSleeps sleeps;
+      EXPECT_EQ(flock_int(lock, LOCK_EX), -1);
       EXPECT_EQ(out.text(), "failed to perform lock operation. errno 11\n");
+      EXPECT_EQ(sleeps.sleeps(), 4095u) << "4096 attempts";
     }
     ASSERT_EQ(write(release[1], "x", 1), 1);
     int status = 0;
     ASSERT_EQ(waitpid(holder, &status, 0), holder);
-    EXPECT_EQ(flock_int(fd, LOCK_EX), 0);
-    EXPECT_EQ(flock_int(fd, LOCK_UN), 0);
-    close(fd);
+    EXPECT_EQ(flock_int(lock, LOCK_EX), 0);
+    EXPECT_EQ(flock_int(lock, LOCK_UN), 0);
+    close_lock_pair(&lock);
     {
       vexil_test::CapturedStream out(1);
-      EXPECT_EQ(flock_int(9999, LOCK_EX), -1) << "a descriptor that is not open is not retried";
+      lock_pair closed = {9999, -1};
+      EXPECT_EQ(flock_int(closed, LOCK_EX), -1) << "a descriptor that is not open is not retried";
       EXPECT_EQ(out.text(), "failed to perform lock operation. errno 9\n");
     }
   });
@@ -369,15 +502,18 @@ TEST(BarOpen, ShortOrMissingResourceAndNoLockDirectory) {
 
     // With no usable lock directory (in /tmp nor in /run) the open warns and goes on without a lock.
     add_function(kMiB);
-    unlink((kLockDir + "/0000:03:00.0_mem").c_str());
-    ASSERT_EQ(rmdir(kLockDir.c_str()), 0);
+    for (const std::string& dir : {kLockDir, kFallbackDir}) {
+      unlink((dir + "/0000:03:00.0_mem").c_str());
+      ASSERT_EQ(rmdir(dir.c_str()), 0);
+    }
     vexil_test::add_file(kLockDir, "not a directory");
     vexil_test::add_file(kFallbackDir, "not a directory");
     vexil_test::CapturedStream err(2);
     mfile* mf = open_bar(0x1F5);
     EXPECT_NE(err.text().find("Warrning: Failed to create lockfile: "), std::string::npos);
     ASSERT_NE(mf, nullptr) << strerror(errno);
-    EXPECT_EQ(mf->ul_ctx->lock_fd, -1);
+    EXPECT_EQ(mf->ul_ctx->lock_fd.run_fd, -1);
+    EXPECT_EQ(mf->ul_ctx->lock_fd.tmp_fd, -1);
     ASSERT_EQ(mwrite4(mf, 0x20, 1), 4);
     uint32_t v = 0;
     EXPECT_EQ(mread4(mf, 0x20, &v), 4) << "the flush runs without a lock";

@@ -1,12 +1,15 @@
 // The built vexilctl as a process against the simulated adapter's accelerator behind the loopback
 // server, named "127.0.0.1:<port>,<device>": every command that reaches the device, once with a
 // server that runs ICMD itself ("I" frames) and once with an older server whose functional-VSC
-// flag lets the tool drive the ICMD mailbox over dword and block messages.
+// flag lets the tool drive the ICMD mailbox over dword and block messages. Each test runs in a
+// private mount namespace, where the lock files the tool takes stay.
 #include <signal.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +17,9 @@
 #include <gtest/gtest.h>
 
 #include "accelerator.h"
+#include "fake_system.h"
+#include "lock_files.h"
+#include "mtcr.h"
 #include "remote_server.h"
 #include "test_process.h"
 
@@ -39,12 +45,20 @@ class RemoteTool : public ::testing::TestWithParam<Path> {
     if (geteuid() != 0) GTEST_SKIP() << "vexilctl only runs as root; run the suite as root";
     limits.max_num_hxu_eug = 6;
     limits.max_num_hxu_eu_partition = 2;
-    accelerator = Accelerator::install(adapter.registers(), limits);
-    RemoteServerConfig config;
-    config.minor = GetParam().minor;
-    config.device = "mt4125_pciconf0";
-    server.reset(new RemoteServer(adapter, config));
-    device = server->device_name("mt4125_pciconf0");
+  }
+
+  // Runs `body` in a private mount namespace with the accelerator and its server made there.
+  void in_namespace(const std::function<void()>& body) {
+    VEXIL_EXPECT_SCENARIO(vexil_test::run_in_private_namespace([&] {
+      accelerator = Accelerator::install(adapter.registers(), limits);
+      RemoteServerConfig config;
+      config.minor = GetParam().minor;
+      config.device = "mt4125_pciconf0";
+      server.reset(new RemoteServer(adapter, config));
+      device = server->device_name("mt4125_pciconf0");
+      body();
+      server.reset();
+    }));
   }
 
   test_process::result tool(std::vector<std::string> args) {
@@ -69,59 +83,67 @@ class RemoteTool : public ::testing::TestWithParam<Path> {
 };
 
 TEST_P(RemoteTool, InfoReportsTheLimits) {
-  const test_process::result groups = tool({"eu_group", "info"});
-  EXPECT_EQ(groups.out,
-            "Max number of HXU EU groups: 6\nMax number of HXU EUs in one HXU EU group: 16\n"
-            "Max HXU EU number available to use: 190\nMax EU group name length is 15 chars\n");
-  EXPECT_EQ(groups.exit_status, 0);
-  expect_ok({"partition", "info"}, "Max number of HXU EU partitions: 2\n");
-  EXPECT_GT(server->count(GetParam().carrier), 0);
-  EXPECT_EQ(server->count('C'), 2) << "each run closes its connection";
+  in_namespace([&] {
+    const test_process::result groups = tool({"eu_group", "info"});
+    EXPECT_EQ(groups.out,
+              "Max number of HXU EU groups: 6\nMax number of HXU EUs in one HXU EU group: 16\n"
+              "Max HXU EU number available to use: 190\nMax EU group name length is 15 chars\n");
+    EXPECT_EQ(groups.exit_status, 0);
+    expect_ok({"partition", "info"}, "Max number of HXU EU partitions: 2\n");
+    EXPECT_GT(server->count(GetParam().carrier), 0);
+    EXPECT_EQ(server->count('C'), 2) << "each run closes its connection";
+  });
 }
 
 TEST_P(RemoteTool, GroupsAreCreatedQueriedAndDestroyed) {
-  expect_ok({"eu_group", "create", "-n", "g1", "-r", "0-3"}, "Group created successfully-\n");
-  expect_ok({"eu_group", "create", "-n", "g2", "-r", "8,9"}, "Group created successfully-\n");
-  ASSERT_EQ(accelerator->groups().size(), 2u);
-  EXPECT_EQ(accelerator->groups().at(1).name, "g1");
-  EXPECT_EQ(accelerator->groups().at(2).members, vexil_sim::eu_mask({8, 9}));
+  in_namespace([&] {
+    expect_ok({"eu_group", "create", "-n", "g1", "-r", "0-3"}, "Group created successfully-\n");
+    expect_ok({"eu_group", "create", "-n", "g2", "-r", "8,9"}, "Group created successfully-\n");
+    ASSERT_EQ(accelerator->groups().size(), 2u);
+    EXPECT_EQ(accelerator->groups().at(1).name, "g1");
+    EXPECT_EQ(accelerator->groups().at(2).members, vexil_sim::eu_mask({8, 9}));
 
-  const test_process::result query = tool({"eu_group", "query"});
-  EXPECT_EQ(query.exit_status, 0);
-  EXPECT_NE(query.out.find("EU group name: g2\nMember EUs are: 8,9\n"), std::string::npos) << query.out;
-  EXPECT_NE(query.out.find("In total there are 2 EU groups configured.\n"), std::string::npos);
-  expect_ok({"eu_group", "query", "-n", "g1"}, "EU group ID: 1\nEU group name: g1\n");
+    const test_process::result query = tool({"eu_group", "query"});
+    EXPECT_EQ(query.exit_status, 0);
+    EXPECT_NE(query.out.find("EU group name: g2\nMember EUs are: 8,9\n"), std::string::npos) << query.out;
+    EXPECT_NE(query.out.find("In total there are 2 EU groups configured.\n"), std::string::npos);
+    expect_ok({"eu_group", "query", "-n", "g1"}, "EU group ID: 1\nEU group name: g1\n");
 
-  expect_ok({"eu_group", "destroy", "-g", "1"}, "Group with group id: 1, was destroyed successfully\n");
-  expect_ok({"eu_group", "destroy", "-n", "g2"}, "Group with name: \"g2\" (group_id: 2) - destructed");
-  EXPECT_TRUE(accelerator->groups().empty());
+    expect_ok({"eu_group", "destroy", "-g", "1"}, "Group with group id: 1, was destroyed successfully\n");
+    expect_ok({"eu_group", "destroy", "-n", "g2"}, "Group with name: \"g2\" (group_id: 2) - destructed");
+    EXPECT_TRUE(accelerator->groups().empty());
+  });
 }
 
 TEST_P(RemoteTool, GroupsFileReplacesEveryGroup) {
-  ASSERT_NE(accelerator->add_group("old", {20, 21}), 0);
-  char path[] = "/tmp/vexil_remote_groupsXXXXXX";
-  const int fd = mkstemp(path);
-  ASSERT_GE(fd, 0);
-  close(fd);
-  std::ofstream(path) << R"({"eu_groups": [{"name": "a", "range": "0-1"}, {"name": "b", "range": "4"}]})";
-  const test_process::result r = tool({"eu_group", "apply", "-f", path});
-  std::remove(path);
-  EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
-  std::vector<std::string> names;
-  for (const auto& group : accelerator->groups()) names.push_back(group.second.name);
-  EXPECT_EQ(names, (std::vector<std::string>{"a", "b"})) << r.out;
+  in_namespace([&] {
+    ASSERT_NE(accelerator->add_group("old", {20, 21}), 0);
+    char path[] = "/tmp/vexil_remote_groupsXXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    std::ofstream(path) << R"({"eu_groups": [{"name": "a", "range": "0-1"}, {"name": "b", "range": "4"}]})";
+    const test_process::result r = tool({"eu_group", "apply", "-f", path});
+    std::remove(path);
+    EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
+    std::vector<std::string> names;
+    for (const auto& group : accelerator->groups()) names.push_back(group.second.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"a", "b"})) << r.out;
+  });
 }
 
 TEST_P(RemoteTool, PartitionsAreCreatedQueriedAndDestroyed) {
-  expect_ok({"partition", "create", "-v", "1-2", "-r", "100-101", "-m", "1"},
-            "Partition created successfully-\n");
-  ASSERT_EQ(accelerator->partitions().size(), 1u);
-  EXPECT_EQ(accelerator->partitions().begin()->second.vhca_ids, (std::vector<uint16_t>{1, 2}));
-  expect_ok({"partition", "query"}, "");
-  expect_ok({"partition", "query", "-p", "1"}, "EU Partition ID: 1\nMaximal number of groups: 1\n");
-  expect_ok({"partition", "destroy", "-p", "1"},
-            "Partition with partition id: 1, was destroyed successfully\n");
-  EXPECT_TRUE(accelerator->partitions().empty());
+  in_namespace([&] {
+    expect_ok({"partition", "create", "-v", "1-2", "-r", "100-101", "-m", "1"},
+              "Partition created successfully-\n");
+    ASSERT_EQ(accelerator->partitions().size(), 1u);
+    EXPECT_EQ(accelerator->partitions().begin()->second.vhca_ids, (std::vector<uint16_t>{1, 2}));
+    expect_ok({"partition", "query"}, "");
+    expect_ok({"partition", "query", "-p", "1"}, "EU Partition ID: 1\nMaximal number of groups: 1\n");
+    expect_ok({"partition", "destroy", "-p", "1"},
+              "Partition with partition id: 1, was destroyed successfully\n");
+    EXPECT_TRUE(accelerator->partitions().empty());
+  });
 }
 
 // The protocol has no tags, and one request is outstanding at a time: whatever arrives before a
@@ -131,51 +153,80 @@ TEST_P(RemoteTool, PartitionsAreCreatedQueriedAndDestroyed) {
 class FramedRemoteTool : public RemoteTool {};  // registers travel as "I" frames
 
 TEST_P(FramedRemoteTool, AnUnrequestedCopyOfAnAnswerShiftsNoLaterReply) {
-  ASSERT_EQ(accelerator->add_group("g1", {0, 1}), 1);
-  ASSERT_EQ(accelerator->add_group("g2", {2}), 2);
-  vexil_sim::ScriptedReply stray;
-  stray.own = true;
-  stray.twice = true;
-  // Each command reads the limits on a connection of its own first; then GET id 1 is answered
-  // twice.
-  server->inject('I', stray, 1, 1);
-  test_process::result r = tool({"eu_group", "query"});
-  EXPECT_EQ(r.exit_status, 0) << r.out;
-  EXPECT_NE(r.out.find("2) EU group ID: 2\nEU group name: g2\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("In total there are 2 EU groups configured.\n"), std::string::npos) << r.out;
+  in_namespace([&] {
+    ASSERT_EQ(accelerator->add_group("g1", {0, 1}), 1);
+    ASSERT_EQ(accelerator->add_group("g2", {2}), 2);
+    vexil_sim::ScriptedReply stray;
+    stray.own = true;
+    stray.twice = true;
+    // Each command reads the limits on a connection of its own first; then GET id 1 is answered
+    // twice.
+    server->inject('I', stray, 1, 1);
+    test_process::result r = tool({"eu_group", "query"});
+    EXPECT_EQ(r.exit_status, 0) << r.out;
+    EXPECT_NE(r.out.find("2) EU group ID: 2\nEU group name: g2\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("In total there are 2 EU groups configured.\n"), std::string::npos) << r.out;
 
-  server->inject('I', stray, 1, 1);
-  r = tool({"eu_group", "create", "-n", "g2", "-r", "5"});
-  EXPECT_EQ(r.out.rfind("Group name: \"g2\", is already taken by group_id: 2\n", 0), 0u) << r.out;
-  server->inject('I', stray, 1, 1);
-  expect_ok({"eu_group", "create", "-n", "d", "-r", "6"}, "Group created successfully-\n");
-  server->inject('I', stray, 1, 1);
-  expect_ok({"eu_group", "destroy", "-n", "g1"}, "Group with name: \"g1\" (group_id: 1) - destructed");
-  std::vector<std::string> names;
-  for (const auto& group : accelerator->groups()) names.push_back(group.second.name);
-  EXPECT_EQ(names, (std::vector<std::string>{"g2", "d"}));
+    server->inject('I', stray, 1, 1);
+    r = tool({"eu_group", "create", "-n", "g2", "-r", "5"});
+    EXPECT_EQ(r.out.rfind("Group name: \"g2\", is already taken by group_id: 2\n", 0), 0u) << r.out;
+    server->inject('I', stray, 1, 1);
+    expect_ok({"eu_group", "create", "-n", "d", "-r", "6"}, "Group created successfully-\n");
+    server->inject('I', stray, 1, 1);
+    expect_ok({"eu_group", "destroy", "-n", "g1"}, "Group with name: \"g1\" (group_id: 1) - destructed");
+    std::vector<std::string> names;
+    for (const auto& group : accelerator->groups()) names.push_back(group.second.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"g2", "d"}));
+  });
+}
+
+// The change lock of a device on another host is named by the address and port its connection
+// reached, so two names of one server take turns.
+TEST_P(FramedRemoteTool, TwoNamesOfOneServerShareTheChangeLock) {
+  in_namespace([&] {
+    vexil_test::add_file("/etc/hosts", "127.0.0.1 localhost\n");
+    vexil_test::ScopedEnv no_ssh("SSH_TIMEOUT", "0");
+    auto lock_of = [](const std::string& name) {
+      lock_pair lock = no_lock_pair();
+      mfile* mf = mopen(name.c_str());
+      EXPECT_NE(mf, nullptr) << name;
+      EXPECT_EQ(create_adapter_lock_file(mf, LOCK_KIND_EU_OBJECTS, &lock), 0);
+      if (mf) mclose(mf);
+      return lock;
+    };
+    lock_pair held = lock_of(device);
+    ASSERT_EQ(flock_int(held, LOCK_EX), 0);
+    lock_pair other = lock_of("localhost:" + std::to_string(server->port()) + ",mt4125_pciconf0");
+    EXPECT_EQ(flock_wait(other, LOCK_EX, 0), -1);
+    close_lock_pair(&other);
+    close_lock_pair(&held);
+  });
 }
 
 TEST_P(RemoteTool, AnUnreachableServerFailsTheCommand) {
-  server->stop();
-  const test_process::result r = tool({"eu_group", "info"});
-  EXPECT_NE(r.exit_status, 0);
-  EXPECT_TRUE(accelerator->groups().empty());
+  in_namespace([&] {
+    server->stop();
+    const test_process::result r = tool({"eu_group", "info"});
+    EXPECT_NE(r.exit_status, 0);
+    EXPECT_TRUE(accelerator->groups().empty());
+  });
 }
 
 // A far end that goes silent on the request carrying the register: Ctrl-C, sent once the server
 // has the request, ends the run by the signal, and the mailbox semaphore the tool took over the
 // connection (the VSC mailbox) is released on the way out.
 TEST_P(RemoteTool, CtrlCEndsTheWaitForASilentServer) {
-  server->inject(GetParam().carrier, vexil_sim::ScriptedReply{"", false});
-  test_process::options how;
-  how.env = {{"SSH_TIMEOUT", "0"}};
-  how.unset_env = {"ZRV_DEBUG", "MCABLES_PATH"};
-  how.signal = SIGINT;
-  how.signal_when = [this] { return server->count(GetParam().carrier) > 0; };
-  const test_process::result r = test_process::run(VEXILCTL_PATH, {"eu_group", "info", "-d", device}, how);
-  EXPECT_EQ(r.signal, SIGINT) << r.out << r.err;
-  EXPECT_EQ(adapter.stats().held_semaphores, 0u);
+  in_namespace([&] {
+    server->inject(GetParam().carrier, vexil_sim::ScriptedReply{"", false});
+    test_process::options how;
+    how.env = {{"SSH_TIMEOUT", "0"}};
+    how.unset_env = {"ZRV_DEBUG", "MCABLES_PATH"};
+    how.signal = SIGINT;
+    how.signal_when = [this] { return server->count(GetParam().carrier) > 0; };
+    const test_process::result r = test_process::run(VEXILCTL_PATH, {"eu_group", "info", "-d", device}, how);
+    EXPECT_EQ(r.signal, SIGINT) << r.out << r.err;
+    EXPECT_EQ(adapter.stats().held_semaphores, 0u);
+  });
 }
 
 const Path kIcmdFrames{"IcmdFrames", 7, 'I'};

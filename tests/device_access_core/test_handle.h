@@ -12,7 +12,7 @@ inline mfile* new_handle(uint32_t type) {
   mf->fd = -1;
   mf->secondary_fd = -1;
   mf->sock_fd = -1;
-  mf->lock_fd = -1;
+  mf->lock_fd = no_lock_pair();
   mf->address_space = AS_CR_SPACE;
   mf->bar_gw_offset = static_cast<uint32_t>(-1);
   return mf;

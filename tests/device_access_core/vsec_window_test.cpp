@@ -259,9 +259,9 @@ TEST(VsecWindow, CapabilityWalkGivesUpOnALockHeldElsewhere) {
     mfile* mf = mopen(kSimAddress);
     ASSERT_NE(mf, nullptr) << strerror(errno);
     ASSERT_NE(mf->ul_ctx, nullptr);
-    ASSERT_GE(mf->ul_ctx->lock_fd, 0);
+    ASSERT_GE(mf->ul_ctx->lock_fd.tmp_fd, 0);
     char path[512] = {0};
-    const std::string link = "/proc/self/fd/" + std::to_string(mf->ul_ctx->lock_fd);
+    const std::string link = "/proc/self/fd/" + std::to_string(mf->ul_ctx->lock_fd.tmp_fd);
     ASSERT_GT(readlink(link.c_str(), path, sizeof(path) - 1), 0);
     // A second open file description stands for the other process: flock locks conflict.
     const int other = open(path, O_RDWR);

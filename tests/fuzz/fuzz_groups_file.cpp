@@ -107,15 +107,20 @@ extern "C" int mclose(mfile*)
 }
 
 /* One process here: the change lock of the apply has no lock file and is always had. */
-extern "C" int create_function_lock_file(mfile*, const char*, int* fd_out)
+extern "C" int create_adapter_lock_file(mfile*, const char*, struct lock_pair* out)
 {
-    *fd_out = -1;
+    *out = no_lock_pair();
     return -1;
 }
 
-extern "C" int flock_wait(int, int, unsigned long)
+extern "C" int flock_wait(struct lock_pair, int, unsigned long)
 {
     return 0;
+}
+
+extern "C" void close_lock_pair(struct lock_pair* lock)
+{
+    *lock = no_lock_pair();
 }
 
 extern "C" int reg_access_nic_hxu_eug(mfile*, uint32_t method, struct reg_access_hca_nic_hxu_eug_reg_ext* reg)

@@ -1,5 +1,9 @@
 #include "accelerator_function.h"
 
+#include <sys/mount.h>
+
+#include <stdexcept>
+
 namespace vexil_sim {
 
 namespace {
@@ -33,7 +37,15 @@ vexil_test::ScenarioResult with_accelerator_function(const AcceleratorSetup& set
         std::shared_ptr<Accelerator> model = Accelerator::install(adapter.registers(), setup.limits);
         if (setup.prepare) setup.prepare(*model);
         FuseFunctionServer server(adapter, std::string("/sys/bus/pci/devices/") + kAcceleratorAddress + "/config");
+        std::vector<std::string> others;
+        for (const std::string& address : setup.other_functions) {
+          fn.address = address;
+          others.push_back(vexil_test::add_pci_function(fn) + "/config");
+          if (mount(server.config_path().c_str(), others.back().c_str(), nullptr, MS_BIND, nullptr) != 0)
+            throw std::runtime_error("cannot serve " + address);
+        }
         body(server);
+        for (const std::string& path : others) umount2(path.c_str(), MNT_DETACH);
         server.stop();
       },
       options);

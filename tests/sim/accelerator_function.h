@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "accelerator.h"
 #include "fake_system.h"
@@ -20,6 +21,8 @@ struct AcceleratorSetup {
   std::function<void(Accelerator&)> prepare;
   int timeout_seconds = 50;
   FunctionConfig function;  // e.g. hw_id 0x1F5: the oldest adapter, registers over the tools HCR
+  // Further functions of the same adapter ("0000:03:00.1"), served by the same file.
+  std::vector<std::string> other_functions;
 };
 
 // The accelerator's registers' transaction counts, and their growth between two snapshots.

@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <sys/file.h>
+#include <unistd.h>
 
 #include <functional>
 #include <thread>
@@ -24,6 +25,8 @@
 
 namespace e2e {
 namespace {
+
+const std::string other_function = "0000:03:00.1"; /* of the same adapter */
 
 /* Runs `args` with `signal` sent right before access `at` of the run
  * (counted from the run's start); whether a semaphore was held then. */
@@ -192,12 +195,14 @@ TEST(ProcessesSideBySide, EachRunInItsOwnPidNamespaceHoldsTheMailboxAlone)
     });
 }
 
-/* Each create scans for the name and then writes: only one of four at once may find it free.
- * Four rounds, four names: the runs do not always overlap on their own. */
+/* Each create scans for the name and then writes: only one of four at once may find it free, though
+ * they reach the adapter through two of its functions. Four rounds, four names: the runs do not
+ * always overlap on their own. */
 TEST(ChangingProcesses, FourCreatesOfOneNameAtOnceMakeOneGroup)
 {
     AcceleratorSetup setup;
     setup.limits.max_num_hxu_eug = 32;
+    setup.other_functions = {other_function};
     RUN_WITH_ACCELERATOR(setup, [&](FuseFunctionServer& server) {
         constexpr int kRuns = 4;
         constexpr int kRounds = 4;
@@ -210,7 +215,8 @@ TEST(ChangingProcesses, FourCreatesOfOneNameAtOnceMakeOneGroup)
                 runs.emplace_back([&results, &name, i, round] {
                     const int first = 40 * round + 10 * i;
                     const std::string range = std::to_string(first) + "-" + std::to_string(first + 3);
-                    results[i] = tool({"eu_group", "create", "-d", device, "-n", name, "-r", range});
+                    results[i] = tool({"eu_group", "create", "-d", i % 2 ? other_function : device, "-n", name,
+                                       "-r", range});
                 });
             for (std::thread& run : runs)
                 run.join();
@@ -230,35 +236,47 @@ TEST(ChangingProcesses, FourCreatesOfOneNameAtOnceMakeOneGroup)
     });
 }
 
-/* Run in this process, whose sleeps are skipped and counted: every changing command waits for a
- * change lock held elsewhere as long as an apply may take (a minute), then ends with the busy line
- * before anything reaches the adapter; a query takes none; a holder that lets go after half a
- * minute is waited for. */
+/* The change lock as a process that opens the adapter by its other function takes it. */
+lock_pair hold_change_lock()
+{
+    lock_pair holder = no_lock_pair();
+    mfile* mf = mopen(other_function.c_str());
+    EXPECT_NE(mf, nullptr);
+    EXPECT_EQ(create_adapter_lock_file(mf, LOCK_KIND_EU_OBJECTS, &holder), 0);
+    mclose(mf);
+    EXPECT_EQ(flock_int(holder, LOCK_EX), 0);
+    return holder;
+}
+
+/* The change lock is the adapter's, whichever function a command reaches. Held elsewhere for good,
+ * every changing command waits for it for a minute of time passed, then ends with the busy line
+ * before anything reaches the adapter (the six run side by side as processes, so the minute
+ * passes once); a query takes none. Then, in this process, whose sleeps are skipped and counted: a
+ * holder that lets go only after more than a minute of sleeps was asked for is waited for, whether
+ * it took the lock while /tmp's lock directory was another user's and the command after that
+ * ended, or the other way round. */
 void changing_commands_wait_for_the_lock(FuseFunctionServer& server)
 {
     ASSERT_EQ(extract_nic_cap_ext_reg(device.c_str(), REPORT_NONE), 0);
     char range[] = "0-3";
     ASSERT_EQ(parse_member_mask(range, given_member_mask, EU_MASK_WORDS), 0);
     const char* d = device.c_str();
-    int holder = -1;
-    mfile* mf = mopen(d);
-    ASSERT_NE(mf, nullptr);
-    ASSERT_EQ(create_function_lock_file(mf, LOCK_KIND_EU_OBJECTS, &holder), 0);
-    mclose(mf);
-    ASSERT_EQ(flock(holder, LOCK_EX), 0);
-
+    const char* groups_file = "/tmp/groups.json";
+    std::string json = "{\"eu_groups\": []}";
+    vexil_test::add_file(groups_file, json);
     const std::string busy =
         "Timed out waiting for another process changing EU groups/partitions of device: " + device + "\n";
-    std::string json = "{\"eu_groups\": []}";
     const struct {
-        const char* what;
+        std::vector<std::string> args;
         std::function<int()> run;
         std::string tail;
     } changes[] = {
-        {"create", [d] { return eu_group_create(d, "g"); }, "EU group creation failed.\n"},
-        {"destroy by name", [d] { return eu_group_destroy(d, 0, "g", 1); }, ""},
-        {"destroy by id", [d] { return eu_group_destroy(d, 1, NULL, 1); }, ""},
-        {"apply",
+        {{"eu_group", "create", "-d", d, "-n", "g", "-r", "0-3"},
+         [d] { return eu_group_create(d, "g"); },
+         "EU group creation failed.\n"},
+        {{"eu_group", "destroy", "-d", d, "-n", "g"}, [d] { return eu_group_destroy(d, 0, "g", 1); }, ""},
+        {{"eu_group", "destroy", "-d", d, "-g", "1"}, [d] { return eu_group_destroy(d, 1, NULL, 1); }, ""},
+        {{"eu_group", "apply", "-d", d, "-f", groups_file},
          [d, &json] {
              FILE* file = fmemopen(&json[0], json.size(), "r");
              const int rc = eu_group_apply(d, file);
@@ -266,16 +284,28 @@ void changing_commands_wait_for_the_lock(FuseFunctionServer& server)
              return rc;
          },
          ""},
-        {"partition create", [d] { return partition_create(d, 1); }, "EU partition creation failed.\n"},
-        {"partition destroy", [d] { return partition_destroy(d, 1); }, ""},
+        {{"partition", "create", "-d", d, "-v", "1", "-r", "4-5", "-m", "1"},
+         [d] { return partition_create(d, 1); },
+         "EU partition creation failed.\n"},
+        {{"partition", "destroy", "-d", d, "-p", "1"}, [d] { return partition_destroy(d, 1); }, ""},
     };
-    const AcceleratorCounts before = vexil_sim::accelerator_counts(server);
-    for (const auto& change : changes) {
-        vexil_test::SkippedSleeps sleeps;
-        StdoutCapture out;
-        EXPECT_EQ(change.run(), -1) << change.what;
-        EXPECT_EQ(out.finish(), busy + change.tail) << change.what;
-        EXPECT_GE(sleeps.asked_us(), 60000000u) << change.what;
+
+    lock_pair holder = hold_change_lock();
+    AcceleratorCounts before = vexil_sim::accelerator_counts(server);
+    std::vector<test_process::result> results(std::size(changes));
+    std::vector<std::thread> runs;
+    for (size_t i = 0; i < results.size(); ++i)
+        runs.emplace_back([&results, &changes, i] {
+            test_process::options how;
+            how.unset_env = {"ZRV_DEBUG"};
+            how.timeout_seconds = 90;
+            results[i] = test_process::run(VEXILCTL_PATH, changes[i].args, how);
+        });
+    for (std::thread& run : runs)
+        run.join();
+    for (size_t i = 0; i < results.size(); ++i) {
+        EXPECT_EQ(results[i].out, busy + changes[i].tail) << joined(changes[i].args);
+        EXPECT_EQ(results[i].exit_status, 255) << joined(changes[i].args) << results[i].err;
     }
     AcceleratorCounts used = vexil_sim::accelerator_counts(server) - before;
     EXPECT_TRANSACTIONS(used.eug, 0, 0);
@@ -285,22 +315,38 @@ void changing_commands_wait_for_the_lock(FuseFunctionServer& server)
         EXPECT_EQ(eu_group_query(d, QUERY_ALL_IDS, NULL), 0);
         EXPECT_EQ(out.finish(), "In total there are 0 EU groups configured.\n");
     }
+    close_lock_pair(&holder);
 
-    vexil_test::SkippedSleeps sleeps([&holder](unsigned long long asked) {
-        if (asked >= 30000000 && holder >= 0) {
-            close(holder);
-            holder = -1;
-        }
-    });
-    StdoutCapture out;
-    EXPECT_EQ(eu_group_create(d, "g"), 0);
-    EXPECT_EQ(out.finish().rfind("Group created successfully-\n", 0), 0u);
-    EXPECT_EQ(holder, -1) << "created while the lock was held";
+    const std::string lock_dir = "/tmp/brasquet_lockfiles";
+    for (size_t i = 0; i < std::size(changes); ++i) {
+        const bool holder_had_tmp = i % 2;
+        SCOPED_TRACE(joined(changes[i].args) + (holder_had_tmp ? ", the holder had both" : ", the holder had /run"));
+        ASSERT_EQ(chown(lock_dir.c_str(), holder_had_tmp ? 0 : 65534, 0), 0);
+        holder = hold_change_lock();
+        ASSERT_EQ(holder.tmp_fd >= 0, holder_had_tmp);
+        ASSERT_EQ(chown(lock_dir.c_str(), holder_had_tmp ? 65534 : 0, 0), 0);
+        before = vexil_sim::accelerator_counts(server);
+        vexil_test::SkippedSleeps sleeps([&](unsigned long long asked) {
+            if (asked >= 61000000 && holder.run_fd >= 0) {
+                used = vexil_sim::accelerator_counts(server) - before;
+                close_lock_pair(&holder);
+            }
+        });
+        StdoutCapture out;
+        changes[i].run();
+        EXPECT_EQ(out.finish().find(busy), std::string::npos);
+        ASSERT_EQ(holder.run_fd, -1) << "went on while the lock was held";
+        EXPECT_TRANSACTIONS(used.eug, 0, 0);
+        EXPECT_TRANSACTIONS(used.partition, 0, 0);
+    }
 }
 
 TEST(ChangingProcesses, ChangingCommandsWaitForAnotherChangeAndGiveUpBeforeWriting)
 {
-    RUN_WITH_ACCELERATOR(small_adapter(), changing_commands_wait_for_the_lock);
+    AcceleratorSetup setup = small_adapter();
+    setup.other_functions = {other_function};
+    setup.timeout_seconds = 110; /* the busy line comes after a minute */
+    RUN_WITH_ACCELERATOR(setup, changing_commands_wait_for_the_lock);
 }
 
 } // namespace
