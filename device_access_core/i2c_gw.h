@@ -22,8 +22,11 @@ struct i2c_gw_state {
     int lock_file_tried; /* 1 once the gateway lock file was looked for */
     struct lock_pair lock_fd; /* the function's gateway lock files */
     int smbus_lock_ours; /* 1 while this handle holds the SMBus lock bit */
-    uint32_t smbus_lock_word; /* ... the register it lies in */
-    uint32_t smbus_lock_mask; /* ... and the bit */
+    /* ... the register it lies in and the bit, kept from the take: working
+     * them out again reads the hardware id, a read that may fail on the way
+     * to clearing it. */
+    uint32_t smbus_lock_word;
+    uint32_t smbus_lock_mask;
     /* Forced SMBus: the GPIO functional-enable words found before the pins
      * were handed over, kept until they are written back. */
     int gpio_saved;

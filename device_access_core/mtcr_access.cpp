@@ -490,7 +490,7 @@ int mwrite4(mfile* mf, unsigned int offset, uint32_t value)
     mf->write_unsent = 0;
     if (is_switch_gearbox(mf) && mf->address_space != 10 && mf->address_space != 266) {
         const int rc = gearbox_mddt_crspace_access(mf, MACCESS_REG_METHOD_SET, &value, offset, 4);
-        mf->write_unsent = 0;
+        mf->write_unsent = 0; /* the tunnel's own writes tell nothing of this one's */
         return rc == 0 ? 4 : 0;
     }
     if (is_ul_pci(mf)) return mwrite4_ul(mf, offset, value);

@@ -79,9 +79,10 @@ int remote_write(mfile* mf, const char* text);
 /* Reads one message into buf (size bytes): its length, or negative. Over
  * TCP the socket is read in pieces into the handle's connection buffer and
  * the messages are split there; bytes after the message's NUL wait there
- * for the next call (the next request drops them). A read error or end of stream closes the connection;
- * an overlong message does not (it has been read whole): it fails with
- * EMSGSIZE and buf holds its first size - 1 characters. */
+ * for the next call (the next request drops them). A read error or end of
+ * stream closes the connection; an overlong message does not (it has been
+ * read whole): it fails with EMSGSIZE and buf holds its first size - 1
+ * characters. */
 int remote_read(mfile* mf, char* buf, int size);
 /* One request and its reply: the reply's length, or -1 with errno (as
  * remote_write and remote_read; EMSGSIZE for a request that does not fit a

@@ -296,23 +296,20 @@ int tqcr_pciconf_set_addr_space(mfile* mf, uint16_t space)
 
 int tqcr_pciconf_rw(mfile* mf, unsigned int offset, uint32_t* data, int write)
 {
+    /* The address write carries a value: until it is made, or when the
+     * system refuses it, nothing has reached the device; from then on the
+     * value may be there. */
+    if (write) mf->write_unsent = 1;
     if (offset > kMaxAddress) {
-        if (write) mf->write_unsent = 1;
         errno = EINVAL;
         return VSEC_BAD_ADDRESS;
     }
     int rc;
     if (write) {
-        /* The address write carries the value: a failure before it, or its
-         * refusal, leaves the device untouched; from then on it may be there. */
-        if (vsec_write(mf, VSEC_DATA, *data, "write value")) {
-            mf->write_unsent = 1;
-            return VSEC_CONF_WRITE_FAILED;
-        }
-        if (const int failed = vsec_write(mf, VSEC_ADDRESS, offset | kFlagBit, "write offset")) {
-            mf->write_unsent = failed == -1;
-            return VSEC_CONF_WRITE_FAILED;
-        }
+        if (vsec_write(mf, VSEC_DATA, *data, "write value")) return VSEC_CONF_WRITE_FAILED;
+        const int failed = vsec_write(mf, VSEC_ADDRESS, offset | kFlagBit, "write offset");
+        mf->write_unsent = failed == -1;
+        if (failed) return VSEC_CONF_WRITE_FAILED;
         rc = tqcr_pciconf_wait_on_flag(mf, 0);
     } else {
         if (vsec_write(mf, VSEC_ADDRESS, offset & ~kFlagBit, "write offset"))
@@ -328,16 +325,11 @@ int tqcr_pciconf_rw(mfile* mf, unsigned int offset, uint32_t* data, int write)
 int tqcr_pciconf_send_pci_cmd_int(mfile* mf, int space, unsigned int offset, uint32_t* data,
                                   int write)
 {
+    if (write) mf->write_unsent = 1; /* until tqcr_pciconf_rw carries it */
     int rc = tqcr_pciconf_cap9_sem(mf, 1);
-    if (rc) {
-        if (write) mf->write_unsent = 1;
-        return rc;
-    }
+    if (rc) return rc;
     rc = tqcr_pciconf_set_addr_space(mf, (uint16_t)space);
-    if (!rc)
-        rc = tqcr_pciconf_rw(mf, offset, data, write);
-    else if (write)
-        mf->write_unsent = 1;
+    if (!rc) rc = tqcr_pciconf_rw(mf, offset, data, write);
     int unlock_rc = tqcr_pciconf_cap9_sem(mf, 0);
     return rc ? rc : unlock_rc;
 }
