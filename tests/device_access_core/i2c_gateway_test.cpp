@@ -428,12 +428,6 @@ std::vector<uint32_t> pins_and_lock(vexil_sim::AdapterControl& adapter) {
   return v;
 }
 
-bool let_through(int sig) {
-  sigset_t blocked;
-  pthread_sigmask(SIG_SETMASK, nullptr, &blocked);
-  return sigismember(&blocked, sig) == 0;
-}
-
 // One failed access at any step of an SMBus transfer: the lock bit does not stay set (a write of
 // it that may have landed counts as set, and is cleared), and no signal stays held back.
 TEST(I2cGateway, NoFailedAccessLeavesTheSmbusLockBitSetOrTheSignalsHeld) {

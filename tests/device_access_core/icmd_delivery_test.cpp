@@ -396,12 +396,6 @@ TEST(IcmdDelivery, SemaphoreTicketBelongsToTheAskingProcess) {
   VEXIL_EXPECT_SCENARIO(result);
 }
 
-bool let_through(int sig) {
-  sigset_t blocked;
-  pthread_sigmask(SIG_SETMASK, nullptr, &blocked);
-  return sigismember(&blocked, sig) == 0;
-}
-
 // A release of the mailbox semaphore that does not go through, nor can be read after, is said; the
 // handle keeps it as taken so that closing reads it and releases it when it still holds this
 // process's ticket, and writes nothing when it holds another's. The signals are let through.

@@ -2,6 +2,9 @@
 // private mount namespace, for the tests that reach it through the real user-level PCI path.
 #pragma once
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <functional>
 #include <string>
 
@@ -31,5 +34,13 @@ vexil_test::ScenarioResult run_with_sim_function(
 
 // Path of the function's configuration file.
 std::string sim_config_path();
+
+// Whether the calling thread lets `sig` through: a step that failed while it held a semaphore or
+// lock bit of the adapter gave its signal hold back.
+inline bool let_through(int sig) {
+  sigset_t blocked;
+  pthread_sigmask(SIG_SETMASK, nullptr, &blocked);
+  return sigismember(&blocked, sig) == 0;
+}
 
 }  // namespace vexil_core_test
