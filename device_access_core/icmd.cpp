@@ -348,7 +348,18 @@ static int semaphore_attempt(mfile* mf, uint32_t ticket, int* taken)
     uint32_t value = ticket;
     const bool written =
         !icmd_over_vsec(mf) || !MWRITE4_SEMAPHORE(mf, mf->icmd.semaphore_addr, ticket);
-    if (!written || read_icmd_semaphore(mf, &value)) {
+    /* In CR space the read that returns 0 takes the semaphore. */
+    mf->read_takes_semaphore = !icmd_over_vsec(mf);
+    const bool read = written && !read_icmd_semaphore(mf, &value);
+    const bool unanswered = written && !read && errno == ETIMEDOUT;
+    mf->read_takes_semaphore = 0;
+    if (unanswered && !icmd_over_vsec(mf)) {
+        /* Sent and never answered: it may be this process's, and without a
+         * ticket nobody can tell; nothing is written. */
+        semaphore_warn_unreleased("ICMD semaphore");
+        return ME_ICMD_STATUS_CR_FAIL;
+    }
+    if (!read) {
         if (semaphore_reread(mf, read_icmd_semaphore, ticket, "ICMD semaphore") == 1) {
             mf->icmd.took_semaphore = 1;
             icmd_clear_semaphore_com(mf);
@@ -372,6 +383,11 @@ int icmd_take_semaphore_com(mfile* mf, uint32_t ticket)
         const int rc = semaphore_attempt(mf, ticket, &taken);
         if (taken) {
             mf->icmd.took_semaphore = 1;
+            /* An ending signal waiting as it is taken: the run is ending. */
+            if (signal_hold_interrupted()) {
+                icmd_clear_semaphore_com(mf);
+                return ME_ICMD_STATUS_SEMAPHORE_TO;
+            }
             DBG_PRINTF("Semaphore taken successfully...\n");
             return ME_OK;
         }

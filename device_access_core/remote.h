@@ -45,6 +45,10 @@ struct remote_state {
      * request's), and every later reply is waited for only briefly (the
      * first to come is taken). */
     int reply_wait_cut;
+    /* Monotonic milliseconds at which the wait for the reply to a request that may take a
+     * semaphore ends, once an ending signal would have cut it; 0 when no such wait is on. Reset
+     * by every request. */
+    long long take_wait_ends_ms;
 };
 
 /* ---- open and close ---- */

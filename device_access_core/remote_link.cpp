@@ -18,11 +18,57 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "mtcr_int.h"
 
 static int remote_log_on = 0;
+
+/* ---- SIGPIPE of the connection ---- */
+
+/* Holds SIGPIPE back around a write to the connection that can raise it (a plain descriptor, the
+ * SSH plug-in's calls): a far end that has gone then fails the write with EPIPE, as the
+ * protocol's failure, instead of ending the run. A SIGPIPE the call raised is taken back before
+ * SIGPIPE is let through again; one that was already waiting stays (standard output or error
+ * closed under a hold: it ends the run when the hold is given back), and so does one that the
+ * call's raised one merged into. SIGPIPE keeps its disposition: a write to a closed standard
+ * output ends a remote run as it ends a local one. */
+namespace {
+class connection_sigpipe_guard {
+public:
+    connection_sigpipe_guard()
+    {
+        sigemptyset(&pipe_);
+        sigaddset(&pipe_, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe_, &before_);
+        was_pending_ = pending();
+    }
+    ~connection_sigpipe_guard()
+    {
+        const int saved_errno = errno;
+        if (!was_pending_ && pending()) {
+            const struct timespec now = {0, 0};
+            while (sigtimedwait(&pipe_, nullptr, &now) < 0 && errno == EINTR) {
+            }
+        }
+        if (sigismember(&before_, SIGPIPE) != 1) pthread_sigmask(SIG_UNBLOCK, &pipe_, nullptr);
+        errno = saved_errno;
+    }
+    connection_sigpipe_guard(const connection_sigpipe_guard&) = delete;
+    connection_sigpipe_guard& operator=(const connection_sigpipe_guard&) = delete;
+
+private:
+    static bool pending()
+    {
+        sigset_t set;
+        return sigpending(&set) == 0 && sigismember(&set, SIGPIPE) == 1;
+    }
+    sigset_t pipe_;
+    sigset_t before_;
+    bool was_pending_;
+};
+}  // namespace
 
 void logset(int on) { remote_log_on = on ? 1 : 0; }
 void set_remote_log(int on) { logset(on); }
@@ -46,7 +92,10 @@ int writen(int fd, const void* buf, size_t n)
     while (done < n) {
         /* Sockets do not raise SIGPIPE here: a vanished peer is EPIPE. */
         ssize_t rc = send(fd, p + done, n - done, MSG_NOSIGNAL);
-        if (rc < 0 && errno == ENOTSOCK) rc = write(fd, p + done, n - done);
+        if (rc < 0 && errno == ENOTSOCK) {
+            connection_sigpipe_guard quiet;
+            rc = write(fd, p + done, n - done);
+        }
         if (rc < 0) {
             if (errno == EINTR) continue;
             return -1;
@@ -80,6 +129,17 @@ struct message_source {
 
 constexpr int kReplyWaitSliceMs = 100;
 constexpr int kBriefReplySlices = 10;
+/* How long the reply to a request that may take a semaphore is still waited for once an ending
+ * signal waits: a slow link answers well within it, and the run still ends within a few seconds
+ * of the signal, whatever other signals follow (they wait behind the same hold). */
+constexpr long long kTakeReplyWaitMs = 2000;
+
+static long long monotonic_ms(void)
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (long long)now.tv_sec * 1000 + now.tv_nsec / 1000000;
+}
 
 /* Waits until the connection has bytes to read: 0, or -1 with errno. The
  * wait goes in slices; between them an ending signal that waits behind a
@@ -88,21 +148,35 @@ constexpr int kBriefReplySlices = 10;
  * such a cut the reply may still come (dropped when it comes before the next
  * request is sent, taken for that request's reply when after), and a far end
  * that went silent may stay so: every later wait ends after a few slices
- * (ETIMEDOUT). */
+ * (ETIMEDOUT). The one wait a signal does not cut is for a read that may
+ * take a semaphore (mf->read_takes_semaphore): the far end may have carried
+ * it out, so its reply is waited for up to kTakeReplyWaitMs more, and when it
+ * does not come the read fails with ETIMEDOUT. */
 static int wait_for_reply(mfile* mf)
 {
     struct pollfd pfd = {mf->sock_fd, POLLIN, 0};
+    remote_state& conn = mf->remote;
     for (int slice = 1;; ++slice) {
         const int rc = poll(&pfd, 1, kReplyWaitSliceMs);
         if (rc > 0) return 0;
         if (rc < 0 && errno != EINTR) return -1;
-        if (mf->remote.reply_wait_cut) {
+        if (conn.take_wait_ends_ms) {
+            if (monotonic_ms() < conn.take_wait_ends_ms) continue;
+            conn.reply_wait_cut = 1;
+            errno = ETIMEDOUT;
+            return -1;
+        }
+        if (conn.reply_wait_cut) {
             if (slice < kBriefReplySlices) continue;
             errno = ETIMEDOUT;
             return -1;
         }
         if (signal_hold_interrupted()) {
-            mf->remote.reply_wait_cut = 1;
+            if (mf->read_takes_semaphore) {
+                conn.take_wait_ends_ms = monotonic_ms() + kTakeReplyWaitMs;
+                continue;
+            }
+            conn.reply_wait_cut = 1;
             errno = EINTR;
             return -1;
         }
@@ -310,26 +384,6 @@ int get_ssh_timeout_env_variable(void)
     return (int)value;
 }
 
-static void on_sigpipe(int)
-{
-    static const char text[] = "Got SIGPIPE...";
-    ssize_t ignored = write(STDOUT_FILENO, text, sizeof(text) - 1);
-    (void)ignored;
-}
-
-void remote_install_sigpipe_handler(void)
-{
-    struct sigaction act;
-    memset(&act, 0, sizeof(act));
-    act.sa_handler = on_sigpipe;
-    sigemptyset(&act.sa_mask);
-    if (sigaction(SIGPIPE, &act, nullptr) != 0) {
-        printf("Error installing signal handler");
-        fflush(stdout);
-        exit(1);
-    }
-}
-
 /* ---- the SSH plug-in ---- */
 
 template <typename Entry>
@@ -354,7 +408,11 @@ static int call_ssh(mfile* mf, int slot, const char* name, Args... args)
     Entry entry = ssh_entry<Entry>(mf, slot, name);
     if (!entry) return -1;
     DBG_PRINTF("-D- Calling %s\n", name);
-    int rc = entry(args...);
+    int rc;
+    {
+        connection_sigpipe_guard quiet;
+        rc = entry(args...);
+    }
     DBG_PRINTF("-D- %s return: %d\n", name, rc);
     return rc;
 }
@@ -455,6 +513,7 @@ int remote_write(mfile* mf, const char* text)
         return -1;
     }
     if (!mf->remote.over_ssh) drop_unrequested(mf);
+    mf->remote.take_wait_ends_ms = 0;
     int rc = mf->remote.over_ssh ? write_ssh_dl(mf, text) : writes(mf->sock_fd, text);
     if (rc < 0) {
         int err = errno;

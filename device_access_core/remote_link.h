@@ -54,10 +54,6 @@ void plog(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 /* The number in "SSH_TIMEOUT", -1 when unset or not a number. */
 int get_ssh_timeout_env_variable(void);
 
-/* Installs the SIGPIPE handler of remote handles (once per process); exits
- * the process when it cannot be installed. */
-void remote_install_sigpipe_handler(void);
-
 /* ---- the SSH plug-in (the handle's remote.ssh_ctx) ---- */
 
 /* Each calls one plug-in entry and returns its result; -1 with ENOTSUP when

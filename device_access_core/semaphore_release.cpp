@@ -14,11 +14,16 @@ constexpr unsigned kPauseMs = 1;
 
 int finish(int rc, struct signal_hold* hold, const char* name)
 {
-    if (rc != SEMAPHORE_RELEASED) fprintf(stderr, "-W- The %s could not be released.\n", name);
+    if (rc != SEMAPHORE_RELEASED) semaphore_warn_unreleased(name);
     signal_hold_give(hold);
     return rc;
 }
 }  // namespace
+
+void semaphore_warn_unreleased(const char* name)
+{
+    fprintf(stderr, "-W- The %s could not be released.\n", name);
+}
 
 int semaphore_release(mfile* mf, semaphore_free_fn free_it, struct signal_hold* hold,
                       const char* name)

@@ -62,6 +62,12 @@ int semaphore_release_ticket(mfile* mf, semaphore_free_fn free_it, semaphore_rea
  * is." goes to standard error. */
 int semaphore_reread(mfile* mf, semaphore_read_fn read, uint32_t ours, const char* name);
 
+/* A semaphore without ticket that a read sent and never answered may have
+ * taken: nothing can tell whether it is this process's, so nothing is
+ * written, and "-W- The <name> could not be released." goes to standard
+ * error. */
+void semaphore_warn_unreleased(const char* name);
+
 #ifdef __cplusplus
 }
 #endif

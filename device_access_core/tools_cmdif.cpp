@@ -160,15 +160,27 @@ int tools_cmdif_unlock_semaphore(mfile* mf)
 }
 
 /* The read that returns 0 takes the semaphore, so the ending signals are
- * held from each read until the release (or a read that found it taken). */
+ * held from each read until the release (or a read that found it taken).
+ * When an ending signal is waiting as the semaphore is taken, the run is
+ * ending: it is given back at once. A read that was sent and never answered
+ * may have taken it; without a ticket nobody can tell, so nothing is written
+ * and that is said. */
 int tools_cmdif_flash_lock(mfile* mf, int lock)
 {
     if (!lock) return tools_cmdif_unlock_semaphore(mf);
     for (int i = 0; i < kSemaphoreReads; ++i) {
         signal_hold_take(&mf->tools_cmdif.sem_hold);
         uint32_t word = 0;
+        mf->read_takes_semaphore = 1;
         const bool read = mread4(mf, kSemaphore, &word) == 4;
-        if (read && word == 0) return ME_OK;
+        const bool unanswered = !read && errno == ETIMEDOUT;
+        mf->read_takes_semaphore = 0;
+        if (read && word == 0) {
+            if (!signal_hold_interrupted()) return ME_OK;
+            tools_cmdif_unlock_semaphore(mf);
+            return ME_SEM_LOCKED;
+        }
+        if (unanswered) semaphore_warn_unreleased("tools semaphore");
         signal_hold_give(&mf->tools_cmdif.sem_hold);
         if (!read) return ME_CR_ERROR;
         usleep((rand() % 5) * 1000);

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "fake_system.h"
+#include "icmd_internal.h"
 #include "ioctl_interposer.h"
 #include "remote_server_fixture.h"
 #include "signal_hold.h"
@@ -127,6 +129,50 @@ TEST_F(RemoteFaults, AnEndingSignalCutsTheReplyWaitWithinATenthOfASecond) {
   EXPECT_TRUE(std::all_of(asked.begin(), asked.end(), [](int ms) { return ms >= 0; }));
   EXPECT_LE(std::accumulate(asked.begin(), asked.end(), 0), 100);
   EXPECT_EQ(handle->remote.connected, 1);
+}
+
+// The ICMD semaphore in CR space, over a server that runs no ICMD itself, is taken by the read that
+// returns 0, carried out on the far end (the oldest adapter's semaphore at 0xF03BC works so). Ctrl-C
+// while that read's reply is on its way (300 ms late): the reply is still waited for and the
+// semaphore given back at once. A reply that never comes may have taken it: nothing is written,
+// and the warning says so.
+class RemoteCrSemaphore : public RemoteTest {
+ protected:
+  static vexil_sim::FunctionConfig oldest() {
+    vexil_sim::FunctionConfig config;
+    config.hw_id = 0x1F5;
+    return config;
+  }
+  RemoteCrSemaphore() : RemoteTest(oldest()) {}
+};
+
+TEST_F(RemoteCrSemaphore, CtrlCWhileTheTakingReadIsAnsweredGivesItBack) {
+  RemoteServerConfig no_vsc = version(1, 4);
+  no_vsc.functional_vsc = false;
+  start(no_vsc);
+  ASSERT_EQ(open(), 0);
+  handle->icmd.semaphore_addr = 0xF03BC;
+  const std::string release = "W 0x000f03bc 0x00000000";
+  for (const int delay_ms : {300, -1}) {
+    SCOPED_TRACE(delay_ms);
+    server->clear_requests();
+    server->hold_reply({"R 0x000f03bc", 1, delay_ms, 0});
+    signal_hold hold{};
+    signal_hold_take(&hold);
+    raise(SIGINT);  // held back, pending
+    vexil_test::CapturedStream err(2);
+    EXPECT_NE(icmd_take_semaphore_com(handle.get(), 0), ME_OK);
+    const bool unknown = delay_ms < 0;
+    EXPECT_EQ(err.text(), unknown ? "-W- The ICMD semaphore could not be released.\n" : "");
+    EXPECT_EQ(server->count(release), unknown ? 0 : 1);
+    EXPECT_EQ(adapter.stats().held_semaphores, unknown ? vexil_sim::AdapterStats::kHeldTools : 0u);
+    sigset_t sigint;
+    sigemptyset(&sigint);
+    sigaddset(&sigint, SIGINT);
+    const timespec now = {0, 0};
+    EXPECT_EQ(sigtimedwait(&sigint, nullptr, &now), SIGINT);
+    signal_hold_give(&hold);
+  }
 }
 
 TEST_F(RemoteFaults, EndOfStreamInMidReplyFailsAndClosesTheConnection) {

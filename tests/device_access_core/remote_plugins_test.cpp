@@ -3,7 +3,9 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <string.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -15,6 +17,7 @@
 #include "fake_system.h"
 #include "plugins.h"
 #include "remote_server_fixture.h"
+#include "signal_hold.h"
 
 namespace {
 
@@ -316,6 +319,32 @@ TEST_F(RemoteOverSsh, MessagesTravelThroughThePlugin) {
   EXPECT_EQ(calls[SSH_SLOT_SHUT_DOWN], 1);
   EXPECT_EQ(handle->remote.ssh_ctx, nullptr);
   EXPECT_EQ(server.requests(), (std::vector<std::string>{"V", "O 0x00000000 qdx0", "R 0x000f0014", "C"}));
+}
+
+// A far end that has gone raises SIGPIPE in the plug-in's write: the access fails and the run goes
+// on without the signal. A SIGPIPE that was already waiting behind a hold (standard output
+// closed) is no connection's: it still ends the run when the hold is given back.
+TEST_F(RemoteOverSsh, AFarEndThatHasGoneFailsTheWriteAndOnlyItsSigpipeIsTakenBack) {
+  ASSERT_EQ(open(), 0);
+  for (const bool already_waiting : {false, true}) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      signal_hold hold{};
+      signal_hold_take(&hold);
+      if (already_waiting) raise(SIGPIPE);
+      setenv("TEST_SSH_GONE", "1", 1);
+      uint32_t value = 0;
+      const bool failed = remote_read4(handle.get(), 0x100, &value) == -1 && !handle->remote.connected;
+      signal_hold_give(&hold);
+      _exit(failed ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    if (already_waiting)
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE) << status;
+    else
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
 }
 
 TEST_F(RemoteOverSsh, OldServersLongRefusalOfTheVersionQueryStillOpens) {

@@ -34,6 +34,7 @@ inline RemoteServerConfig version(int major, int minor) {
 
 class RemoteTest : public ::testing::Test {
  protected:
+  explicit RemoteTest(const vexil_sim::FunctionConfig& config = {}) : adapter(config) {}
   void start(const RemoteServerConfig& config = {}) {
     server.reset(new RemoteServer(adapter, config));
   }

@@ -41,6 +41,7 @@ void PrintTo(const Path& path, std::ostream* os) { *os << path.name; }
 
 class RemoteTool : public ::testing::TestWithParam<Path> {
  protected:
+  explicit RemoteTool(const vexil_sim::FunctionConfig& config = {}) : adapter(config) {}
   void SetUp() override {
     if (geteuid() != 0) GTEST_SKIP() << "vexilctl only runs as root; run the suite as root";
     limits.max_num_hxu_eug = 6;
@@ -61,11 +62,17 @@ class RemoteTool : public ::testing::TestWithParam<Path> {
     }));
   }
 
-  test_process::result tool(std::vector<std::string> args) {
-    args.insert(args.begin() + 2, {"-d", device});
+  // How the tool runs: over TCP, without debug lines; the server knows the process.
+  test_process::options how() {
     test_process::options how;
     how.env = {{"SSH_TIMEOUT", "0"}};
     how.unset_env = {"ZRV_DEBUG", "MCABLES_PATH"};
+    how.started = [this](pid_t pid) { server->set_client(pid); };
+    return how;
+  }
+  test_process::result tool(std::vector<std::string> args) { return tool(args, how()); }
+  test_process::result tool(std::vector<std::string> args, const test_process::options& how) {
+    args.insert(args.begin() + 2, {"-d", device});
     return test_process::run(VEXILCTL_PATH, args, how);
   }
   void expect_ok(const std::vector<std::string>& args, const std::string& out_start) {
@@ -218,14 +225,76 @@ TEST_P(RemoteTool, AnUnreachableServerFailsTheCommand) {
 TEST_P(RemoteTool, CtrlCEndsTheWaitForASilentServer) {
   in_namespace([&] {
     server->inject(GetParam().carrier, vexil_sim::ScriptedReply{"", false});
-    test_process::options how;
-    how.env = {{"SSH_TIMEOUT", "0"}};
-    how.unset_env = {"ZRV_DEBUG", "MCABLES_PATH"};
-    how.signal = SIGINT;
-    how.signal_when = [this] { return server->count(GetParam().carrier) > 0; };
-    const test_process::result r = test_process::run(VEXILCTL_PATH, {"eu_group", "info", "-d", device}, how);
+    test_process::options ctrl_c = how();
+    ctrl_c.signal = SIGINT;
+    ctrl_c.signal_when = [this] { return server->count(GetParam().carrier) > 0; };
+    const test_process::result r = tool({"eu_group", "info"}, ctrl_c);
     EXPECT_EQ(r.signal, SIGINT) << r.out << r.err;
     EXPECT_EQ(adapter.stats().held_semaphores, 0u);
+  });
+}
+
+// Standard output a pipe nobody reads (as `| head` leaves it once it has its line): the run ends as
+// a local one does, by SIGPIPE and at once, with nothing of the adapter's held. With standard
+// error the same pipe and the debug lines on (`2>&1`), a line written while a semaphore is held
+// fails, and its SIGPIPE acts once the semaphore is released.
+TEST_P(RemoteTool, AClosedStandardOutputEndsTheRunBySigpipe) {
+  in_namespace([&] {
+    ASSERT_NE(accelerator->add_group("g1", {0, 1}), 0);
+    for (const bool err_too : {false, true}) {
+      test_process::options closed = how();
+      closed.out_unread = true;
+      closed.err_to_out = err_too;
+      if (err_too) closed.env.push_back({"ZRV_DEBUG", "1"});
+      closed.timeout_seconds = 10;
+      const test_process::result r = tool({"eu_group", "query"}, closed);
+      EXPECT_EQ(r.signal, SIGPIPE) << "standard error too: " << err_too << (r.timed_out ? ", spun" : "");
+      EXPECT_EQ(adapter.stats().held_semaphores, 0u);
+    }
+    expect_ok({"eu_group", "query"}, "1) EU group ID: 1\n");
+  });
+}
+
+// The oldest adapter behind the server takes registers through the tools command interface, whose
+// semaphore is taken by the read of 0xF03BC that returns 0, carried out on the far end. Ctrl-C
+// while a take's reply is on its way (300 ms late) must not leave the semaphore taken: the reply is
+// still waited for, the semaphore released, and the run ends by the signal. A take or a release
+// whose reply never comes may have landed: nothing more is written, and the run says so.
+class RemoteOldestTool : public RemoteTool {
+ protected:
+  static vexil_sim::FunctionConfig oldest() {
+    vexil_sim::FunctionConfig config;
+    config.hw_id = 0x1F5;
+    return config;
+  }
+  RemoteOldestTool() : RemoteTool(oldest()) {}
+};
+
+TEST_P(RemoteOldestTool, CtrlCWhileATakeIsAnsweredLeavesNoToolsSemaphore) {
+  const std::string take = "R 0x000f03bc", release = "W 0x000f03bc 0x00000000";
+  const struct {
+    const std::string& request;
+    int nth;
+    int delay_ms;
+    int releases;  // release writes that reach the server, those after the takes before included
+  } cases[] = {{take, 1, 300, 1}, {take, 3, 300, 3}, {take, 2, -1, 1}, {release, 1, -1, 1}};
+  in_namespace([&] {
+    expect_ok({"eu_group", "info"}, "Max number of HXU EU groups: 6\n");
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.request + " #" + std::to_string(c.nth));
+      server->clear_requests();
+      server->hold_reply({c.request, c.nth, c.delay_ms, SIGINT});
+      const test_process::result r = tool({"eu_group", "info"});
+      server->hold_reply({});
+      EXPECT_EQ(r.signal, SIGINT) << r.out << r.err;
+      EXPECT_EQ(server->count(release), c.releases);
+      const bool unknown = c.delay_ms < 0;
+      EXPECT_EQ(r.err, unknown ? "-W- The tools semaphore could not be released.\n" : "");
+      if (!unknown) {
+        EXPECT_EQ(adapter.stats().held_semaphores, 0u);
+      }
+      ASSERT_TRUE(adapter.write_space(vexil_sim::kSpaceCr, 0xF03BC, 0));
+    }
   });
 }
 
@@ -234,5 +303,6 @@ auto path_name = [](const ::testing::TestParamInfo<Path>& p) { return std::strin
 INSTANTIATE_TEST_SUITE_P(Paths, RemoteTool,
                          ::testing::Values(kIcmdFrames, Path{"VscMailbox", 4, 'U'}), path_name);
 INSTANTIATE_TEST_SUITE_P(Paths, FramedRemoteTool, ::testing::Values(kIcmdFrames), path_name);
+INSTANTIATE_TEST_SUITE_P(Paths, RemoteOldestTool, ::testing::Values(Path{"ToolsHcr", 7, 'R'}), path_name);
 
 }  // namespace

@@ -1,11 +1,13 @@
 #include "remote_server.h"
 
 #include <arpa/inet.h>
+#include <signal.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -160,7 +162,9 @@ void RemoteServer::serve(int fd) {
       continue;
     }
     const ScriptedReply reply = answer(session, request);
+    const bool sent = hold_back(request);
     request.clear();
+    if (!sent) continue;
     std::string bytes = reply.text;
     if (reply.terminate) bytes += '\0';
     const std::string answer_bytes = bytes;
@@ -180,6 +184,43 @@ void RemoteServer::serve(int fd) {
     }
   }
   ::close(fd);
+}
+
+// Carries out the hold of a request that matches it: the signal, then the delay. False when the
+// reply is never to be sent.
+bool RemoteServer::hold_back(const std::string& request) {
+  HeldReply held;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (held_.request.empty() || request != held_.request) return true;
+    int seen = 0;
+    for (const std::string& r : requests_) seen += r == request;
+    if (seen != held_.nth) return true;
+    held = held_;
+  }
+  if (held.signal) {
+    // The client may still be starting; its pid comes from the one who started it.
+    for (int waited = 0; client_ == 0 && waited < 5000; ++waited)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (client_ != 0) ::kill(client_, held.signal);
+  }
+  if (held.delay_ms < 0) return false;
+  std::this_thread::sleep_for(std::chrono::milliseconds(held.delay_ms));
+  return true;
+}
+
+void RemoteServer::hold_reply(const HeldReply& held) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  held_ = held;
+}
+
+void RemoteServer::set_client(pid_t pid) { client_ = pid; }
+
+int RemoteServer::count(const std::string& request) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  int n = 0;
+  for (const std::string& r : requests_) n += r == request;
+  return n;
 }
 
 void RemoteServer::inject(char command, const ScriptedReply& reply, int times, int after) {

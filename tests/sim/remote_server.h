@@ -13,6 +13,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <sys/types.h>
 #include <thread>
 #include <vector>
 
@@ -29,6 +30,16 @@ struct ScriptedReply {
   bool twice = false;      // with `own`: that answer is sent twice, the second one unrequested
   bool late = false;       // with `twice`: the copy goes out only once the next request has come,
                            // right before that request's own answer
+};
+
+// The reply to one request held back: the `nth` (from 1) of the requests equal to `request`. The
+// request is carried out at once; then `signal` (when not 0) goes to the client process (see
+// RemoteServer::set_client), and the reply follows `delay_ms` later, or never when it is negative.
+struct HeldReply {
+  std::string request;
+  int nth = 1;
+  int delay_ms = 0;
+  int signal = 0;
 };
 
 struct RemoteServerConfig {
@@ -60,8 +71,12 @@ class RemoteServer {
   // Every request received, in order, as sent (without the NUL).
   std::vector<std::string> requests() const;
   void clear_requests();
-  // How many of the requests began with `command`.
+  // How many of the requests began with `command`; were exactly `request`.
   int count(char command) const;
+  int count(const std::string& request) const;
+  // Holds back one reply (replacing any earlier hold), and names the process its signal goes to.
+  void hold_reply(const HeldReply& held);
+  void set_client(pid_t pid);
   int connections() const { return connections_.load(); }
   // The forced I2C address of the last "i" request (-1 when none came) and the secondary address
   // of the last "s" request (-1 when none came).
@@ -79,6 +94,7 @@ class RemoteServer {
   // The reply to one request; empty `reply.text` with `terminate` false means "no reply".
   ScriptedReply answer(Session& session, const std::string& request);
   bool scripted(char command, ScriptedReply& reply);
+  bool hold_back(const std::string& request);
   std::string icmd(const std::string& request);
   // One I2C block (width offset bytes, then the data) or one probe through the I2C gateway.
   bool i2c(uint8_t secondary, uint32_t width, uint32_t offset, std::vector<uint8_t>& bytes, bool write);
@@ -101,6 +117,8 @@ class RemoteServer {
   std::vector<uint8_t> cable_;
   int forced_i2c_ = -1;
   int secondary_ = -1;
+  HeldReply held_;
+  std::atomic<pid_t> client_{0};
 };
 
 }  // namespace vexil_sim

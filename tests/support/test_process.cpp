@@ -57,7 +57,7 @@ bool drain(int out_fd, int err_fd, result& res, double deadline, pid_t pid, cons
     bool signal_due = how.signal != 0 && how.signal_when;
     struct pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
     std::string* sinks[2] = {&res.out, &res.err};
-    int open_count = 2;
+    int open_count = (out_fd >= 0) + (err_fd >= 0);
     while (open_count > 0) {
         if (signal_due && how.signal_when()) {
             kill(pid, how.signal);
@@ -126,10 +126,15 @@ result run(const std::string& program, const std::vector<std::string>& args, con
         unsetenv(name.c_str());
     }
 
+    /* Nobody reads a pipe whose read end is gone before the child exists. */
+    if (how.out_unread) {
+        close(out_pipe[0]);
+        out_pipe[0] = -1;
+    }
     const double started = now_seconds();
     pid_t pid = fork();
     if (pid == 0)
-        start_child(program, argv.data(), how, out_pipe[1], err_pipe[1]);
+        start_child(program, argv.data(), how, out_pipe[1], how.err_to_out ? out_pipe[1] : err_pipe[1]);
     int fork_errno = errno;
 
     for (auto it = saved.rbegin(); it != saved.rend(); ++it) {
@@ -141,21 +146,34 @@ result run(const std::string& program, const std::vector<std::string>& args, con
     close(out_pipe[1]);
     close(err_pipe[1]);
     if (pid < 0) {
-        close(out_pipe[0]);
+        if (out_pipe[0] >= 0)
+            close(out_pipe[0]);
         close(err_pipe[0]);
         throw std::runtime_error(std::string("fork: ") + strerror(fork_errno));
     }
 
+    if (how.started)
+        how.started(pid);
     result res;
-    bool finished = drain(out_pipe[0], err_pipe[0], res, started + how.timeout_seconds, pid, how);
-    close(out_pipe[0]);
+    const double deadline = started + how.timeout_seconds;
+    bool finished = drain(out_pipe[0], how.err_to_out ? -1 : err_pipe[0], res, deadline, pid, how);
+    if (out_pipe[0] >= 0)
+        close(out_pipe[0]);
     close(err_pipe[0]);
+    /* Without a pipe to read, the child's end is waited for within the same time. */
+    int status = 0;
+    pid_t ended = 0;
+    while (finished && (ended = waitpid(pid, &status, WNOHANG)) == 0) {
+        if (now_seconds() >= deadline)
+            finished = false;
+        else
+            poll(nullptr, 0, kAskEveryMs);
+    }
     if (!finished) {
         kill(pid, SIGKILL);
         res.timed_out = true;
     }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    while (ended <= 0 && (ended = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
     }
     if (WIFEXITED(status))
         res.exit_status = WEXITSTATUS(status);

@@ -27,6 +27,9 @@ struct options {
     int timeout_seconds = 30;                               /* then the child is killed */
     int signal = 0;                                         /* sent to the child ... */
     std::function<bool()> signal_when;                      /* ... once this says so (asked as it runs) */
+    std::function<void(pid_t)> started;                     /* told the child's pid as it starts */
+    bool out_unread = false;  /* standard output is a pipe nobody reads (as `| true` leaves it) */
+    bool err_to_out = false;  /* standard error goes where standard output goes (`2>&1`) */
 };
 
 struct result {

@@ -1,7 +1,9 @@
 // An SSH plug-in for tests. It has the SSH library's entry points and carries the messages over a
 // plain TCP connection of its own, so a handle that talks through it reaches the same loopback
 // server as one that talks TCP. TEST_SSH_RESULT makes set_up_client_connection fail with that
-// result instead; test_ssh_calls counts the calls per entry point (in slot order).
+// result instead; test_ssh_calls counts the calls per entry point (in slot order). With
+// TEST_SSH_GONE set, write_ssh writes into a pipe whose reader has gone, as a plug-in whose ssh
+// process has ended would: the kernel raises SIGPIPE and the write fails.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -50,6 +52,15 @@ int shut_down_ssh(void* conn) {
 int write_ssh(const char* text, void* conn) {
   ++test_ssh_calls[2];
   const size_t n = std::strlen(text) + 1;
+  if (std::getenv("TEST_SSH_GONE")) {
+    int p[2];
+    if (pipe(p) != 0) return -1;
+    close(p[0]);
+    const ssize_t rc = write(p[1], text, n);
+    close(p[1]);
+    (void)rc;
+    return -1;
+  }
   size_t done = 0;
   while (done < n) {
     const ssize_t rc = send(*static_cast<int*>(conn), text + done, n - done, MSG_NOSIGNAL);
