@@ -163,11 +163,13 @@ int ul_build_dev_info(mfile* mf, unsigned domain, unsigned bus, unsigned dev, un
 
 int ul_forced_address(const char* name, unsigned v[4])
 {
+    /* The field widths keep domain and bus in range; a device above 0x1f
+     * still fits two digits and is refused as every other parser does. */
     int head = -1;
     if (sscanf(name, "/sys/bus/pci/devices/%4x:%2x:%2x.%n", &v[0], &v[1], &v[2], &head) == 3 &&
         head >= 0) {
         const char* end = pci_scan_function(name + head, &v[3]);
-        return end && *end == '/' ? 0 : -1;
+        return end && *end == '/' && bdf_in_range(v[0], v[1], v[2], v[3]) ? 0 : -1;
     }
     head = -1;
     if (sscanf(name, "/proc/bus/pci/%4x:%2x/%2x.%n", &v[0], &v[1], &v[2], &head) != 3 || head < 0) {
@@ -175,7 +177,10 @@ int ul_forced_address(const char* name, unsigned v[4])
         head = -1;
         sscanf(name, "/proc/bus/pci/%2x/%2x.%n", &v[1], &v[2], &head);
     }
-    return head >= 0 && pci_scan_function(name + head, &v[3]) ? 0 : -1;
+    return head >= 0 && pci_scan_function(name + head, &v[3]) &&
+                   bdf_in_range(v[0], v[1], v[2], v[3])
+               ? 0
+               : -1;
 }
 
 /* Configuration space of an unforced address: the first file that opens. */

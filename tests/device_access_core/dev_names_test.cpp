@@ -55,9 +55,9 @@ TEST(IsBdf, AcceptsEveryFormAndKeepsTheDomainOfFourFieldForms) {
 
 // Every parser of PCI address texts, each in the name form it reads: all of them read one text
 // as the same address or refuse it. The function is decimal, from every digit after the point; a
-// value above 7, a letter right after the digits and a field longer than its eight digits are
-// refused, never read as a shorter or another number. Four-field-only parsers refuse the
-// three-field form.
+// value above 7, a letter of either case right after the digits, a bus above 0xff, a device above
+// 0x1f and a field longer than its eight digits are refused, never read as a shorter or another
+// number. Four-field-only parsers refuse the three-field form.
 struct PciParser {
   const char* name;
   bool three_fields;
@@ -128,7 +128,9 @@ TEST(PciAddressTexts, EveryParserReadsOneTextAlike) {
       {"0000:03:00.4294967303", 0, 0, 0, 0, 0}, {"03:00.100000000", 0, 0, 0, 0, 0},
       {"03:100000000.0", 0, 0, 0, 0, 0},        {"100000003:00.0", 0, 0, 0, 0, 0},
       {"0000:100000003:00.0", 0, 0, 0, 0, 0},   {"0000:03:100000000.0", 0, 0, 0, 0, 0},
-      {"100000000:03:00.0", 0, 0, 0, 0, 0},
+      {"100000000:03:00.0", 0, 0, 0, 0, 0},     {"03:00.0X7", 0, 0, 0, 0, 0},
+      {"0000:03:00.1A", 0, 0, 0, 0, 0},         {"103:00.0", 0, 0, 0, 0, 0},
+      {"03:20.0", 0, 0, 0, 0, 0},               {"0000:03:20.0", 0, 0, 0, 0, 0},
   };
   for (const BdfCase& c : cases) {
     const bool four_fields = std::count(c.name, c.name + strlen(c.name), ':') == 2;

@@ -61,26 +61,44 @@ TEST(ZrvConfigParser, LongLinesAreCutAtTheBound) {
   VEXIL_EXPECT_SCENARIO(result);
 }
 
-// Only a regular file is read (a link to one still works), and no further than its first MiB; a
-// line that runs past it is not read as a shorter one. A link to an endless device and a FIFO count
-// as files that cannot be opened; neither may hold the reader (a hang fails the scenario by its
-// time-out).
+// Only a regular file is read (a link to one still works), and no further than its first MiB: a
+// line is read when it ends within it, at the end of a file of exactly a MiB, or with a newline as
+// the first byte past it; a line the bound cuts is not read as a shorter one, nor is anything after
+// it. A link to an endless device and a FIFO count as files that cannot be opened; neither may hold
+// the reader (a hang fails the scenario by its time-out).
 TEST(ZrvConfigParser, OnlyARegularFileAndOnlyItsFirstMiB) {
   vexil_test::ScenarioOptions options;
   options.timeout_seconds = 20;
   auto result = vexil_test::run_in_private_namespace([] {
     const char* path = "/etc/zrv/zrv.conf";
     zrv_core::ZrvConfigParser parser(path, '=');
-    // The first MiB ends right after "cut=".
-    const std::string first = "early=1\n" + std::string((1u << 20) - 13, '#') + "\n";
-    vexil_test::write_zrv_conf(first + "cut=2\n" + std::string(1u << 20, '#') + "\nlate=3\n");
-    EXPECT_EQ(parser.GetFieldValue("early"), "1");
-    const std::string not_found = "Following field not found in ZRV configuration file: ";
-    EXPECT_EQ(FailureText(parser, "cut"), not_found + "cut\n");
-    EXPECT_EQ(FailureText(parser, "late"), not_found + "late\n");
-    // A file that ends at the bound ends its last line there.
-    vexil_test::write_zrv_conf(first + "cut=");
-    EXPECT_EQ(parser.GetFieldValue("cut"), "");
+    const size_t mib = 1u << 20;
+    const struct {
+      size_t line_start;
+      const char* text;
+      const char* key;
+      const char* value;  // null: not found
+    } bound_cases[] = {
+        {mib - 10, "key=valuee\n", "key", "valuee"},          // the newline first past the bound
+        {mib - 10, "key=valuee\nlate=1\n", "key", "valuee"},  // and the file goes on
+        {mib - 10, "key=valuee\nlate=1\n", "late", nullptr},
+        {mib - 10, "key=valuee", "key", "valuee"},  // a file of exactly a MiB, no newline
+        {mib - 9, "key=valuee\n", "key", nullptr},  // the bound cuts the line before its last 'e'
+        {mib - 4, "key=valuee\n", "key", nullptr},  // or right after the '='
+    };
+    for (const auto& c : bound_cases) {
+      vexil_test::write_zrv_conf(std::string(c.line_start - 1, '#') + "\n" + c.text);
+      std::string found;
+      try {
+        found = parser.GetFieldValue(c.key);
+      } catch (const zrv_core::ZrvGeneralException& e) {
+        found = e.what();
+      }
+      EXPECT_EQ(found, c.value ? c.value
+                               : "Following field not found in ZRV configuration file: " +
+                                     std::string(c.key) + "\n")
+          << "line at MiB - " << mib - c.line_start << ": " << c.text;
+    }
 
     const std::string refused = std::string("Failed to open ZRV configuration file: ") + path + "\n";
     ASSERT_EQ(unlink(path), 0);

@@ -49,8 +49,9 @@ bool ConfigFile::Open(const std::string& path)
 bool ConfigFile::NextByte(char& c)
 {
     if (m_at == m_end) {
-        /* One byte past the bound is read too, and not handed out: it tells
-         * a file that the bound cuts from one that ends right there. */
+        /* One byte past the bound is read too: it tells a file that the
+         * bound cuts from one that ends right there. A newline there ends
+         * the last line whole and is handed out; any other byte is not. */
         if (m_fd < 0 || m_total > oMaxConfigFileBytes) return false;
         const size_t want = std::min(sizeof(m_buffer), oMaxConfigFileBytes + 1 - m_total);
         ssize_t got;
@@ -61,7 +62,7 @@ bool ConfigFile::NextByte(char& c)
         m_total += static_cast<size_t>(got);
         m_at = 0;
         m_end = static_cast<size_t>(got);
-        if (m_total > oMaxConfigFileBytes) {
+        if (m_total > oMaxConfigFileBytes && m_buffer[m_end - 1] != '\n') {
             m_cut = true;
             if (--m_end == 0) return false;
         }

@@ -19,7 +19,8 @@ namespace zrv_core {
 constexpr size_t oMaxConfigLineLength = 4096;
 /* Reading stops after this many bytes, as if the file ended there, so a file
  * that never ends costs no more than this; a last line that the bound cuts
- * (the file goes on) is dropped rather than read as a whole one. */
+ * (the file goes on) is dropped rather than read as a whole one. A newline
+ * as the first byte past the bound cuts nothing: that line is read. */
 constexpr size_t oMaxConfigFileBytes = 1 << 20;
 
 /* A configuration file read line by line. Only a regular file is opened
@@ -49,7 +50,7 @@ private:
 
     int m_fd = -1;
     bool m_notRegular = false;
-    bool m_cut = false;  /* the file goes on past oMaxConfigFileBytes */
+    bool m_cut = false;  /* the bound cuts a line: the byte past it is no newline */
     size_t m_total = 0;  /* bytes read from the file so far */
     size_t m_at = 0;     /* next byte of the buffer */
     size_t m_end = 0;    /* bytes in the buffer */
