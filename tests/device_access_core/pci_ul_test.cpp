@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -232,7 +233,7 @@ TEST(LockFiles, NothingAnotherUserPlantsIsTaken) {
 
 // Two processes meet whichever directories each could have when it opened the lock: /tmp's
 // taken over and given back between their opens (either way round), /run unusable for one of
-// them, or a peer that locks /tmp's file alone.
+// them, a peer that locks /tmp's file alone, or one directory under both paths.
 TEST(LockFiles, ProcessesMeetWhicheverDirectoriesEachCouldHave) {
   auto result = vexil_test::run_in_private_namespace([] {
     auto tmp_taken_over = [](bool over) {
@@ -291,6 +292,16 @@ TEST(LockFiles, ProcessesMeetWhicheverDirectoriesEachCouldHave) {
     EXPECT_EQ(flock(peer, LOCK_EX | LOCK_NB), 0);
     close_lock_pair(&own);
     close(peer);
+
+    // One directory under both paths (a container that maps one folder to both): the pair's two
+    // files are one, taken once, and another process is still kept out.
+    ASSERT_EQ(mount(kFallbackDir.c_str(), kLockDir.c_str(), nullptr, MS_BIND, nullptr), 0);
+    vexil_test::CapturedStream out(1);
+    const Taken t = take_lock();
+    EXPECT_EQ(t.where, "run");
+    EXPECT_EQ(t.warning, "");
+    EXPECT_TRUE(t.excludes);
+    EXPECT_EQ(out.text(), "");
   });
   VEXIL_EXPECT_SCENARIO(result);
 }
