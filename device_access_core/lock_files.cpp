@@ -163,6 +163,14 @@ int open_lock_file(const char* parent, const char* file)
     return fd;
 }
 
+/* Whether two descriptors are open on one file. */
+bool same_file(int a, int b)
+{
+    struct stat sa, sb;
+    return a >= 0 && b >= 0 && fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
 } // namespace
 
 extern "C" {
@@ -198,7 +206,12 @@ int create_lock_file(const char* dev_text, const char* kind, struct lock_pair* o
     if (dev_text && !strchr(dev_text, '/')) {
         lock.run_fd = open_lock_file("/run", file);
         lock.tmp_fd = open_lock_file("/tmp", file);
-        if (lock.tmp_fd < 0 && lock.run_fd >= 0)
+        if (same_file(lock.run_fd, lock.tmp_fd)) {
+            /* One directory under both paths (a container may map one folder to both): one
+             * file, so one lock, taken once; a second flock on it would wait for the first. */
+            close(lock.tmp_fd);
+            lock.tmp_fd = -1;
+        } else if (lock.tmp_fd < 0 && lock.run_fd >= 0)
             fprintf(stderr,
                     "Warrning: Failed to create lockfile: " LOCK_DIR "/%s (using " FALLBACK_DIR "/%s instead)\n",
                     file, file);
@@ -232,9 +245,21 @@ int create_function_lock_file(mfile* mf, const char* kind, struct lock_pair* out
     return create_lock_file(text, kind, out);
 }
 
+/* The PCI address that the device part of a remote name spells, read as the
+ * server reads it: a PCI address with or without its domain and prefix, or the
+ * function's sysfs directory. */
+static bool remote_pci_address(const char* device, unsigned v[4])
+{
+    static const char sysfs[] = "/sys/bus/pci/devices/";
+    if (is_bdf(device, &v[0], &v[1], &v[2], &v[3])) return true;
+    return strncmp(device, sysfs, sizeof(sysfs) - 1) == 0 && parse_sysfs_address(device + sizeof(sysfs) - 1, v);
+}
+
 /* "<address>:<port>,<device>" of a handle on another host connected over TCP:
- * the numeric address and port of the socket's far end, and the base name of
- * the device part of the name. False when the handle has no such socket. */
+ * the numeric address and port of the socket's far end, and the adapter that
+ * the device part of the name spells as a PCI address (domain, bus and device,
+ * as a local adapter's lock is named), else the base name of that part. False
+ * when the handle has no such socket. */
 static bool remote_peer_text(mfile* mf, char* text, size_t size)
 {
     if (!mf->is_remote || mf->remote.over_ssh || mf->sock_fd < 0) return false;
@@ -248,6 +273,9 @@ static bool remote_peer_text(mfile* mf, char* text, size_t size)
                     NI_NUMERICHOST | NI_NUMERICSERV) != 0 ||
         parse_remote_device_name(mf->dev_name, name_host, &name_port, device) != 0)
         return false;
+    unsigned v[4];
+    if (remote_pci_address(device, v))
+        return snprintf(text, size, "%s:%s,%04x:%02x:%02x", host, port, v[0], v[1], v[2]) < (int)size;
     return snprintf(text, size, "%s:%s,%s", host, port, base_name(device)) < (int)size;
 }
 

@@ -11,7 +11,8 @@
  * still meets one that did not (through /run), and one that found /run unusable
  * still meets one that could use both, and every process that locks /tmp's file
  * alone (through /tmp). One that could use /run's file alone and one that could
- * use /tmp's alone do not meet.
+ * use /tmp's alone do not meet. When one directory is under both paths the pair
+ * is its one file, and the lock is taken on it once.
  */
 #ifndef LOCK_FILES_H
 #define LOCK_FILES_H
@@ -71,7 +72,9 @@ int create_function_lock_file(mfile* mf, const char* kind, struct lock_pair* out
  * its functions and whatever name opened it: named by the domain, bus and
  * device of the PCI address when the handle has one; for a device on another
  * host reached over TCP, by the numeric address and port of the server it is
- * connected to and the base name of the device part of its name; else as
+ * connected to and, when the device part of its name spells a PCI address (any
+ * form the server reads as one, or the function's sysfs directory), the
+ * adapter's domain, bus and device, else the base name of that part; else as
  * create_function_lock_file. */
 int create_adapter_lock_file(mfile* mf, const char* kind, struct lock_pair* out);
 

@@ -1,5 +1,5 @@
-// The test binary's own ioctl (and open, usleep, sleep, time and poll): registered handlers first,
-// the real calls for everything else.
+// The test binary's own ioctl (and open, usleep, sleep, poll and the clock reads): registered
+// handlers first, the real calls for everything else.
 #include "ioctl_interposer.h"
 
 #include <dirent.h>
@@ -13,6 +13,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -180,6 +181,52 @@ int open_stand_in(const char* path, int flags) {
   return memfd_create(stand_in_name(path).c_str(), (flags & O_CLOEXEC) ? MFD_CLOEXEC : 0);
 }
 
+int real_clock_gettime(clockid_t clock, timespec* out) {
+  using real_t = int (*)(clockid_t, timespec*);
+  static real_t real = reinterpret_cast<real_t>(dlsym(RTLD_NEXT, "clock_gettime"));
+  if (!real) {
+    errno = ENOSYS;
+    return -1;
+  }
+  return real(clock, out);
+}
+
+long long real_monotonic_ns() {
+  timespec now;
+  real_clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * 1000000000LL + now.tv_nsec;
+}
+
+// The clocks as ShiftedClocks leaves them: monotonic readings run `monotonic_rate` times as fast
+// from `rate_from_ns` on the real clock, and the wall clock reads `wall_step_s` off.
+std::atomic<unsigned> monotonic_rate{1};
+std::atomic<long long> rate_from_ns{0};
+std::atomic<long> wall_step_s{0};
+
+bool is_monotonic(clockid_t clock) {
+  return clock == CLOCK_MONOTONIC || clock == CLOCK_MONOTONIC_COARSE || clock == CLOCK_MONOTONIC_RAW ||
+         clock == CLOCK_BOOTTIME;
+}
+
+void shift(clockid_t clock, timespec* ts) {
+  if (clock == CLOCK_REALTIME || clock == CLOCK_REALTIME_COARSE) {
+    ts->tv_sec += wall_step_s;
+  } else if (is_monotonic(clock) && monotonic_rate != 1) {
+    const long long read_ns = ts->tv_sec * 1000000000LL + ts->tv_nsec;
+    const long long from = rate_from_ns;
+    const long long ns = from + (read_ns - from) * monotonic_rate;
+    ts->tv_sec = ns / 1000000000;
+    ts->tv_nsec = ns % 1000000000;
+  }
+}
+
+#ifdef VEXIL_PRELOAD_MONOTONIC_RATE
+__attribute__((constructor)) void run_monotonic_clocks_fast() {
+  rate_from_ns = real_monotonic_ns();
+  monotonic_rate = VEXIL_PRELOAD_MONOTONIC_RATE;
+}
+#endif
+
 std::atomic<bool> skipping_sleeps{false};
 std::atomic<unsigned long long> skipped_us{0};
 std::atomic<unsigned long> skipped_sleeps{0};
@@ -187,7 +234,7 @@ std::atomic<time_t> skipping_from{0};
 
 time_t real_time() {
   timespec now;
-  clock_gettime(CLOCK_REALTIME, &now);
+  real_clock_gettime(CLOCK_REALTIME, &now);
   return now.tv_sec;
 }
 
@@ -217,6 +264,19 @@ SkippedSleeps::~SkippedSleeps() {
 unsigned long long SkippedSleeps::asked_us() const { return skipped_us; }
 
 unsigned long SkippedSleeps::sleeps() const { return skipped_sleeps; }
+
+ShiftedClocks::ShiftedClocks(unsigned rate) {
+  wall_step_s = 0;
+  rate_from_ns = real_monotonic_ns();
+  monotonic_rate = rate;
+}
+
+ShiftedClocks::~ShiftedClocks() {
+  monotonic_rate = 1;
+  wall_step_s = 0;
+}
+
+void ShiftedClocks::step_wall_clock(long seconds) { wall_step_s += seconds; }
 
 std::atomic<bool> recording_polls{false};
 std::mutex polls_lock;
@@ -268,11 +328,29 @@ extern "C" unsigned int sleep(unsigned int seconds) {
 
 extern "C" time_t time(time_t* out) {
   using vexil_test::skipped_us;
-  const time_t now = vexil_test::skipping_sleeps
-                         ? vexil_test::skipping_from + static_cast<time_t>(skipped_us / 1000000)
-                         : vexil_test::real_time();
+  const time_t now = (vexil_test::skipping_sleeps
+                          ? vexil_test::skipping_from + static_cast<time_t>(skipped_us / 1000000)
+                          : vexil_test::real_time()) +
+                     vexil_test::wall_step_s;
   if (out) *out = now;
   return now;
+}
+
+extern "C" int clock_gettime(clockid_t clock, struct timespec* out) {
+  const int rc = vexil_test::real_clock_gettime(clock, out);
+  if (rc == 0) vexil_test::shift(clock, out);
+  return rc;
+}
+
+extern "C" int gettimeofday(struct timeval* out, void* zone) {
+  (void)zone;  // obsolete, and never filled by Linux
+  timespec now;
+  const int rc = clock_gettime(CLOCK_REALTIME, &now);
+  if (rc == 0) {
+    out->tv_sec = now.tv_sec;
+    out->tv_usec = now.tv_nsec / 1000;
+  }
+  return rc;
 }
 
 namespace {

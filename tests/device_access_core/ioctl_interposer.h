@@ -50,6 +50,22 @@ class SkippedSleeps {
   unsigned long sleeps() const;
 };
 
+// While one lives, the clocks as this process reads them (clock_gettime, gettimeofday, time) are
+// off, the host's never touched: CLOCK_MONOTONIC and its kin run `monotonic_rate` times as fast as
+// the real ones from the scope's start, and the wall clock moves when the test steps it, as an
+// administrator or a time daemon would step the host's. A test built with
+// VEXIL_PRELOAD_MONOTONIC_RATE runs its monotonic clocks that fast for the whole process, from
+// load: preloaded into a program, a wait bound by time passed ends without that time passing.
+class ShiftedClocks {
+ public:
+  explicit ShiftedClocks(unsigned monotonic_rate = 1);
+  ~ShiftedClocks();
+  ShiftedClocks(const ShiftedClocks&) = delete;
+  ShiftedClocks& operator=(const ShiftedClocks&) = delete;
+  // Moves the wall clock by `seconds`, forward or back, from now on.
+  void step_wall_clock(long seconds);
+};
+
 // While one lives, every poll() of this process is recorded with the time-out it asks for, then
 // made as usual: a test checks how long a wait may block without timing it.
 class RecordedPolls {

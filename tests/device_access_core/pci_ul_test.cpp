@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -232,7 +233,7 @@ TEST(LockFiles, NothingAnotherUserPlantsIsTaken) {
 
 // Two processes meet whichever directories each could have when it opened the lock: /tmp's
 // taken over and given back between their opens (either way round), /run unusable for one of
-// them, or a peer that locks /tmp's file alone.
+// them, a peer that locks /tmp's file alone, or one directory under both paths.
 TEST(LockFiles, ProcessesMeetWhicheverDirectoriesEachCouldHave) {
   auto result = vexil_test::run_in_private_namespace([] {
     auto tmp_taken_over = [](bool over) {
@@ -291,31 +292,56 @@ TEST(LockFiles, ProcessesMeetWhicheverDirectoriesEachCouldHave) {
     EXPECT_EQ(flock(peer, LOCK_EX | LOCK_NB), 0);
     close_lock_pair(&own);
     close(peer);
+
+    // One directory under both paths (a container that maps one folder to both): the pair's two
+    // files are one, taken once, and another process is still kept out.
+    ASSERT_EQ(mount(kFallbackDir.c_str(), kLockDir.c_str(), nullptr, MS_BIND, nullptr), 0);
+    vexil_test::CapturedStream out(1);
+    const Taken t = take_lock();
+    EXPECT_EQ(t.where, "run");
+    EXPECT_EQ(t.warning, "");
+    EXPECT_TRUE(t.excludes);
+    EXPECT_EQ(out.text(), "");
   });
   VEXIL_EXPECT_SCENARIO(result);
 }
 
+long long monotonic_ms() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+}
+
 // A timed wait lasts as long as it says on the clock, however short the sleeps between its
-// attempts turn out (here they return at once), and gives nothing back held; an ending signal
-// waiting while the thread holds them back ends it at once.
+// attempts turn out (here they return at once) and wherever the wall clock is stepped meanwhile
+// (an hour on would end it at once, an hour back stretch it: past 10 s the holder lets go, and
+// such a wait would take the lock), and gives nothing back held; an ending signal waiting while
+// the thread holds them back ends it at once.
 TEST(LockFiles, TimedWaitIsBoundByTimePassed) {
   auto result = vexil_test::run_in_private_namespace([] {
     lock_pair holder = open_lock();
-    ASSERT_EQ(flock(holder.tmp_fd, LOCK_EX), 0);
     lock_pair own = open_lock();
-    timespec start, end;
-    clock_gettime(CLOCK_MONOTONIC, &start);
-    {
-      vexil_test::SkippedSleeps sleeps;
-      errno = 0;
-      EXPECT_EQ(flock_wait(own, LOCK_EX, 200000), -1);
-      EXPECT_EQ(errno, EWOULDBLOCK);
-      EXPECT_GT(sleeps.sleeps(), 0u);
+    for (long step : {3600L, -3600L}) {
+      SCOPED_TRACE("wall clock stepped by " + std::to_string(step) + " s");
+      ASSERT_EQ(flock(holder.tmp_fd, LOCK_EX), 0);
+      vexil_test::ShiftedClocks clocks;
+      const long long start = monotonic_ms();
+      {
+        bool stepped = false;
+        vexil_test::SkippedSleeps sleeps([&](unsigned long long) {
+          if (!stepped) clocks.step_wall_clock(step);
+          stepped = true;
+          if (monotonic_ms() - start > 10000) flock(holder.tmp_fd, LOCK_UN);
+        });
+        errno = 0;
+        EXPECT_EQ(flock_wait(own, LOCK_EX, 200000), -1);
+        EXPECT_EQ(errno, EWOULDBLOCK);
+        EXPECT_TRUE(stepped);
+      }
+      EXPECT_GE(monotonic_ms() - start, 200);
+      EXPECT_EQ(flock(holder.run_fd, LOCK_EX | LOCK_NB), 0) << "/run's lock was given back";
+      ASSERT_EQ(flock(holder.run_fd, LOCK_UN), 0);
     }
-    clock_gettime(CLOCK_MONOTONIC, &end);
-    EXPECT_GE((end.tv_sec - start.tv_sec) * 1000000000LL + (end.tv_nsec - start.tv_nsec), 200000000LL);
-    EXPECT_EQ(flock(holder.run_fd, LOCK_EX | LOCK_NB), 0) << "/run's lock was given back";
-    ASSERT_EQ(flock(holder.run_fd, LOCK_UN), 0);
 
     signal_hold hold = {};
     signal_hold_take(&hold);

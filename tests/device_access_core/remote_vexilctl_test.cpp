@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -54,7 +55,7 @@ class RemoteTool : public ::testing::TestWithParam<Path> {
       accelerator = Accelerator::install(adapter.registers(), limits);
       RemoteServerConfig config;
       config.minor = GetParam().minor;
-      config.device = "mt4125_pciconf0";
+      config.device = served;
       server.reset(new RemoteServer(adapter, config));
       device = server->device_name("mt4125_pciconf0");
       body();
@@ -70,9 +71,13 @@ class RemoteTool : public ::testing::TestWithParam<Path> {
     how.started = [this](pid_t pid) { server->set_client(pid); };
     return how;
   }
-  test_process::result tool(std::vector<std::string> args) { return tool(args, how()); }
-  test_process::result tool(std::vector<std::string> args, const test_process::options& how) {
-    args.insert(args.begin() + 2, {"-d", device});
+  // Runs the tool on `device`, or on `on` when given.
+  test_process::result tool(std::vector<std::string> args, const std::string& on = "") {
+    return tool(args, how(), on);
+  }
+  test_process::result tool(std::vector<std::string> args, const test_process::options& how,
+                            const std::string& on = "") {
+    args.insert(args.begin() + 2, {"-d", on.empty() ? device : on});
     return test_process::run(VEXILCTL_PATH, args, how);
   }
   void expect_ok(const std::vector<std::string>& args, const std::string& out_start) {
@@ -86,6 +91,7 @@ class RemoteTool : public ::testing::TestWithParam<Path> {
   AcceleratorLimits limits;
   std::shared_ptr<Accelerator> accelerator;
   std::unique_ptr<RemoteServer> server;
+  std::string served = "mt4125_pciconf0";  // the only name the server opens; empty: any
   std::string device;
 };
 
@@ -188,12 +194,17 @@ TEST_P(FramedRemoteTool, AnUnrequestedCopyOfAnAnswerShiftsNoLaterReply) {
 }
 
 // The change lock of a device on another host is named by the address and port its connection
-// reached, so two names of one server take turns.
-TEST_P(FramedRemoteTool, TwoNamesOfOneServerShareTheChangeLock) {
+// reached and, for a PCI address, by the adapter that address names: every spelling of one
+// adapter's address behind one server takes turns, its functions included, and so do two names
+// of the server with one device name; other adapters do not wait. Creates of one name at once
+// over three spellings make one group (three rounds: the runs do not always overlap on their own).
+TEST_P(FramedRemoteTool, EverySpellingOfOneAdapterSharesTheChangeLock) {
+  served = "";
   in_namespace([&] {
     vexil_test::add_file("/etc/hosts", "127.0.0.1 localhost\n");
     vexil_test::ScopedEnv no_ssh("SSH_TIMEOUT", "0");
-    auto lock_of = [](const std::string& name) {
+    const std::string port = std::to_string(server->port());
+    auto lock_of = [&port](const std::string& name) {
       lock_pair lock = no_lock_pair();
       mfile* mf = mopen(name.c_str());
       EXPECT_NE(mf, nullptr) << name;
@@ -201,12 +212,54 @@ TEST_P(FramedRemoteTool, TwoNamesOfOneServerShareTheChangeLock) {
       if (mf) mclose(mf);
       return lock;
     };
-    lock_pair held = lock_of(device);
-    ASSERT_EQ(flock_int(held, LOCK_EX), 0);
-    lock_pair other = lock_of("localhost:" + std::to_string(server->port()) + ",mt4125_pciconf0");
-    EXPECT_EQ(flock_wait(other, LOCK_EX, 0), -1);
-    close_lock_pair(&other);
-    close_lock_pair(&held);
+    const struct {
+      const char *host, *device, *other_host, *other_device;
+      bool shared;
+    } pairs[] = {
+        {"127.0.0.1", "mt4125_pciconf0", "localhost", "mt4125_pciconf0", true},
+        {"127.0.0.1", "03:00.0", "localhost", "0000:03:00.0", true},
+        {"127.0.0.1", "03:00.0", "127.0.0.1", "03:00.1", true},
+        {"127.0.0.1", "pciconf-03:00.0", "127.0.0.1", "pci-0000:03:00.7", true},
+        {"127.0.0.1", "0000:03:00.0", "127.0.0.1", "@sys@bus@pci@devices@0000:03:00.1@config", true},
+        {"127.0.0.1", "03:00.0", "127.0.0.1", "04:00.0", false},
+        {"127.0.0.1", "03:00.0", "127.0.0.1", "0001:03:00.0", false},
+    };
+    for (const auto& pair : pairs) {
+      const std::string name = std::string(pair.host) + ":" + port + "," + pair.device;
+      const std::string other = std::string(pair.other_host) + ":" + port + "," + pair.other_device;
+      SCOPED_TRACE(name + " and " + other);
+      lock_pair held = lock_of(name);
+      ASSERT_EQ(flock_int(held, LOCK_EX), 0);
+      lock_pair waiting = lock_of(other);
+      EXPECT_EQ(flock_wait(waiting, LOCK_EX, 0), pair.shared ? -1 : 0);
+      close_lock_pair(&waiting);
+      close_lock_pair(&held);
+    }
+
+    const std::string spellings[] = {"03:00.0", "0000:03:00.0", "03:00.1"};
+    constexpr int kRuns = 6;
+    constexpr int kRounds = 3;
+    for (int round = 0; round < kRounds; ++round) {
+      const std::string name = "dup" + std::to_string(round);
+      std::vector<test_process::result> results(kRuns);
+      std::vector<std::thread> runs;
+      for (int i = 0; i < kRuns; ++i)
+        runs.emplace_back([&, i] {
+          const std::string eus = std::to_string(60 * round + 10 * i);
+          results[i] = tool({"eu_group", "create", "-n", name, "-r", eus}, "127.0.0.1:" + port + "," + spellings[i % 3]);
+        });
+      for (std::thread& run : runs) run.join();
+      int created = 0;
+      for (const test_process::result& r : results) {
+        if (r.exit_status == 0 && r.out.rfind("Group created successfully-\n", 0) == 0)
+          ++created;
+        else
+          EXPECT_EQ(r.out, "Group name: \"" + name + "\", is already taken by group_id: " +
+                               std::to_string(round + 1) + "\nEU group creation failed.\n");
+      }
+      EXPECT_EQ(created, 1) << name;
+    }
+    EXPECT_EQ(accelerator->groups().size(), size_t(kRounds));
   });
 }
 

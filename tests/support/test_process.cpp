@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <stdexcept>
 
 namespace test_process {
@@ -22,7 +23,7 @@ namespace test_process {
 namespace {
 
 /* In the child after fork: only async-signal-safe calls, then exec or _exit. */
-[[noreturn]] void start_child(const std::string& program, char* const* argv,
+[[noreturn]] void start_child(const std::string& program, char* const* argv, char* const* envp,
                               const options& how, int out_fd, int err_fd)
 {
     if (dup2(out_fd, STDOUT_FILENO) < 0 || dup2(err_fd, STDERR_FILENO) < 0)
@@ -37,8 +38,28 @@ namespace {
             setresuid(how.uid, how.uid, how.uid) != 0)
             _exit(126);
     }
-    execv(program.c_str(), argv);
+    execve(program.c_str(), argv, envp);
     _exit(127);
+}
+
+/* The child's environment, made in the parent so that the child needs no
+ * allocation, and without touching this process's own: runs started at once
+ * from several threads each get theirs. */
+std::vector<std::string> child_environment(const options& how)
+{
+    std::map<std::string, std::string> vars;
+    for (char** e = environ; *e; ++e) {
+        const char* eq = strchr(*e, '=');
+        if (eq) vars.emplace(std::string(*e, static_cast<size_t>(eq - *e)), eq + 1);
+    }
+    for (const auto& kv : how.env)
+        vars[kv.first] = kv.second;
+    for (const std::string& name : how.unset_env)
+        vars.erase(name);
+    std::vector<std::string> env;
+    for (const auto& kv : vars)
+        env.push_back(kv.first + "=" + kv.second);
+    return env;
 }
 
 double now_seconds()
@@ -110,21 +131,11 @@ result run(const std::string& program, const std::vector<std::string>& args, con
         throw std::runtime_error(std::string("pipe: ") + strerror(errno));
     }
 
-    /* The environment is changed in the parent around fork, so that the
-     * child needs no allocation. */
-    std::vector<std::pair<std::string, std::string>> saved;
-    auto remember = [&saved](const std::string& name) {
-        const char* old = getenv(name.c_str());
-        saved.emplace_back(name, old ? std::string(1, '=') + old : std::string());
-    };
-    for (const auto& kv : how.env) {
-        remember(kv.first);
-        setenv(kv.first.c_str(), kv.second.c_str(), 1);
-    }
-    for (const std::string& name : how.unset_env) {
-        remember(name);
-        unsetenv(name.c_str());
-    }
+    std::vector<std::string> env = child_environment(how);
+    std::vector<char*> envp;
+    for (std::string& s : env)
+        envp.push_back(&s[0]);
+    envp.push_back(NULL);
 
     /* Nobody reads a pipe whose read end is gone before the child exists. */
     if (how.out_unread) {
@@ -134,15 +145,10 @@ result run(const std::string& program, const std::vector<std::string>& args, con
     const double started = now_seconds();
     pid_t pid = fork();
     if (pid == 0)
-        start_child(program, argv.data(), how, out_pipe[1], how.err_to_out ? out_pipe[1] : err_pipe[1]);
+        start_child(program, argv.data(), envp.data(), how, out_pipe[1],
+                    how.err_to_out ? out_pipe[1] : err_pipe[1]);
     int fork_errno = errno;
 
-    for (auto it = saved.rbegin(); it != saved.rend(); ++it) {
-        if (it->second.empty())
-            unsetenv(it->first.c_str());
-        else
-            setenv(it->first.c_str(), it->second.c_str() + 1, 1);
-    }
     close(out_pipe[1]);
     close(err_pipe[1]);
     if (pid < 0) {
