@@ -255,10 +255,16 @@ int gpio_setup(mfile* mf)
 
 extern "C" {
 
+static int drop_lock_bit(mfile* mf);
+
+/* A lock bit whose clear never left this host is still this handle's: it is
+ * cleared before the handle goes, or it would stay set for good. */
 void i2c_gw_close(mfile* mf)
 {
-    if (mf && mf->i2c_gw.lock_file_tried) close_lock_pair(&mf->i2c_gw.lock_fd);
-    if (mf) mf->i2c_gw.lock_file_tried = 0;
+    if (!mf) return;
+    drop_lock_bit(mf);
+    if (mf->i2c_gw.lock_file_tried) close_lock_pair(&mf->i2c_gw.lock_fd);
+    mf->i2c_gw.lock_file_tried = 0;
 }
 
 int get_gw(void)
@@ -550,6 +556,13 @@ int smbus_lock(mfile* mf, int lock)
     const int gw = smbus_gw(mf);
     if (gw < 0) return -1;
     if (lock) {
+        /* A bit left set by a clear that never left this host is still ours:
+         * waiting for it would wait for ourselves. It is cleared first, and
+         * the transfer fails when that is refused again. */
+        if (mf->i2c_gw.smbus_lock_ours) {
+            drop_lock_bit(mf);
+            if (mf->i2c_gw.smbus_lock_ours) return -1;
+        }
         if (take_lock_bit(mf, layout_of(mf), gw) != 0) {
             if (!mf->i2c_gw.smbus_lock_ours) return -1;
         } else if (!mf->force_smbus || hand_pins_over(mf) == 0) {

@@ -340,33 +340,69 @@ static int read_icmd_semaphore(mfile* mf, uint32_t* value)
  * CR-space semaphore is taken by the read that returns 0 (ticket 0). When
  * the write or the read reports failure the semaphore may be this process's
  * all the same: it is read again, and released before the try fails when a
- * read finds the ticket. */
+ * read finds the ticket. When no read answers and the ticket may have
+ * landed, the semaphore may be ours: it stays so, the signals held, until
+ * the next take or the close reads it. */
 static int semaphore_attempt(mfile* mf, uint32_t ticket, int* taken)
 {
     *taken = 0;
     if (is_inband_semaphore(mf)) return inband_lock(mf, taken);
     uint32_t value = ticket;
-    const bool written =
-        !icmd_over_vsec(mf) || !MWRITE4_SEMAPHORE(mf, mf->icmd.semaphore_addr, ticket);
+    const int ticketed = icmd_over_vsec(mf);
+    mf->write_unsent = 1; /* stays so when the space selection fails before the write */
+    const bool written = !ticketed || !MWRITE4_SEMAPHORE(mf, mf->icmd.semaphore_addr, ticket);
+    const bool may_have_landed = ticketed && (written || !mf->write_unsent);
     /* In CR space the read that returns 0 takes the semaphore. */
-    mf->read_takes_semaphore = !icmd_over_vsec(mf);
+    mf->read_takes_semaphore = !ticketed;
     const bool read = written && !read_icmd_semaphore(mf, &value);
     const bool unanswered = written && !read && errno == ETIMEDOUT;
     mf->read_takes_semaphore = 0;
-    if (unanswered && !icmd_over_vsec(mf)) {
+    if (unanswered && !ticketed) {
         /* Sent and never answered: it may be this process's, and without a
          * ticket nobody can tell; nothing is written. */
         semaphore_warn_unreleased("ICMD semaphore");
         return ME_ICMD_STATUS_CR_FAIL;
     }
     if (!read) {
-        if (semaphore_reread(mf, read_icmd_semaphore, ticket, "ICMD semaphore") == 1) {
+        const int ours = semaphore_reread(mf, read_icmd_semaphore, ticket, "ICMD semaphore");
+        if (ours == 1) {
             mf->icmd.took_semaphore = 1;
             icmd_clear_semaphore_com(mf);
+        } else if (ours < 0 && may_have_landed) {
+            mf->icmd.sem_may_be_ours = 1;
         }
         return ME_ICMD_STATUS_CR_FAIL;
     }
     *taken = value == ticket;
+    return ME_OK;
+}
+
+/* A semaphore that may be ours, read: 1 when it holds this process's
+ * ticket (it is ours, the hold kept), 0 when it holds anything else (the
+ * hold given back), -1 when no read answered (still undecided, the hold
+ * kept). */
+static int settle_icmd_semaphore(mfile* mf)
+{
+    const int ours =
+        semaphore_reread(mf, read_icmd_semaphore, icmd_process_ticket(), "ICMD semaphore");
+    if (ours < 0) return -1;
+    mf->icmd.sem_may_be_ours = 0;
+    if (ours)
+        mf->icmd.took_semaphore = 1;
+    else
+        signal_hold_give(&mf->icmd.sem_hold);
+    return ours;
+}
+
+/* The semaphore is this process's: the command goes on, unless an ending
+ * signal is waiting (the run is ending), when it is given back at once. */
+static int semaphore_taken(mfile* mf)
+{
+    if (signal_hold_interrupted()) {
+        icmd_clear_semaphore_com(mf);
+        return ME_ICMD_STATUS_SEMAPHORE_TO;
+    }
+    DBG_PRINTF("Semaphore taken successfully...\n");
     return ME_OK;
 }
 
@@ -375,23 +411,25 @@ int icmd_take_semaphore_com(mfile* mf, uint32_t ticket)
     /* GPU-class functions opened over configuration space share no mailbox. */
     if (is_pxuc_pciconf(mf)) return ME_OK;
     DBG_PRINTF("Taking semaphore... at 0x%x\n", mf->icmd.semaphore_addr);
+    /* A ticket of an earlier take that may have landed is used when it is
+     * there; the semaphore is not asked for until a read has decided. */
+    if (mf->icmd.sem_may_be_ours) {
+        const int ours = settle_icmd_semaphore(mf);
+        if (ours < 0) return ME_ICMD_STATUS_CR_FAIL;
+        if (ours) return semaphore_taken(mf);
+    }
     for (int attempt = 1; attempt <= kSemAttempts; ++attempt) {
         /* The ending signals are held from the attempt that may take the
-         * semaphore until its release; never across the sleeps between. */
+         * semaphore until its release, or until a read says whose it is;
+         * never across the sleeps between. */
         signal_hold_take(&mf->icmd.sem_hold);
         int taken = 0;
         const int rc = semaphore_attempt(mf, ticket, &taken);
         if (taken) {
             mf->icmd.took_semaphore = 1;
-            /* An ending signal waiting as it is taken: the run is ending. */
-            if (signal_hold_interrupted()) {
-                icmd_clear_semaphore_com(mf);
-                return ME_ICMD_STATUS_SEMAPHORE_TO;
-            }
-            DBG_PRINTF("Semaphore taken successfully...\n");
-            return ME_OK;
+            return semaphore_taken(mf);
         }
-        signal_hold_give(&mf->icmd.sem_hold);
+        if (!mf->icmd.sem_may_be_ours) signal_hold_give(&mf->icmd.sem_hold);
         if (rc) return rc;
         if (attempt < kSemAttempts) zrv_msleep((unsigned)(rand() % 50));
     }
@@ -402,11 +440,14 @@ int icmd_take_semaphore_com(mfile* mf, uint32_t ticket)
  * again only while it reads it; in CR space only while the 0 never left. A
  * release that may not have gone through leaves took_semaphore set for
  * icmd_close when the semaphore may still be this process's: with a ticket
- * whenever it could not be read, without one only when no 0 left. The hold
- * is given back either way. */
+ * whenever it could not be read, without one only when no 0 left. One that
+ * may be ours is read before anything is written. The hold is given back
+ * either way. */
 static int release_icmd_semaphore(mfile* mf, int check_first)
 {
     const int ticketed = icmd_over_vsec(mf);
+    if (mf->icmd.sem_may_be_ours) check_first = 1;
+    mf->icmd.sem_may_be_ours = 0;
     const int rc = ticketed ? semaphore_release_ticket(mf, free_icmd_semaphore, read_icmd_semaphore,
                                                        icmd_process_ticket(), check_first,
                                                        &mf->icmd.sem_hold, "ICMD semaphore")
@@ -470,10 +511,18 @@ int icmd_open(mfile* mf)
 }
 
 /* A semaphore still marked taken is released by the same rule; one with a
- * ticket is read first, as its earlier release may have gone through. */
+ * ticket is read first, as its earlier release may have gone through. One
+ * that may be ours is read first too: released when it holds the ticket,
+ * left to whoever holds it otherwise, and left as it is (said) when no read
+ * answers, the signals let through as the handle goes. Runs whether or not
+ * the mailbox opened: the open's own takes may have left either. */
 void icmd_close(mfile* mf)
 {
     if (!mf) return;
+    if (mf->icmd.sem_may_be_ours && settle_icmd_semaphore(mf) < 0) {
+        mf->icmd.sem_may_be_ours = 0;
+        signal_hold_give(&mf->icmd.sem_hold);
+    }
     if (mf->icmd.took_semaphore) {
         const int rc = is_pxuc_pciconf(mf) || is_inband_semaphore(mf)
                            ? icmd_clear_semaphore_com(mf)

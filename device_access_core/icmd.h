@@ -27,7 +27,10 @@ extern "C" {
 struct icmd_params {
     int opened;
     int took_semaphore;
-    struct signal_hold sem_hold; /* the ending signals, held while took_semaphore */
+    /* 1 while a take's ticket may have landed and no read has said whose the
+     * semaphore is: the next take and the close read it first. */
+    int sem_may_be_ours;
+    struct signal_hold sem_hold; /* the ending signals, held while took_semaphore or sem_may_be_ours */
     uint32_t ctrl_addr;
     uint32_t cmd_addr;
     uint32_t cmd_ptr_bitlen;
@@ -60,7 +63,8 @@ struct icmd_mem_props {
 
 /* Finds the mailbox, once per handle. */
 int icmd_open(mfile* mf);
-/* Releases a semaphore still held and marks ICMD closed. */
+/* Releases a semaphore still held (or settles one that may be ours) and
+ * marks ICMD closed; called for every handle, opened or not. */
 void icmd_close(mfile* mf);
 /* Command and reply of the same size. */
 int icmd_send_command(mfile* mf, int opcode, void* data, int size, int skip_write);

@@ -106,7 +106,7 @@ int mclose(mfile* mf)
         const int ul_rc = mclose_ul(mf);
         return dma_errno ? fail_errno(dma_errno) : ul_rc;
     }
-    if (mf->icmd.opened) icmd_close(mf);
+    icmd_close(mf); /* also after a failed open: its takes may have left the semaphore ours */
     int rc = close_transport(mf);
     free_handle(mf);
     if (cable_failed) {

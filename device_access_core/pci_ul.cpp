@@ -141,7 +141,7 @@ void ul_free_record(mfile* mf)
 int mclose_ul(mfile* mf)
 {
     if (!mf) return 0;
-    if (mf->icmd.opened) icmd_close(mf);
+    icmd_close(mf); /* also after a failed open: its takes may have left the semaphore ours */
     struct ul_ctx* ctx = mf->ul_ctx;
     if (ctx) {
         ul_drop_transport(mf);

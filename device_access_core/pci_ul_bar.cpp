@@ -454,6 +454,9 @@ int ul_pciconf_close(mfile* mf)
     struct ul_ctx* ctx = mf->ul_ctx;
     uint32_t id = 0;
     int failed = !ctx->read4 || ctx->read4(mf, mf->cr_space_offset + UL_HW_ID_ADDRESS, &id) != 4;
+    /* That read settles a window semaphore that may be ours; when it could not, this is the last
+     * chance. */
+    tqcr_pciconf_settle_at_close(mf);
     if (mf->fd > 0) close(mf->fd);
     mf->fd = -1;
     return failed ? 1 : 0;

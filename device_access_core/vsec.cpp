@@ -213,18 +213,24 @@ static int read_window_semaphore(mfile* mf, uint32_t* value)
     return vsec_read(mf, VSEC_SEMAPHORE, value, "read counter");
 }
 
-/* The release: written again only while the semaphore reads the ticket. */
+/* The release: written again only while the semaphore reads the ticket; one
+ * that may be ours is read before anything is written. */
 static int release_window_semaphore(mfile* mf)
 {
+    const int check_first = mf->vsec.sem_may_be_ours;
+    mf->vsec.sem_may_be_ours = 0;
     return semaphore_release_ticket(mf, free_window_semaphore, read_window_semaphore,
-                                    mf->vsec.ticket, 0, &mf->vsec.sem_hold, "VSEC semaphore");
+                                    mf->vsec.ticket, check_first, &mf->vsec.sem_hold,
+                                    "VSEC semaphore");
 }
 
 /* Writing the counter's ticket takes the semaphore when it reads back; the
  * ending signals are held from that write until the release. A write that
  * reports failure may have gone through all the same, and a read-back may
  * fail alone: the semaphore is then read again and released when it holds
- * the ticket. */
+ * the ticket. When no read answers and the ticket may have landed (the
+ * system did not refuse its write), the semaphore may be ours: it stays so,
+ * the signals held, until the next window access reads it. */
 static int cap9_sem_attempt(mfile* mf, bool* taken)
 {
     uint32_t ticket = 0;
@@ -232,22 +238,44 @@ static int cap9_sem_attempt(mfile* mf, bool* taken)
     if (vsec_read(mf, VSEC_COUNTER, &ticket, "read counter")) return VSEC_CONF_READ_FAILED;
     signal_hold_take(&mf->vsec.sem_hold);
     mf->vsec.ticket = ticket;
-    const bool written = !vsec_write(mf, VSEC_SEMAPHORE, ticket, "write counter to semaphore");
+    const int write_rc = vsec_write(mf, VSEC_SEMAPHORE, ticket, "write counter to semaphore");
     uint32_t sem = 0;
-    if (!written || read_window_semaphore(mf, &sem)) {
-        if (semaphore_reread(mf, read_window_semaphore, ticket, "VSEC semaphore") == 1)
+    if (write_rc || read_window_semaphore(mf, &sem)) {
+        const int ours = semaphore_reread(mf, read_window_semaphore, ticket, "VSEC semaphore");
+        if (ours == 1)
             release_window_semaphore(mf);
-        signal_hold_give(&mf->vsec.sem_hold);
-        return written ? VSEC_CONF_READ_FAILED : VSEC_CONF_WRITE_FAILED;
+        else if (ours < 0 && write_rc != -1)
+            mf->vsec.sem_may_be_ours = 1;
+        if (!mf->vsec.sem_may_be_ours) signal_hold_give(&mf->vsec.sem_hold);
+        return write_rc ? VSEC_CONF_WRITE_FAILED : VSEC_CONF_READ_FAILED;
     }
     *taken = sem == ticket;
     if (!*taken) signal_hold_give(&mf->vsec.sem_hold);
     return VSEC_OK;
 }
 
+/* A semaphore that may be ours, read before the window is used again: the
+ * ticket there means it is this handle's (taken; the hold kept), anything
+ * else that it is not (the hold given back). VSEC_CONF_READ_FAILED when no
+ * read answered: still undecided. */
+static int settle_window_semaphore(mfile* mf, bool* ours)
+{
+    const int found = semaphore_reread(mf, read_window_semaphore, mf->vsec.ticket, "VSEC semaphore");
+    if (found < 0) return VSEC_CONF_READ_FAILED;
+    mf->vsec.sem_may_be_ours = 0;
+    *ours = found == 1;
+    if (!*ours) signal_hold_give(&mf->vsec.sem_hold);
+    return VSEC_OK;
+}
+
 int tqcr_pciconf_cap9_sem(mfile* mf, int lock)
 {
     if (!lock) return release_window_semaphore(mf) ? VSEC_CONF_WRITE_FAILED : VSEC_OK;
+    if (mf->vsec.sem_may_be_ours) {
+        bool ours = false;
+        const int rc = settle_window_semaphore(mf, &ours);
+        if (rc || ours) return rc;
+    }
     for (int round = 1; round < kSemRounds; ++round) {
         uint32_t sem = 0;
         if (vsec_read(mf, VSEC_SEMAPHORE, &sem, "read counter")) return VSEC_CONF_READ_FAILED;
@@ -401,6 +429,11 @@ int get_space_support_status(mfile* mf, uint16_t space)
     return 1;
 }
 
+void tqcr_pciconf_settle_at_close(mfile* mf)
+{
+    if (mf && mf->vsec.sem_may_be_ours) release_window_semaphore(mf);
+}
+
 int tqcr_pciconf_open(mfile* mf, const char* path, int mode)
 {
     if (!mf || !mf->ul_ctx || !path) {
@@ -434,6 +467,7 @@ int tqcr_pciconf_open(mfile* mf, const char* path, int mode)
         DBG_PRINTF("FUNCTIONAL VSC Supported\n");
         if (mode & 1) free_window_semaphore(mf); /* whoever holds it: a dead process */
         if (tqcr_pciconf_cap9_sem(mf, 1)) {
+            tqcr_pciconf_settle_at_close(mf);
             close(mf->fd);
             mf->fd = -1;
             errno = EBUSY;

@@ -47,8 +47,11 @@ struct vsec_state {
     int cap_offset;     /* offset of the capability, 0 when none */
     int vsec_type;      /* bits 24-31 of the capability header */
     int functional_vsc; /* 1 when the capability exists and vsec_type is 0 */
-    struct signal_hold sem_hold; /* the ending signals, held while the window's semaphore is ours */
+    struct signal_hold sem_hold; /* the ending signals, held while the window's semaphore is ours
+                                    or may be */
     uint32_t ticket;    /* the ticket last written to the window's semaphore */
+    int sem_may_be_ours; /* 1 while that ticket may have landed and no read has said whose the
+                            semaphore is: the next window access reads it first */
 };
 
 /* Offset of the first capability with this id; 0 when none, when the list
@@ -70,6 +73,11 @@ int mwrite4_block_pciconf(mfile* mf, unsigned int offset, uint32_t* data, int si
 int space_to_cap_offset(int space);
 /* Selects the space; on success records it in vsec_cap_mask. 1 if it answered. */
 int get_space_support_status(mfile* mf, uint16_t space);
+/* The handle is going away: a window semaphore whose take may have landed
+ * and that no access has read since is read one last time, freed when it
+ * holds the ticket and left otherwise (said when it cannot be read); the
+ * signals are let through either way. */
+void tqcr_pciconf_settle_at_close(mfile* mf);
 /* Opens the configuration-space file at path for a handle that has a ul_ctx
  * and installs the dword, block and close slots: the VSEC window when it is
  * usable (when the probed spaces alone do not say so, the hardware id is

@@ -460,6 +460,54 @@ TEST(I2cGateway, NoFailedAccessLeavesTheSmbusLockBitSetOrTheSignalsHeld) {
   VEXIL_EXPECT_SCENARIO(result);
 }
 
+// A clear of the lock bit refused three times (every access of the unlock fails: no 0 left this
+// host) leaves the bit this handle's: its next transfer clears it and runs, and a handle that
+// makes none clears it at close.
+TEST(I2cGateway, ALockBitWhoseClearWasRefusedIsClearedByTheNextTransferOrTheClose) {
+  SKIP_WITHOUT_FUSE_FUNCTION();
+  auto result = run_with_sim_function(with_bus(0x212, 2), [](FuseFunctionServer& server) {
+    ScopedEnv force("FORCE_I2C", "1");
+    const Bytes stored = pattern(512, 3);
+    for (bool next_transfer : {true, false}) {
+      SCOPED_TRACE(next_transfer ? "next transfer" : "close");
+      mfile* mf = open_function();
+      ASSERT_NE(mf, nullptr);
+      Bytes got(4, 0);
+      ASSERT_EQ(mread_i2cblock(mf, kEeprom, 2, 0x10, got.data(), 4), 4);  // finds the gateway
+      const uint64_t before = server.stats().config_accesses;
+      ASSERT_EQ(mread_i2cblock(mf, kEeprom, 2, 0x10, got.data(), 4), 4);
+      // The unlock is the transfer's last read and write of the lock word, 11 window accesses each.
+      vexil_sim::FaultKnobs knobs;
+      knobs.fail_config_access_at = server.stats().config_accesses + (server.stats().config_accesses - before) - 21;
+      knobs.fail_config_accesses = 1000;
+      server.set_knobs(knobs);
+      {
+        vexil_test::CapturedStream quiet(2);
+        EXPECT_EQ(mread_i2cblock(mf, kEeprom, 2, 0x10, got.data(), 4), -1);
+        EXPECT_NE(quiet.text().find("-W- The SMBus lock bit could not be released.\n"), std::string::npos);
+      }
+      server.set_knobs(vexil_sim::FaultKnobs{});
+      uint32_t lock = 0;
+      ASSERT_TRUE(server.read_space(vexil_sim::kSpaceCr, kForcedLockWord, lock));
+      ASSERT_NE(lock & 1u << 31, 0u) << "refused: still set";
+      if (next_transfer) {
+        got.assign(4, 0);
+        EXPECT_EQ(mread_i2cblock(mf, kEeprom, 2, 0x10, got.data(), 4), 4) << strerror(errno);
+        EXPECT_EQ(got, Bytes(stored.begin() + 0x10, stored.begin() + 0x14));
+        ASSERT_TRUE(server.read_space(vexil_sim::kSpaceCr, kForcedLockWord, lock));
+        EXPECT_EQ(lock & 1u << 31, 0u) << "after the next transfer";
+      }
+      mclose(mf);
+      ASSERT_TRUE(server.read_space(vexil_sim::kSpaceCr, kForcedLockWord, lock));
+      EXPECT_EQ(lock & 1u << 31, 0u) << "after close";
+      EXPECT_EQ(server.stats().broken_smbus_locks, 0u);
+      EXPECT_EQ(server.stats().foreign_smbus_transactions, 0u);
+      EXPECT_TRUE(let_through(SIGINT));
+    }
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
 // A lock that fails after the pins were handed over gives them back; an ending signal that comes
 // while they are handed over waits until they are back and the lock bit is clear.
 TEST(I2cGateway, ForcedSmbusGivesThePinsBackOnAFailedLockAndBeforeAnEndingSignal) {

@@ -2,6 +2,7 @@
 // path (sysfs config file -> VSEC window -> ICMD mailbox), and every fault the adapter can
 // inject, each giving its code.
 #include <errno.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -491,6 +492,86 @@ TEST(IcmdDelivery, ATakeWhoseReadBackFailsGivesBackTheSemaphoreItFindsItHolds) {
     EXPECT_EQ(icmd_take_semaphore(mf), ME_OK);
     EXPECT_EQ(icmd_clear_semaphore(mf), ME_OK);
     mclose(mf);
+  });
+  VEXIL_EXPECT_SCENARIO(result);
+}
+
+// A take whose ticket landed (accesses 1-11) while its read-back and everything after it fails
+// until it gives up: from the window's first read of the read-back (access 12), or from the
+// window's read-back of its own ticket (15), which leaves the window's semaphore undecided too.
+// Both stay "may be ours" with the signals held, until a read decides: the next take uses the
+// ticket it finds, the close frees it, and a ticket another tool holds by then is left to it. A
+// close that cannot read either leaves them as they are, says so and lets the signals through.
+TEST(IcmdDelivery, ATakeThatMayHaveLandedIsSettledByTheNextTakeOrTheClose) {
+  SKIP_WITHOUT_FUSE_FUNCTION();
+  auto result = run_with_sim_function(adapter(), [](FuseFunctionServer& server) {
+    constexpr uint32_t kOther = vexil_sim::kForeignOwner + 1;
+    enum Ending { kNextTake, kClose, kAnotherTookIt, kCloseUnread };
+    for (uint64_t at : {12, 15}) {
+      for (Ending ending : {kNextTake, kClose, kAnotherTookIt, kCloseUnread}) {
+        SCOPED_TRACE(testing::Message() << "failing from access " << at << ", ending " << ending);
+        mfile* mf = open_function();
+        ASSERT_NE(mf, nullptr);
+        // Closing: the take that fails is the mailbox open's own, after its hardware id read (11).
+        const bool in_open = ending == kClose;
+        if (!in_open) {
+          ASSERT_EQ(icmd_open(mf), ME_OK);
+        }
+        FaultKnobs knobs;
+        knobs.fail_config_access_at = server.stats().config_accesses + at + (in_open ? 11 : 0);
+        knobs.fail_config_accesses = 1000;
+        server.set_knobs(knobs);
+        {
+          vexil_test::CapturedStream err(2);
+          EXPECT_EQ(icmd_take_semaphore(mf), ME_ICMD_STATUS_CR_FAIL);
+          EXPECT_NE(err.text().find("-W- The ICMD semaphore could not be read back; it is left as it is.\n"),
+                    std::string::npos) << err.text();
+        }
+        if (ending != kCloseUnread) server.set_knobs(FaultKnobs{});
+        EXPECT_EQ(server.stats().held_semaphores & vexil_sim::AdapterStats::kHeldIcmd,
+                  vexil_sim::AdapterStats::kHeldIcmd) << "the ticket landed";
+        EXPECT_FALSE(let_through(SIGINT)) << "held until a read decides";
+        if (ending == kCloseUnread) {
+          vexil_test::CapturedStream err(2);
+          EXPECT_EQ(mclose(mf), 0);
+          EXPECT_NE(err.text().find("-W- The ICMD semaphore could not be read back; it is left as it is.\n"),
+                    std::string::npos) << err.text();
+          server.set_knobs(FaultKnobs{});
+          EXPECT_EQ(server.stats().held_semaphores & vexil_sim::AdapterStats::kHeldIcmd,
+                    vexil_sim::AdapterStats::kHeldIcmd);
+          EXPECT_TRUE(let_through(SIGINT) && let_through(SIGTSTP));
+          // Frees what the unread close left, as a person clearing it by hand would.
+          const int conf = open(sim_config_path().c_str(), O_RDWR);
+          const uint32_t zero = 0;
+          EXPECT_EQ(pwrite(conf, &zero, 4, vexil_sim::SimulatedAdapter::kVsecCapability + 0x0C), 4);
+          close(conf);
+          ASSERT_TRUE(server.write_space(vexil_sim::kSpaceSemaphore, 0, 0));
+          continue;
+        }
+
+        uint64_t tickets = server.stats().icmd_semaphore_tickets;
+        if (ending == kNextTake) {
+          EXPECT_EQ(icmd_take_semaphore(mf), ME_OK);
+          EXPECT_EQ(server.stats().icmd_semaphore_tickets, tickets) << "the ticket there is used";
+          EXPECT_EQ(mf->icmd.took_semaphore, 1);
+          EXPECT_EQ(icmd_clear_semaphore(mf), ME_OK);
+        } else if (ending == kAnotherTookIt) {
+          ASSERT_TRUE(server.write_space(vexil_sim::kSpaceSemaphore, 0, 0));
+          ASSERT_TRUE(server.write_space(vexil_sim::kSpaceSemaphore, 0, kOther));
+          tickets = server.stats().icmd_semaphore_tickets;
+        }
+        const uint64_t releases = server.stats().icmd_semaphore_releases;
+        EXPECT_EQ(mclose(mf), 0);
+        uint32_t sem = 1;
+        ASSERT_TRUE(server.read_space(vexil_sim::kSpaceSemaphore, 0, sem));
+        EXPECT_EQ(sem, ending == kAnotherTookIt ? kOther : 0u);
+        EXPECT_EQ(server.stats().icmd_semaphore_releases - releases, ending == kClose ? 1u : 0u);
+        EXPECT_EQ(server.stats().icmd_semaphore_tickets, tickets) << "no take after the failed one";
+        EXPECT_EQ(server.stats().held_semaphores & vexil_sim::AdapterStats::kHeldWindow, 0u);
+        EXPECT_TRUE(let_through(SIGINT) && let_through(SIGTSTP));
+        ASSERT_TRUE(server.write_space(vexil_sim::kSpaceSemaphore, 0, 0));
+      }
+    }
   });
   VEXIL_EXPECT_SCENARIO(result);
 }

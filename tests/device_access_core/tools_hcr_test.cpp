@@ -152,32 +152,48 @@ TEST(ToolsHcr, StatusesAndAHeldSemaphoreGiveTheirCodes) {
 }
 
 // A release whose write of 0 failed before it left is written again; one whose 0 may have landed
-// is not (another process may hold the semaphore by then), and is said. Through the window that
-// write is its semaphore (accesses 1-4) and space (5-7), the data (8), the address that carries
-// the 0 (9; failed, it is not carried out) and the flag (10).
+// is not (another process may hold the semaphore by then), and is said. Through the VSEC window
+// that write is its semaphore (accesses 1-4) and space (5-7), the data (8), the address that
+// carries the 0 (9; failed, it is not carried out) and the flag (10); through the legacy window
+// (no functional capability) the address (1) and the data that carries the 0 (2).
 TEST(ToolsHcr, AReleaseThatMayHaveLandedIsNotWrittenAgain) {
   SKIP_WITHOUT_FUSE_FUNCTION();
-  auto result = run_with_sim_function(oldest_adapter(), [](FuseFunctionServer& server) {
-    mfile* mf = mopen(kSimAddress);
-    ASSERT_NE(mf, nullptr) << strerror(errno);
-    for (uint64_t at : {8, 9, 10}) {
-      SCOPED_TRACE(at);
-      ASSERT_EQ(tools_cmdif_flash_lock(mf, 1), ME_OK);
-      vexil_sim::FaultKnobs knobs;
-      knobs.fail_config_access_at = server.stats().config_accesses + at;
-      server.set_knobs(knobs);
-      const uint64_t writes = server.stats().hcr_release_writes;
-      const bool may_have_landed = at == 10;
-      vexil_test::CapturedStream err(2);
-      EXPECT_EQ(tools_cmdif_flash_lock(mf, 0), may_have_landed ? ME_CR_ERROR : ME_OK);
-      EXPECT_EQ(err.text().find("-W- The tools semaphore could not be released.\n") != std::string::npos,
-                may_have_landed) << err.text();
-      EXPECT_EQ(server.stats().hcr_release_writes - writes, 1u) << "writes of 0 that reached it";
-      EXPECT_EQ(server.stats().held_semaphores, 0u);
-    }
-    mclose(mf);
-  });
-  VEXIL_EXPECT_SCENARIO(result);
+  struct Window {
+    const char* name;
+    bool vsec;
+    std::vector<uint64_t> refused;  // the 0 never left: written again
+    uint64_t landed;                // the 0 may have landed (0: no such access)
+  } windows[] = {{"VSEC", true, {8, 9}, 10}, {"legacy", false, {1, 2}, 0}};
+  for (const Window& w : windows) {
+    SimOptions o = oldest_adapter();
+    o.config.vsec_present = w.vsec;
+    auto result = run_with_sim_function(o, [&w](FuseFunctionServer& server) {
+      mfile* mf = mopen(kSimAddress);
+      ASSERT_NE(mf, nullptr) << strerror(errno);
+      ASSERT_EQ(mf->vsec_supported, w.vsec ? 1u : 0u);
+      std::vector<uint64_t> positions = w.refused;
+      if (w.landed) positions.push_back(w.landed);
+      for (uint64_t at : positions) {
+        SCOPED_TRACE(at);
+        ASSERT_EQ(tools_cmdif_flash_lock(mf, 1), ME_OK);
+        vexil_sim::FaultKnobs knobs;
+        knobs.fail_config_access_at = server.stats().config_accesses + at;
+        server.set_knobs(knobs);
+        const uint64_t writes = server.stats().hcr_release_writes;
+        const bool may_have_landed = at == w.landed;
+        vexil_test::CapturedStream err(2);
+        EXPECT_EQ(tools_cmdif_flash_lock(mf, 0), may_have_landed ? ME_CR_ERROR : ME_OK);
+        EXPECT_EQ(err.text().find("-W-") != std::string::npos, may_have_landed) << err.text();
+        EXPECT_EQ(err.text().find("-W- The tools semaphore could not be released.\n") != std::string::npos,
+                  may_have_landed) << err.text();
+        EXPECT_EQ(server.stats().hcr_release_writes - writes, 1u) << "writes of 0 that reached it";
+        EXPECT_EQ(server.stats().held_semaphores, 0u);
+      }
+      mclose(mf);
+    });
+    SCOPED_TRACE(w.name);
+    VEXIL_EXPECT_SCENARIO(result);
+  }
 }
 
 }  // namespace
