@@ -78,6 +78,98 @@ int status_table(int status)
     }
 }
 
+/* What a handle's route can carry, taken only from a definite answer: the
+ * hardware id read back, an interface's own reply, a probe the adapter
+ * answered or refused. A read or probe that failed on this host, went
+ * unanswered or found the adapter busy decides nothing; the question is
+ * asked again at the next access, and the access fails meanwhile with
+ * undecided_route_code(). */
+enum route_answer { ROUTE_UNDECIDED = -1, ROUTE_NO = 0, ROUTE_YES = 1 };
+
+/* An access whose route could not be decided is no answer of the adapter
+ * for its register, so its code is none of the register-access codes
+ * (0x100 to 0x1FF) that callers take for the adapter's refusal: in band
+ * the capability MAD went unanswered, elsewhere the hardware id could not be
+ * read or the tools interface could not be asked. */
+int undecided_route_code(const mfile* mf)
+{
+    return (mf->flags & kIbFlags) ? ME_MAD_SEND_FAILED : ME_CR_ERROR;
+}
+
+/* ICMD: every adapter but the two oldest, known once their id was read;
+ * never on a switch-OS name. Kept for the handle's life once known. */
+route_answer icmd_route(mfile* mf)
+{
+    if (mf->supports_icmd) return mf->supports_icmd == 1 ? ROUTE_YES : ROUTE_NO;
+    route_answer answer = ROUTE_NO;
+    if (!(mf->flags & DEVFLAG_SWITCH_OS)) {
+        uint32_t hw_id = 0;
+        if (read_device_id(mf, &hw_id) != 4) return ROUTE_UNDECIDED;
+        answer = is_tarnel3(hw_id) ? ROUTE_NO : ROUTE_YES;
+    }
+    mf->supports_icmd = answer == ROUTE_YES ? 1 : 2;
+    return answer;
+}
+
+/* The tools command interface of the two oldest adapters, asked at every
+ * access: a status its command answered other than busy refuses it. */
+route_answer tools_cmdif_route(mfile* mf)
+{
+    if (mf->flags & DEVFLAG_SWITCH_OS) return ROUTE_NO;
+    uint32_t hw_id = 0;
+    if (read_device_id(mf, &hw_id) != 4) return ROUTE_UNDECIDED;
+    if (!is_tarnel3(hw_id)) return ROUTE_NO;
+    const int rc = tools_cmdif_is_supported(mf);
+    if (rc == ME_OK) return ROUTE_YES;
+    return rc >= ME_CMDIF_BAD_OP && rc <= ME_CMDIF_UNKN_STATUS ? ROUTE_NO : ROUTE_UNDECIDED;
+}
+
+/* The framed route: ICMD, else the tools command interface. */
+route_answer framed_route(mfile* mf)
+{
+    const route_answer icmd = icmd_route(mf);
+    return icmd == ROUTE_NO ? tools_cmdif_route(mf) : icmd;
+}
+
+/* The largest register image the handle's route carries for the method.
+ * *undecided when a question about the route went unanswered: a larger
+ * register may yet be carried. In band the device object answers 1, 0 or,
+ * for a capability probe not answered, -1; SMP's 44 bytes need no probe. */
+uint32_t route_limit(mfile* mf, int method, bool* undecided)
+{
+    *undecided = false;
+    if (mf->flags & kIbFlags) {
+        const int gmp = is_gmp_supported(method, mf->device);
+        if (gmp == 1) return kMaxGmp;
+        const int class_a = gmp < 0 ? gmp : is_class_a_supported(method, mf->device); /* one probe */
+        if (class_a == 1) return kMaxClassA;
+        *undecided = class_a < 0;
+        return kMaxSmp;
+    }
+    if (mf->flags & DEVFLAG_GPU) return kMaxIcmd;
+    if (mf->flags & DEVFLAG_SWITCH_OS) {
+        const int device_max = get_register_maximum_size(mf->device);
+        return device_max > 0 ? (uint32_t)device_max : 0;
+    }
+    const route_answer icmd = icmd_route(mf);
+    if (icmd == ROUTE_YES) return kMaxIcmd;
+    const route_answer tools = icmd == ROUTE_NO ? tools_cmdif_route(mf) : ROUTE_UNDECIDED;
+    *undecided = tools == ROUTE_UNDECIDED;
+    return tools == ROUTE_YES ? kMaxToolsCmdif : 0;
+}
+
+/* route_limit through the handle's cache, which keeps decided sizes only;
+ * a method outside the cache's four slots is answered without it. */
+uint32_t cached_route_limit(mfile* mf, int method, bool* undecided)
+{
+    *undecided = false;
+    const bool cached = method >= 0 && method < (int)(sizeof(mf->max_reg_size) / sizeof(mf->max_reg_size[0]));
+    if (cached && mf->max_reg_size[method]) return mf->max_reg_size[method];
+    const uint32_t size = route_limit(mf, method, undecided);
+    if (cached && size && !*undecided) mf->max_reg_size[method] = size;
+    return size;
+}
+
 /* Packs the operation TLV, the optional string TLV and the register TLV
  * with the image; returns the register TLV's position P. */
 uint32_t pack_frame(mfile* mf, uint8_t* frame, uint16_t reg_id, int method, const void* data,
@@ -134,7 +226,9 @@ bool unpack_frame(mfile* mf, const uint8_t* frame, uint32_t reg_at, void* data,
 int send_framed(mfile* mf, uint16_t reg_id, int method, void* data, uint32_t reg_size,
                 uint32_t r_size, uint32_t w_size, int* reg_status)
 {
-    if (!supports_icmd(mf) && !supports_tools_cmdif_reg(mf)) return ME_REG_ACCESS_NOT_SUPPORTED;
+    const route_answer route = framed_route(mf);
+    if (route == ROUTE_UNDECIDED) return undecided_route_code(mf);
+    if (route == ROUTE_NO) return ME_REG_ACCESS_NOT_SUPPORTED;
     if (check_if_mddt_wrapper_needed(mf, reg_id)) {
         int rc = create_mddt_wrapper_for_prm_payload(mf, reg_id, method, data, reg_size, r_size,
                                                      w_size, reg_status);
@@ -172,7 +266,9 @@ int maccess_reg(mfile* mf, uint16_t reg_id, int method, void* data, uint32_t reg
     DBG_PRINTF("Register Size: %d bytes\n", (int)reg_size);
     DBG_PRINTF("Method: %s\n", method_name(method));
     if (!mf || !data || !reg_status || reg_size == 0) return ME_BAD_PARAMS;
-    if (reg_size > (uint32_t)mget_max_reg_size(mf, method)) return ME_REG_ACCESS_SIZE_EXCCEEDS_LIMIT;
+    bool undecided = false;
+    if (reg_size > cached_route_limit(mf, method, &undecided))
+        return undecided ? undecided_route_code(mf) : ME_REG_ACCESS_SIZE_EXCCEEDS_LIMIT;
 
     int rc;
     if (mf->access_type == ACCESS_GPU_DRIVER || (mf->flags & kSwitchOsLocalMask) == DEVFLAG_SWITCH_OS ||
@@ -257,29 +353,8 @@ int mreg_send_raw(mfile* mf, uint16_t reg_id, int method, void* data, uint32_t r
 int mget_max_reg_size(mfile* mf, int method)
 {
     if (!mf) return 0;
-    /* The cache has one slot per method value 0 to 3; any other method is
-     * answered without it. */
-    const int cached = method >= 0 && method < (int)(sizeof(mf->max_reg_size) / sizeof(mf->max_reg_size[0]));
-    if (cached && mf->max_reg_size[method]) return (int)mf->max_reg_size[method];
-    uint32_t size = 0;
-    if (supports_reg_access_gmp(mf, method)) {
-        size = kMaxGmp;
-    } else if (supports_reg_access_cls_a(mf, method)) {
-        size = kMaxClassA;
-    } else if (mf->flags & kIbFlags) {
-        size = kMaxSmp;
-    } else if (mf->flags & DEVFLAG_GPU) {
-        size = kMaxIcmd;
-    } else if (mf->flags & DEVFLAG_SWITCH_OS) {
-        int device_max = get_register_maximum_size(mf->device);
-        size = device_max > 0 ? (uint32_t)device_max : 0;
-    } else if (supports_icmd(mf)) {
-        size = kMaxIcmd;
-    } else if (supports_tools_cmdif_reg(mf)) {
-        size = kMaxToolsCmdif;
-    }
-    if (cached && size) mf->max_reg_size[method] = size;
-    return (int)size;
+    bool undecided = false;
+    return (int)cached_route_limit(mf, method, &undecided);
 }
 
 int return_by_reg_status(int status) { return status_table(status); }
@@ -305,35 +380,18 @@ int maccess_reg_send(mfile* mf, uint16_t reg_id, int method, void* data, uint32_
     return reg_access_get((uint32_t*)data, reg_size, reg_id, reg_status, mf->device);
 }
 
-int supports_icmd(mfile* mf)
-{
-    if (!mf) return 0;
-    if (mf->supports_icmd) return mf->supports_icmd == 1;
-    int supported = 0;
-    if (!(mf->flags & DEVFLAG_SWITCH_OS)) {
-        uint32_t hw_id = 0;
-        supported = read_device_id(mf, &hw_id) == 4 && !is_tarnel3(hw_id);
-    }
-    mf->supports_icmd = supported ? 1 : 2;
-    return supported;
-}
+int supports_icmd(mfile* mf) { return mf && icmd_route(mf) == ROUTE_YES; }
 
-int supports_tools_cmdif_reg(mfile* mf)
-{
-    if (!mf || (mf->flags & DEVFLAG_SWITCH_OS)) return 0;
-    uint32_t hw_id = 0;
-    if (read_device_id(mf, &hw_id) != 4 || !is_tarnel3(hw_id)) return 0;
-    return tools_cmdif_is_supported(mf) == 0;
-}
+int supports_tools_cmdif_reg(mfile* mf) { return mf && tools_cmdif_route(mf) == ROUTE_YES; }
 
 int supports_reg_access_gmp(mfile* mf, int method)
 {
-    return mf && (mf->flags & kIbFlags) && is_gmp_supported(method, mf->device);
+    return mf && (mf->flags & kIbFlags) && is_gmp_supported(method, mf->device) == 1;
 }
 
 int supports_reg_access_cls_a(mfile* mf, int method)
 {
-    return mf && (mf->flags & kIbFlags) && is_class_a_supported(method, mf->device);
+    return mf && (mf->flags & kIbFlags) && is_class_a_supported(method, mf->device) == 1;
 }
 
 int is_smart_retimer(mfile* mf)

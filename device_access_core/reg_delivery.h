@@ -34,7 +34,8 @@ int return_by_reg_status(int status);
  * retimer plug-in lacks its entry point). */
 int maccess_reg_send(mfile* mf, uint16_t reg_id, int method, void* data, uint32_t reg_size,
                      int* reg_status);
-/* ICMD: cached per handle; not for switch-OS names, Tarnel-3 or Tarnel-3 Pro. */
+/* ICMD: not for switch-OS names, Tarnel-3 or Tarnel-3 Pro; kept per handle
+ * once the hardware id was read, asked again while it could not be. */
 int supports_icmd(mfile* mf);
 /* Tools command interface: Tarnel-3 and Tarnel-3 Pro whose interface answers. */
 int supports_tools_cmdif_reg(mfile* mf);

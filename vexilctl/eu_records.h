@@ -76,7 +76,9 @@ void print_member_eus(const uint32_t* member_mask);
 
 /* Whether a failed access says nothing about the id. Only a register status
  * other than busy is the adapter's answer for an id that holds nothing (the
- * in-band path turns the MAD status of such an answer into one). Everything
+ * in-band path turns the MAD status of such an answer into one); the codes of
+ * that range the host makes itself say that the handle's route is known not
+ * to carry the register, and a route not yet known fails otherwise. Everything
  * else leaves the id unknown: the adapter busy, a mailbox that did not carry
  * the access or was still busy with an earlier command, a MAD that failed or
  * found the adapter busy, a system error of the PCI or remote path, a reply

@@ -72,6 +72,40 @@ TEST(Inband, HandleReachesTheAdapter) {
   });
 }
 
+// Only an answered capability probe decides what carries the registers: a refusal is a definite
+// no (SMP's 44 bytes only, kept), while a probe left unanswered or answered busy decides nothing:
+// the access fails with a code that is no register status and the probe goes again next time.
+TEST(Inband, OnlyAnAnsweredProbeDecidesTheRoute) {
+  in_namespace([] {
+    fake_ibmad::Adapter& a = fake_ibmad::loaded_far_end();
+    const struct {
+      const char* what;
+      bool no_reply;
+      int status;  // of the probe's answer
+      int first, then;
+      unsigned probes;
+    } rows[] = {{"unanswered", true, 0, ME_MAD_SEND_FAILED, ME_OK, 2},
+                {"busy", false, 1, ME_MAD_SEND_FAILED, ME_OK, 2},
+                {"refused", false, 0x0C, ME_REG_ACCESS_SIZE_EXCCEEDS_LIMIT, ME_REG_ACCESS_SIZE_EXCCEEDS_LIMIT, 1}};
+    for (const auto& row : rows) {
+      SCOPED_TRACE(row.what);
+      mfile* mf = mopen("lid-5");
+      ASSERT_NE(mf, nullptr);
+      a.calls.clear();
+      a.faults.no_reply = row.no_reply;
+      a.faults.status_attribute = row.status ? 0x17 : 0;
+      a.faults.status = row.status;
+      uint32_t cap[32] = {htobe32(1u << 16)};
+      int status = -1;
+      EXPECT_EQ(maccess_reg(mf, 0xC011, 1, cap, 128, 128, 128, &status), row.first);
+      a.faults = fake_ibmad::Faults{};
+      EXPECT_EQ(maccess_reg(mf, 0xC011, 1, cap, 128, 128, 128, &status), row.then);
+      EXPECT_EQ(a.count([](const fake_ibmad::Call& c) { return c.attribute == 0x17; }), row.probes);
+      EXPECT_EQ(mclose(mf), 0);
+    }
+  });
+}
+
 // The open reads the device id over the carrier the device chose for CR space: GMP, or SMP
 // with the M_Key set; a directed route (no GMP there) reads it over SMP too.
 TEST(Inband, OpenReadsTheDeviceId) {

@@ -193,6 +193,28 @@ TEST_P(FramedRemoteTool, AnUnrequestedCopyOfAnAnswerShiftsNoLaterReply) {
   });
 }
 
+// A far end that refuses one hardware-id request ("D") tells nothing of the registers' road: the
+// query lists both groups, or fails with 255 and an error line; never a short list with 0.
+TEST_P(FramedRemoteTool, ARefusedHardwareIdIsNoFreeId) {
+  in_namespace([&] {
+    ASSERT_EQ(accelerator->add_group("g1", {0, 1}), 1);
+    ASSERT_EQ(accelerator->add_group("g2", {2}), 2);
+    const int before = server->count('D');
+    expect_ok({"eu_group", "query"}, "1) EU group ID: 1\n");
+    const int per_run = server->count('D') - before;
+    ASSERT_GT(per_run, 0);
+    for (int after = 0; after < per_run; ++after) {
+      server->inject('D', vexil_sim::ScriptedReply{"E"}, 1, after);
+      const test_process::result r = tool({"eu_group", "query"});
+      if (r.exit_status == 0)
+        EXPECT_NE(r.out.find("In total there are 2 EU groups configured.\n"), std::string::npos) << r.out;
+      else
+        EXPECT_EQ(r.exit_status, 255) << r.out;
+      EXPECT_NE(r.out, "") << "refusal of 'D' number " << after + 1;
+    }
+  });
+}
+
 // The change lock of a device on another host is named by the address and port its connection
 // reached and, for a PCI address, by the adapter that address names: every spelling of one
 // adapter's address behind one server takes turns, its functions included, and so do two names

@@ -163,6 +163,54 @@ TEST_P(FailedAccess, NoSemaphoreOutlivesTheRun)
     });
 }
 
+/* With groups a and b, one failed access as a command opens the handle of
+ * its scan and starts reading group ids (the accesses right after those of
+ * the limits' handle, as `eu_group info` counts them): the run gives what it
+ * gives without the failure, or fails with 255; it never takes an id it
+ * could not read for a free one (a listing short of a group, "No group with
+ * name"). A destroy that went through is undone for the next run. */
+TEST_P(FailedAccess, NoScanTakesAFailedReadForAFreeId)
+{
+    AcceleratorSetup setup = small_adapter();
+    setup.prepare = [](vexil_sim::Accelerator& acc) {
+        ASSERT_EQ(acc.add_group("a", {0}), 1);
+        ASSERT_EQ(acc.add_group("b", {1}), 2);
+    };
+    const std::vector<std::string> query = {"eu_group", "query", "-d", device};
+    const std::string both = "1) " + group_text(1, "a", "0") + "\n2) " + group_text(2, "b", "1") +
+                             "\nIn total there are 2 EU groups configured.\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string out;
+    } commands[] = {{query, both},
+                    {{"eu_group", "destroy", "-d", device, "-n", "a"},
+                     "Group with name: \"a\" (group_id: 1) - destructed\n"}};
+    constexpr uint64_t kPerShard = 8;
+    RUN_WITH_ACCELERATOR(setup, [&](FuseFunctionServer& server) {
+        const uint64_t before = server.stats().config_accesses;
+        expect_tool({"eu_group", "info", "-d", device}, eu_group_report(setup.limits), 0);
+        const uint64_t limits_handle = server.stats().config_accesses - before;
+        for (const auto& command : commands) {
+            for (uint64_t at = limits_handle + 1 + GetParam(); at <= limits_handle + kPerShard * kShards;
+                 at += kShards) {
+                vexil_sim::FaultKnobs knobs;
+                knobs.fail_config_access_at = server.stats().config_accesses + at;
+                server.set_knobs(knobs);
+                const test_process::result r = tool(command.args);
+                server.set_knobs(vexil_sim::FaultKnobs{});
+                if (r.exit_status != 0)
+                    EXPECT_EQ(r.exit_status, 255) << "access " << at << ": " << r.out;
+                else
+                    EXPECT_EQ(r.out, command.out) << "access " << at;
+                if (tool(query).out != both)
+                    expect_tool({"eu_group", "create", "-d", device, "-n", "a", "-r", "0"},
+                                "Group created successfully-\n" + group_text(1, "a", "0"), 0);
+            }
+        }
+        expect_tool(query, both, 0);
+    });
+}
+
 INSTANTIATE_TEST_SUITE_P(Shards, FailedAccess, ::testing::Range(0, kShards));
 
 /* Every run is pid 1 of its own PID namespace: the mailbox semaphore must still tell them apart. */

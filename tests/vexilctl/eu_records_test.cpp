@@ -75,6 +75,20 @@ TEST(GroupName, ComparedOverAtMostSixteenBytes)
     EXPECT_FALSE(eug_name_equals(named("g"), "g1"));
 }
 
+/* Only the adapter's refusal of a GET, a register status other than busy
+ * (0x100 to 0x1FF but 0x103), makes its id free; one step past either end of
+ * that range is a failure that says nothing about the id. */
+TEST(ScanResult, OnlyARegisterStatusOtherThanBusyCountsAsAFreeId)
+{
+    const struct {
+        int rc;
+        bool unknown;
+    } table[] = {{0, false},     {1, true},      {0xFF, true},  {0x100, false}, {0x103, true},
+                 {0x1FF, false}, {0x200, true}, {0x400, true}, {-1, true}};
+    for (const auto& row : table)
+        EXPECT_EQ(access_leaves_id_unknown(row.rc), row.unknown) << std::hex << "0x" << row.rc;
+}
+
 class MemberList : public ::testing::Test {
 protected:
     void TearDown() override { max_num_hxu_eu = 0; }

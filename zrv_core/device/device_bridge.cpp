@@ -153,14 +153,14 @@ int is_gmp_supported(int method, void* device)
 {
     zrv_core::IBDevice* ib = AsIBDevice(device);
     if (!ib) return 0;
-    return Guarded(__func__, __LINE__, 0, [&] { return ib->IsGmpSupported(method) ? 1 : 0; });
+    return Guarded(__func__, __LINE__, 0, [&] { return ib->IsGmpSupported(method); });
 }
 
 int is_class_a_supported(int method, void* device)
 {
     zrv_core::IBDevice* ib = AsIBDevice(device);
     if (!ib) return 0;
-    return Guarded(__func__, __LINE__, 0, [&] { return ib->IsClassASupported(method) ? 1 : 0; });
+    return Guarded(__func__, __LINE__, 0, [&] { return ib->IsClassASupported(method); });
 }
 
 /* 0 refuses the block: the core never loops on a chunk size below 1. */

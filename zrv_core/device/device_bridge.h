@@ -31,6 +31,8 @@ int config_space_access_read(uint32_t address, uint32_t length, uint32_t* data, 
 int config_space_access_write(uint32_t address, uint32_t length, uint32_t* data, void* device);
 void i2c_set_i2c_address_width(uint32_t width, void* device);
 void i2c_update_secondary_address(uint32_t address, void* device);
+/* 1 or 0; -1 while the capability probe went unanswered (it is asked again
+ * next time); 0 for any other device. */
 int is_gmp_supported(int method, void* device);
 int is_class_a_supported(int method, void* device);
 /* 56 or 224 for an InfiniBand device; 0 for any other, which refuses blocks. */

@@ -122,23 +122,32 @@ int AccessRegisterMadGmp::Write(uint32_t* buffer, uint32_t length, uint32_t regi
     return Access(buffer, length, register_id, status, oMethodSet);
 }
 
-bool AccessRegisterMadGmp::IsAccessSupported(int method, int excluded_method)
+/* The capability is taken from the adapter's answer only: the general
+ * information's register-access bit, or a refusal of the probe (a MAD status
+ * other than busy, or a destination no vendor MAD reaches). A probe that
+ * went unanswered or found the adapter busy decides nothing. */
+int AccessRegisterMadGmp::IsAccessSupported(int method, int excluded_method)
 {
-    if (method == excluded_method) return false;
+    if (method == excluded_method) return oNotSupported;
     if (m_support == oNotProbed) {
         IB_LOG(Debug, "Sending General Info AccessRegister MAD");
         GmpMadBuffer info;
-        const int rc = GmpMad(m_wrapper).Get(info, 0, oGeneralInfoAttribute, 0);
+        GmpMad mad(m_wrapper);
+        ibmad::sVendorCall call;
+        mad.SetVendorCall(oMethodGet, GmpMad::oVendorClass, 0, oGeneralInfoAttribute, 0, call);
+        int refusal = 0;
+        const int rc = mad.SendVendorCallWithStatus(info, call, refusal);
+        if (rc != oMadOk || refusal == oRegAccessDeviceBusy) return -1;
         info.FixEndianess();
-        m_support = rc == oMadOk && info.ExtractFromBuffer(oCapabilityDword, oRegisterAccessBit)
+        m_support = refusal == 0 && info.ExtractFromBuffer(oCapabilityDword, oRegisterAccessBit)
                         ? oSupported
                         : oNotSupported;
     }
-    return m_support == oSupported;
+    return m_support;
 }
 
-bool AccessRegisterMadGmp::IsGmpSupported(int method) { return IsAccessSupported(method, oMethodSet); }
+int AccessRegisterMadGmp::IsGmpSupported(int method) { return IsAccessSupported(method, oMethodSet); }
 
-bool AccessRegisterMadGmp::IsClassASupported(int method) { return IsAccessSupported(method, 0); }
+int AccessRegisterMadGmp::IsClassASupported(int method) { return IsAccessSupported(method, 0); }
 
 }  // namespace zrv_core

@@ -81,14 +81,16 @@ public:
     int Write(uint32_t* buffer, uint32_t length, uint32_t register_id, int& status);
     int Read(uint32_t* buffer, uint32_t length, uint32_t register_id, int& status);
     void Init(eMadType type) { m_madType = type; }
-    /* Reads only: SET is never carried over GMP. */
-    virtual bool IsGmpSupported(int method);
-    virtual bool IsClassASupported(int method);
+    /* 1 supported, 0 not, -1 not known yet (the capability probe went
+     * unanswered or found the adapter busy, and is sent again next time).
+     * Reads only: SET is never carried over GMP. */
+    virtual int IsGmpSupported(int method);
+    virtual int IsClassASupported(int method);
 
 private:
     enum eSupport : int { oNotSupported = 0, oSupported = 1, oNotProbed = 2 };
     int Access(uint32_t* buffer, uint32_t length, uint32_t register_id, int& status, int method);
-    bool IsAccessSupported(int method, int excluded_method);
+    int IsAccessSupported(int method, int excluded_method);
 
     int m_blockSize = oBlockSize;
     std::shared_ptr<LibIBMadWrapper> m_wrapper;

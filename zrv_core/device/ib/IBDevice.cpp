@@ -145,21 +145,25 @@ int IBDevice::AccessRegister(uint32_t* buffer, uint32_t length, uint32_t registe
         if (rc == oMadOk && status == 0) return oMadOk;
         sent = true;
     }
-    if (length <= oMaxClassARegister && IsClassASupported(method)) {
+    const int class_a = length <= oMaxClassARegister ? IsClassASupported(method) : 0;
+    if (class_a == 1) {
         rc = SendAccessRegisterMadClassA(buffer, length, register_id, status, method);
         if (rc == oMadOk && status == 0) return oMadOk;
         sent = true;
     }
-    if (IsGmpSupported(method)) {
+    const int gmp = IsGmpSupported(method);
+    if (gmp == 1) {
         rc = SendAccessRegisterMadGmp(buffer, length, register_id, status, method);
         if (rc == oMadOk && status == 0) return oMadOk;
         sent = true;
     }
+    const bool unanswered = class_a < 0 || gmp < 0;
     if (!m_smpAllowed || !smp_fits) {
-        /* No MAD sent at all is a failure of its own, never a success with
-         * a status nobody set. */
-        if (m_smpAllowed || !sent) return oRegAccessNotSupported;
-        return rc;
+        /* The last attempt's result; with none, no usable MAD kind, unless
+         * the capability probe went unanswered. No MAD sent at all is never
+         * a success with a status nobody set. */
+        if (sent) return rc;
+        return unanswered ? oMadNoAnswer : oRegAccessNotSupported;
     }
     return SendAccessRegisterMadSmp(buffer, length, register_id, status, method);
 }
@@ -223,9 +227,9 @@ int IBDevice::SendSmpMad(void* data, uint32_t attribute_id, uint32_t attribute_m
     return SmpMadInterface(m_wrapper).SendSmp(data, attribute_id, attribute_modifier, method);
 }
 
-bool IBDevice::IsGmpSupported(int method) { return m_registerGmp->IsGmpSupported(method); }
+int IBDevice::IsGmpSupported(int method) { return m_registerGmp->IsGmpSupported(method); }
 
-bool IBDevice::IsClassASupported(int method) { return m_registerGmp->IsClassASupported(method); }
+int IBDevice::IsClassASupported(int method) { return m_registerGmp->IsClassASupported(method); }
 
 int IBDevice::SwReset() { return GmpMadReset(m_wrapper).Reset(); }
 

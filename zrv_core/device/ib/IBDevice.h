@@ -43,8 +43,9 @@ public:
     int SendSmpMad(void* data, uint32_t attribute_id, uint32_t attribute_modifier, int method);
     int GetMaxChunkSize() const { return m_maxChunkSize; }
     void ForceUseSMP() { m_smpAllowed = true; }
-    bool IsGmpSupported(int method);
-    bool IsClassASupported(int method);
+    /* The capability probe's answer: 1, 0, or -1 while it went unanswered. */
+    int IsGmpSupported(int method);
+    int IsClassASupported(int method);
     int SwReset();
 
     const std::string& GetPortId() const { return m_portId; }
