@@ -138,12 +138,7 @@ TEST_F(RemoteFaults, AnEndingSignalCutsTheReplyWaitWithinATenthOfASecond) {
 // and the warning says so.
 class RemoteCrSemaphore : public RemoteTest {
  protected:
-  static vexil_sim::FunctionConfig oldest() {
-    vexil_sim::FunctionConfig config;
-    config.hw_id = 0x1F5;
-    return config;
-  }
-  RemoteCrSemaphore() : RemoteTest(oldest()) {}
+  RemoteCrSemaphore() : RemoteTest(vexil_sim::oldest_function()) {}
 };
 
 TEST_F(RemoteCrSemaphore, CtrlCWhileTheTakingReadIsAnsweredGivesItBack) {

@@ -337,12 +337,7 @@ TEST_P(RemoteTool, AClosedStandardOutputEndsTheRunBySigpipe) {
 // whose reply never comes may have landed: nothing more is written, and the run says so.
 class RemoteOldestTool : public RemoteTool {
  protected:
-  static vexil_sim::FunctionConfig oldest() {
-    vexil_sim::FunctionConfig config;
-    config.hw_id = 0x1F5;
-    return config;
-  }
-  RemoteOldestTool() : RemoteTool(oldest()) {}
+  RemoteOldestTool() : RemoteTool(vexil_sim::oldest_function()) {}
 };
 
 TEST_P(RemoteOldestTool, CtrlCWhileATakeIsAnsweredLeavesNoToolsSemaphore) {

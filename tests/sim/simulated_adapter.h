@@ -40,6 +40,13 @@ struct FunctionConfig {
   uint32_t config_size = 4096;
 };
 
+// A function of the oldest adapters (see SimulatedAdapter::tools_hcr_mode).
+inline FunctionConfig oldest_function(uint16_t hw_id = 0x1F5) {
+  FunctionConfig config;
+  config.hw_id = hw_id;
+  return config;
+}
+
 class SimulatedAdapter : public AdapterControl {
  public:
   // Capability list: power management, PCI Express, then the vendor-specific capability.
