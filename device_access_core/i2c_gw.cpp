@@ -495,12 +495,15 @@ static int clear_lock_bit(mfile* mf)
 
 /* Only a lock this handle set is cleared: anyone else's is theirs. Without a
  * ticket, a clear that may have landed is not written again (someone else
- * may have set the bit since). */
+ * may have set the bit since). The hold goes with the bit: a bit whose clear
+ * never left this host is still ours, and the ending signals stay held until
+ * the next transfer or the close clears it. */
 static int drop_lock_bit(mfile* mf)
 {
     if (!mf->i2c_gw.smbus_lock_ours) return 0;
     const int rc = semaphore_release(mf, clear_lock_bit, nullptr, "SMBus lock bit");
     mf->i2c_gw.smbus_lock_ours = rc == SEMAPHORE_STILL_HELD;
+    if (!mf->i2c_gw.smbus_lock_ours) signal_hold_give(&mf->i2c_gw.hold);
     return rc ? -1 : 0;
 }
 
@@ -575,7 +578,6 @@ int smbus_lock(mfile* mf, int lock)
     int rc = 0;
     if (mf->force_smbus && give_pins_back(mf)) rc = -1;
     if (drop_lock_bit(mf)) rc = -1;
-    signal_hold_give(&mf->i2c_gw.hold);
     return rc;
 }
 

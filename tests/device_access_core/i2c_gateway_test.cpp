@@ -461,8 +461,8 @@ TEST(I2cGateway, NoFailedAccessLeavesTheSmbusLockBitSetOrTheSignalsHeld) {
 }
 
 // A clear of the lock bit refused three times (every access of the unlock fails: no 0 left this
-// host) leaves the bit this handle's: its next transfer clears it and runs, and a handle that
-// makes none clears it at close.
+// host) leaves the bit this handle's, and the ending signals held: its next transfer clears it and
+// runs, and a handle that makes none clears it at close.
 TEST(I2cGateway, ALockBitWhoseClearWasRefusedIsClearedByTheNextTransferOrTheClose) {
   SKIP_WITHOUT_FUSE_FUNCTION();
   auto result = run_with_sim_function(with_bus(0x212, 2), [](FuseFunctionServer& server) {
@@ -490,6 +490,7 @@ TEST(I2cGateway, ALockBitWhoseClearWasRefusedIsClearedByTheNextTransferOrTheClos
       uint32_t lock = 0;
       ASSERT_TRUE(server.read_space(vexil_sim::kSpaceCr, kForcedLockWord, lock));
       ASSERT_NE(lock & 1u << 31, 0u) << "refused: still set";
+      EXPECT_FALSE(let_through(SIGINT)) << "the ending signals stay held while the bit is ours";
       if (next_transfer) {
         got.assign(4, 0);
         EXPECT_EQ(mread_i2cblock(mf, kEeprom, 2, 0x10, got.data(), 4), 4) << strerror(errno);
