@@ -352,18 +352,19 @@ static int semaphore_attempt(mfile* mf, uint32_t ticket, int* taken)
     mf->write_unsent = 1; /* stays so when the space selection fails before the write */
     const bool written = !ticketed || !MWRITE4_SEMAPHORE(mf, mf->icmd.semaphore_addr, ticket);
     const bool may_have_landed = ticketed && (written || !mf->write_unsent);
-    /* In CR space the read that returns 0 takes the semaphore. */
-    mf->read_takes_semaphore = !ticketed;
-    const bool read = written && !read_icmd_semaphore(mf, &value);
-    const bool unanswered = written && !read && errno == ETIMEDOUT;
-    mf->read_takes_semaphore = 0;
-    if (unanswered && !ticketed) {
+    /* Under the VSEC the read-back; in CR space the read that returns 0
+     * takes the semaphore. */
+    int read_rc = -1;
+    if (written)
+        read_rc = ticketed ? (read_icmd_semaphore(mf, &value) ? -1 : 0)
+                           : semaphore_take_read(mf, read_icmd_semaphore, &value);
+    if (read_rc == 1) {
         /* Sent and never answered: it may be this process's, and without a
          * ticket nobody can tell; nothing is written. */
         semaphore_warn_unreleased("ICMD semaphore");
         return ME_ICMD_STATUS_CR_FAIL;
     }
-    if (!read) {
+    if (read_rc) {
         const int ours = semaphore_reread(mf, read_icmd_semaphore, ticket, "ICMD semaphore");
         if (ours == 1) {
             mf->icmd.took_semaphore = 1;
@@ -383,14 +384,10 @@ static int semaphore_attempt(mfile* mf, uint32_t ticket, int* taken)
  * kept). */
 static int settle_icmd_semaphore(mfile* mf)
 {
-    const int ours =
-        semaphore_reread(mf, read_icmd_semaphore, icmd_process_ticket(), "ICMD semaphore");
-    if (ours < 0) return -1;
-    mf->icmd.sem_may_be_ours = 0;
-    if (ours)
-        mf->icmd.took_semaphore = 1;
-    else
-        signal_hold_give(&mf->icmd.sem_hold);
+    const int ours = semaphore_settle(mf, read_icmd_semaphore, icmd_process_ticket(),
+                                      &mf->icmd.sem_may_be_ours, &mf->icmd.sem_hold,
+                                      "ICMD semaphore");
+    if (ours == 1) mf->icmd.took_semaphore = 1;
     return ours;
 }
 

@@ -140,7 +140,7 @@ struct mfile {
      * reached the device. Cleared by mwrite4, set by the transports (write_not_sent). */
     int write_unsent;
     /* 1 while a read that takes one of the device's semaphores (by returning 0) is under way,
-     * set around it by the taker: a transport whose wait for the answer an ending signal would
+     * set around it by semaphore_take_read: a transport whose wait for the answer an ending signal would
      * cut waits on for it a bounded time instead, so that the taker learns whether the semaphore
      * is now this process's and can release it. A read that fails with ETIMEDOUT was sent and
      * never answered: it may have taken the semaphore. */

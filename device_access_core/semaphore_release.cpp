@@ -4,6 +4,7 @@
  */
 #include "semaphore_release.h"
 
+#include <errno.h>
 #include <stdio.h>
 
 #include "mtcr_int.h"
@@ -19,6 +20,25 @@ int finish(int rc, struct signal_hold* hold, const char* name)
     return rc;
 }
 }  // namespace
+
+int semaphore_settle(mfile* mf, semaphore_read_fn read, uint32_t ours, int* may_be_ours,
+                     struct signal_hold* hold, const char* name)
+{
+    const int found = semaphore_reread(mf, read, ours, name);
+    if (found < 0) return -1;
+    *may_be_ours = 0;
+    if (!found) signal_hold_give(hold);
+    return found;
+}
+
+int semaphore_take_read(mfile* mf, semaphore_read_fn read, uint32_t* value)
+{
+    mf->read_takes_semaphore = 1;
+    const int failed = read(mf, value);
+    const bool unanswered = failed && errno == ETIMEDOUT;
+    mf->read_takes_semaphore = 0;
+    return !failed ? 0 : unanswered ? 1 : -1;
+}
 
 void semaphore_warn_unreleased(const char* name)
 {

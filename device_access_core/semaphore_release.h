@@ -62,6 +62,21 @@ int semaphore_release_ticket(mfile* mf, semaphore_free_fn free_it, semaphore_rea
  * is." goes to standard error. */
 int semaphore_reread(mfile* mf, semaphore_read_fn read, uint32_t ours, const char* name);
 
+/* A semaphore that a take may have left this process's (*may_be_ours set,
+ * the hold kept), read to decide as semaphore_reread does: 1 when it holds
+ * `ours` (the hold kept), 0 when it holds anything else (the hold given
+ * back); either clears *may_be_ours. -1 when no read answered: still
+ * undecided, the hold kept. */
+int semaphore_settle(mfile* mf, semaphore_read_fn read, uint32_t ours, int* may_be_ours,
+                     struct signal_hold* hold, const char* name);
+
+/* The read that takes a semaphore without ticket when it returns 0, with the
+ * handle told so (mf->read_takes_semaphore: a transport whose wait for the
+ * answer a signal would cut waits on for it a bounded time). 0 when it was
+ * answered, 1 when it was sent and never answered (it may have taken the
+ * semaphore), -1 on any other failure. */
+int semaphore_take_read(mfile* mf, semaphore_read_fn read, uint32_t* value);
+
 /* A semaphore without ticket that a read sent and never answered may have
  * taken: nothing can tell whether it is this process's, so nothing is
  * written, and "-W- The <name> could not be released." goes to standard

@@ -149,6 +149,11 @@ static int tools_cmdif_send_cmd_int(mfile* mf, tools_cmdif_cmd* cmd)
 
 static int free_tools_semaphore(mfile* mf) { return mwrite4(mf, kSemaphore, 0) == 4 ? 0 : -1; }
 
+static int read_tools_semaphore(mfile* mf, uint32_t* value)
+{
+    return mread4(mf, kSemaphore, value) == 4 ? 0 : -1;
+}
+
 /* The command keeps its own result when the release fails. A release whose 0
  * may have landed is not written again: the semaphore has no ticket to tell
  * whether it is still this process's. */
@@ -171,16 +176,14 @@ int tools_cmdif_flash_lock(mfile* mf, int lock)
     for (int i = 0; i < kSemaphoreReads; ++i) {
         signal_hold_take(&mf->tools_cmdif.sem_hold);
         uint32_t word = 0;
-        mf->read_takes_semaphore = 1;
-        const bool read = mread4(mf, kSemaphore, &word) == 4;
-        const bool unanswered = !read && errno == ETIMEDOUT;
-        mf->read_takes_semaphore = 0;
+        const int read_rc = semaphore_take_read(mf, read_tools_semaphore, &word);
+        const bool read = read_rc == 0;
         if (read && word == 0) {
             if (!signal_hold_interrupted()) return ME_OK;
             tools_cmdif_unlock_semaphore(mf);
             return ME_SEM_LOCKED;
         }
-        if (unanswered) semaphore_warn_unreleased("tools semaphore");
+        if (read_rc == 1) semaphore_warn_unreleased("tools semaphore");
         signal_hold_give(&mf->tools_cmdif.sem_hold);
         if (!read) return ME_CR_ERROR;
         usleep((rand() % 5) * 1000);

@@ -260,11 +260,11 @@ static int cap9_sem_attempt(mfile* mf, bool* taken)
  * read answered: still undecided. */
 static int settle_window_semaphore(mfile* mf, bool* ours)
 {
-    const int found = semaphore_reread(mf, read_window_semaphore, mf->vsec.ticket, "VSEC semaphore");
+    const int found = semaphore_settle(mf, read_window_semaphore, mf->vsec.ticket,
+                                       &mf->vsec.sem_may_be_ours, &mf->vsec.sem_hold,
+                                       "VSEC semaphore");
     if (found < 0) return VSEC_CONF_READ_FAILED;
-    mf->vsec.sem_may_be_ours = 0;
     *ours = found == 1;
-    if (!*ours) signal_hold_give(&mf->vsec.sem_hold);
     return VSEC_OK;
 }
 
