@@ -428,6 +428,16 @@ std::vector<uint32_t> pins_and_lock(vexil_sim::AdapterControl& adapter) {
   return v;
 }
 
+// The configuration accesses of one 4-byte EEPROM read on a handle, once the first read has found
+// the gateway; 0 when a read fails.
+uint64_t accesses_per_transfer(mfile* mf, FuseFunctionServer& server) {
+  Bytes got(4, 0);
+  if (mread_i2cblock(mf, kEeprom, 2, 0x10, got.data(), 4) != 4) return 0;
+  const uint64_t before = server.stats().config_accesses;
+  if (mread_i2cblock(mf, kEeprom, 2, 0x10, got.data(), 4) != 4) return 0;
+  return server.stats().config_accesses - before;
+}
+
 // One failed access at any step of an SMBus transfer: the lock bit does not stay set (a write of
 // it that may have landed counts as set, and is cleared), and no signal stays held back.
 TEST(I2cGateway, NoFailedAccessLeavesTheSmbusLockBitSetOrTheSignalsHeld) {
@@ -436,11 +446,9 @@ TEST(I2cGateway, NoFailedAccessLeavesTheSmbusLockBitSetOrTheSignalsHeld) {
     ScopedEnv force("FORCE_I2C", "1");
     mfile* mf = open_function();
     ASSERT_NE(mf, nullptr);
+    const uint64_t per_transfer = accesses_per_transfer(mf, server);
+    ASSERT_GT(per_transfer, 0u);
     Bytes got(4, 0);
-    ASSERT_EQ(mread_i2cblock(mf, kEeprom, 2, 0x10, got.data(), 4), 4);  // finds the gateway
-    const uint64_t before = server.stats().config_accesses;
-    ASSERT_EQ(mread_i2cblock(mf, kEeprom, 2, 0x10, got.data(), 4), 4);
-    const uint64_t per_transfer = server.stats().config_accesses - before;
     for (uint64_t at = 1; at <= per_transfer; ++at) {
       vexil_sim::FaultKnobs knobs;
       knobs.fail_config_access_at = server.stats().config_accesses + at;
@@ -472,13 +480,12 @@ TEST(I2cGateway, ALockBitWhoseClearWasRefusedIsClearedByTheNextTransferOrTheClos
       SCOPED_TRACE(next_transfer ? "next transfer" : "close");
       mfile* mf = open_function();
       ASSERT_NE(mf, nullptr);
+      const uint64_t per_transfer = accesses_per_transfer(mf, server);
+      ASSERT_GT(per_transfer, 0u);
       Bytes got(4, 0);
-      ASSERT_EQ(mread_i2cblock(mf, kEeprom, 2, 0x10, got.data(), 4), 4);  // finds the gateway
-      const uint64_t before = server.stats().config_accesses;
-      ASSERT_EQ(mread_i2cblock(mf, kEeprom, 2, 0x10, got.data(), 4), 4);
       // The unlock is the transfer's last read and write of the lock word, 11 window accesses each.
       vexil_sim::FaultKnobs knobs;
-      knobs.fail_config_access_at = server.stats().config_accesses + (server.stats().config_accesses - before) - 21;
+      knobs.fail_config_access_at = server.stats().config_accesses + per_transfer - 21;
       knobs.fail_config_accesses = 1000;
       server.set_knobs(knobs);
       {
